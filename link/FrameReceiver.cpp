@@ -1,0 +1,176 @@
+#include "FrameReceiver.h"
+
+#include "Clock.h"
+#include "MainForm.h"
+#include "NumberText.h"
+#include "RunRecord.h"
+#include "RuntimeError.h"
+#include "SequentialFiles.h"
+#include "SerialControl.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace zelvar {
+
+namespace receive {
+
+std::int64_t intervalDivisor(const QString& intervalText, const QLocale& locale)
+{
+    const Decimal divisor = (readBox(intervalText, locale) / Decimal(10)).roundHalfEven();
+    if (divisor.isZero())
+        throw RuntimeError("the interval \"" + intervalText.toStdString() + "\" gives a divisor of 0");
+    // Beyond any tick count the rule can only fail; clamp so that it fits.
+    const double value = std::clamp(divisor.toDouble(), -1e15, 1e15);
+    return static_cast<std::int64_t>(value);
+}
+
+bool passesInterval(int tickCount, std::int64_t divisor)
+{
+    return tickCount % std::llabs(divisor) == 0;
+}
+
+bool isRunSampleToShow(const TelemetryFrame& frame, double lastShownRunTime, bool intervalPasses)
+{
+    return frame.is(TelemetryFrame::RunSample) && frame.runTime() != lastShownRunTime && intervalPasses
+        && frame.tickCount() != 0;
+}
+
+bool isLiveSampleToShow(const TelemetryFrame& frame, float lastLiveDisplayTime, float now, bool intervalPasses)
+{
+    // A time of day earlier than the stored one (past midnight) counts as
+    // less than a second.
+    const bool secondPassed = lastLiveDisplayTime == 0.0F || now - lastLiveDisplayTime >= 1.0F;
+    return frame.is(TelemetryFrame::LiveSample) && secondPassed && intervalPasses && frame.tickCount() != 0;
+}
+
+} // namespace receive
+
+FrameReceiver::FrameReceiver(SerialControl& MSComm1, MainForm& mainForm, SequentialFiles& files,
+                             const Clock& clock, const QLocale& locale)
+    : MSComm1_(MSComm1), MainForm_(mainForm), files_(files), clock_(clock), locale_(locale)
+{
+}
+
+void FrameReceiver::MSComm1_OnComm()
+{
+    try {
+        if (MSComm1_.CommEvent() != SerialControl::kEventReceive)
+            return;
+        // The records of one event reach the system together, before the
+        // handler returns: one system call per event rather than per record.
+        SequentialFiles::WriteBatch batch(files_);
+        drain();
+        batch.commit();
+    } catch (const std::exception& e) {
+        recover(QString::fromStdString(e.what()));
+    }
+}
+
+std::uint8_t FrameReceiver::readByte()
+{
+    char byte = 0;
+    if (MSComm1_.InputTo(&byte) != 1)
+        throw RuntimeError("the serial control returned no byte");
+    return static_cast<std::uint8_t>(byte);
+}
+
+void FrameReceiver::drain()
+{
+    EventState state;
+    TelemetryFrame frame;
+    // A pass needs a whole frame waiting, one byte less when its 0xD9 was
+    // taken already.
+    while (MSComm1_.InBufferCount() >= TelemetryFrame::kSize - (syncTaken_ ? 1 : 0)) {
+        MSComm1_.setInputLen(1);
+        if (!syncTaken_) {
+            if (readByte() != TelemetryFrame::kSync0)
+                continue;
+            syncTaken_ = true;
+        }
+        const std::uint8_t second = readByte();
+        if (second == TelemetryFrame::kSync0)
+            continue; // this 0xD9 starts the next frame
+        syncTaken_ = false;
+        if (second != TelemetryFrame::kSync1)
+            continue;
+
+        // The body is read as exactly 11 bytes so that frames waiting behind
+        // it are kept.
+        constexpr int kBody = TelemetryFrame::kSize - 2;
+        MSComm1_.setInputLen(kBody);
+        if (MSComm1_.InputTo(reinterpret_cast<char*>(frame.bytes.data()) + 2) != kBody)
+            throw RuntimeError("the serial control returned a short frame body");
+        frame.bytes[0] = TelemetryFrame::kSync0;
+        frame.bytes[1] = TelemetryFrame::kSync1;
+        handleFrame(frame, state);
+    }
+}
+
+void FrameReceiver::handleFrame(const TelemetryFrame& frame, EventState& state)
+{
+    // The interval rule is judged for every synchronised frame, whatever its
+    // kind: a bad interval box stops the receiver at the next frame.
+    const std::int64_t divisor = receive::intervalDivisor(MainForm_.Text1(8).text(), locale_);
+    const bool intervalPasses = receive::passesInterval(frame.tickCount(), divisor);
+
+    if (receive::isRunSampleToShow(frame, state.lastShownRunTime, intervalPasses)) {
+        showSample(frame, state);
+        return;
+    }
+    if (frame.kind() == TelemetryFrame::LiveSample) {
+        const auto now = static_cast<float>(clock_.secondsSinceMidnight());
+        if (receive::isLiveSampleToShow(frame, state.lastLiveDisplayTime, now, intervalPasses)) {
+            showSample(frame, state);
+            return;
+        }
+    }
+    if (frame.is(TelemetryFrame::DynoSetup))
+        applySetup(frame);
+}
+
+void FrameReceiver::showSample(const TelemetryFrame& frame, EventState& state)
+{
+    const RunRecord record{Decimal::scaled(frame.tickCount(), 2), frame.outputVoltage(), frame.outputCurrent(),
+                           frame.rpm()};
+    state.lastShownRunTime = frame.runTime();
+    MainForm_.Text1(0).setText(boxText(record.runTime, locale_));
+    MainForm_.Text1(1).setText(boxText(record.outputVoltage, locale_));
+    MainForm_.Text1(2).setText(boxText(record.outputCurrent, locale_));
+    MainForm_.Text1(3).setText(boxText(record.rpm, locale_));
+    if (frame.kind() == TelemetryFrame::LiveSample)
+        state.lastLiveDisplayTime = static_cast<float>(clock_.secondsSinceMidnight());
+    record.write(files_, kRunFileNumber);
+}
+
+void FrameReceiver::applySetup(const TelemetryFrame& frame)
+{
+    MainForm_.Text1(4).setText(boxText(frame.flywheelRadius(), locale_));
+    MainForm_.Text1(5).setText(boxText(frame.flywheelWeight(), locale_));
+    MainForm_.Text1(6).setText(boxText(frame.escNeutral(), locale_));
+    MainForm_.Text1(7).setText(boxText(frame.escFull(), locale_));
+    MainForm_.Text1(8).setText(boxText(frame.interval(), locale_));
+}
+
+void FrameReceiver::recover(const QString& reason)
+{
+    lastError_ = reason;
+    syncTaken_ = false;
+    MainForm_.Combo2().setEnabled(true);
+    MainForm_.Combo1().setEnabled(true);
+    MainForm_.Command1().setCaption(QStringLiteral("Start"));
+    MainForm_.Label2().setCaption(QStringLiteral("Error!"));
+    // Nothing may escape into the event loop: a port that fails to close is
+    // left to the next Start, which opens it anew.
+    try {
+        if (MSComm1_.PortOpen())
+            MSComm1_.setPortOpen(false);
+    } catch (const std::exception&) {
+    }
+    // The run file keeps every record written; freeing its number lets the
+    // next Start bind it again.
+    files_.Close(kRunFileNumber);
+}
+
+} // namespace zelvar

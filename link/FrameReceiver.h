@@ -1,0 +1,82 @@
+#pragma once
+
+#include "TelemetryFrame.h"
+
+#include <QLocale>
+#include <QString>
+
+#include <cstdint>
+
+namespace zelvar {
+
+class Clock;
+class MainForm;
+class SequentialFiles;
+class SerialControl;
+
+// The decisions of the receive handler, as pure functions.
+namespace receive {
+
+// The interval rule's divisor: the interval box's milliseconds / 10, rounded
+// half to even (20 -> 2, 15 -> 2, 25 -> 2). A box that holds no number, or a
+// divisor of 0, throws RuntimeError: the frame cannot be judged.
+std::int64_t intervalDivisor(const QString& intervalText, const QLocale& locale);
+
+// True when the tick count is a whole multiple of the divisor.
+bool passesInterval(int tickCount, std::int64_t divisor);
+
+// A run sample is shown and recorded once per run time within one event.
+bool isRunSampleToShow(const TelemetryFrame& frame, double lastShownRunTime, bool intervalPasses);
+
+// A live sample is shown and recorded at most once a second of time of day
+// within one event. Times are held in single precision, as the clock was.
+bool isLiveSampleToShow(const TelemetryFrame& frame, float lastLiveDisplayTime, float now, bool intervalPasses);
+
+} // namespace receive
+
+// The receive handler of the serial host window: drains whole frames from the
+// serial control, shows run and live samples in the read-out boxes and
+// appends each shown sample to the run file (file number 10); set-up frames
+// fill the set-up boxes. Any failure ends in the recovery: both lists
+// enabled, "Start", "Error!", the port closed and the run file closed with
+// every record written so far.
+class FrameReceiver {
+public:
+    static constexpr int kRunFileNumber = 10;
+
+    FrameReceiver(SerialControl& MSComm1, MainForm& mainForm, SequentialFiles& files, const Clock& clock,
+                  const QLocale& locale = QLocale::system());
+
+    // Connected to the serial control's OnComm. Never throws.
+    void MSComm1_OnComm();
+
+    // The reason of the last recovery, for the window to offer; empty when
+    // there was none.
+    QString lastError() const { return lastError_; }
+
+private:
+    struct EventState {
+        double lastShownRunTime = 0.0;
+        float lastLiveDisplayTime = 0.0F;
+    };
+
+    void drain();
+    std::uint8_t readByte();
+    void handleFrame(const TelemetryFrame& frame, EventState& state);
+    void showSample(const TelemetryFrame& frame, EventState& state);
+    void applySetup(const TelemetryFrame& frame);
+    void recover(const QString& reason);
+
+    SerialControl& MSComm1_;
+    MainForm& MainForm_;
+    SequentialFiles& files_;
+    const Clock& clock_;
+    QLocale locale_;
+    // A 0xD9 already taken as the start of the next frame: the stream's
+    // position outlives the event, so a frame split across two arrivals after
+    // a stray 0xD9 is not lost.
+    bool syncTaken_ = false;
+    QString lastError_;
+};
+
+} // namespace zelvar

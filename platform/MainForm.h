@@ -1,0 +1,119 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace zelvar {
+
+// The main window as the event handlers reach it, control by control. The
+// window is the program's blackboard: the read-out boxes hold the live and
+// set-up values, the caption of Command1 is the run state. The real window
+// implements this with widgets; tests and tools use MemoryMainForm.
+class TextBox {
+public:
+    virtual ~TextBox() = default;
+    virtual QString text() const = 0;
+    virtual void setText(const QString& text) = 0;
+};
+
+// A drop-down list with an editable text field.
+class ComboBox {
+public:
+    virtual ~ComboBox() = default;
+    virtual int count() const = 0;
+    virtual QString itemText(int index) const = 0;
+    // Inserts at index (0 .. count()); the entries from index on move down.
+    virtual void insertItem(int index, const QString& text) = 0;
+    virtual void addItem(const QString& text) { insertItem(count(), text); }
+    // -1 when no entry is selected.
+    virtual int currentIndex() const = 0;
+    // Selecting an entry also puts its text into the text field.
+    virtual void setCurrentIndex(int index) = 0;
+    // The text field: the selected entry, or whatever was typed into it.
+    virtual QString text() const = 0;
+    virtual bool isEnabled() const = 0;
+    virtual void setEnabled(bool enabled) = 0;
+};
+
+// A button or a label: something with a caption.
+class Caption {
+public:
+    virtual ~Caption() = default;
+    virtual QString caption() const = 0;
+    virtual void setCaption(const QString& caption) = 0;
+};
+
+class MainForm {
+public:
+    static constexpr int kText1Count = 9;
+
+    virtual ~MainForm() = default;
+    // Read-out boxes 0 to 8; any other index throws RuntimeError.
+    virtual TextBox& Text1(int index) = 0;
+    virtual ComboBox& Combo1() = 0;
+    virtual ComboBox& Combo2() = 0;
+    virtual Caption& Command1() = 0;
+    virtual Caption& Label2() = 0;
+};
+
+// The main window without a display, as it looks before the load step: empty
+// boxes and lists, "Start" and "Now Ready".
+class MemoryMainForm final : public MainForm {
+public:
+    class Box final : public TextBox {
+    public:
+        QString text() const override { return text_; }
+        void setText(const QString& text) override { text_ = text; }
+
+    private:
+        QString text_;
+    };
+
+    class List final : public ComboBox {
+    public:
+        int count() const override { return static_cast<int>(items_.size()); }
+        QString itemText(int index) const override;
+        void insertItem(int index, const QString& text) override;
+        int currentIndex() const override { return current_; }
+        void setCurrentIndex(int index) override;
+        QString text() const override { return text_; }
+        // What the operator types into the field; applies nothing.
+        void typeText(const QString& text) { text_ = text; }
+        bool isEnabled() const override { return enabled_; }
+        void setEnabled(bool enabled) override { enabled_ = enabled; }
+
+    private:
+        QStringList items_;
+        int current_ = -1;
+        QString text_;
+        bool enabled_ = true;
+    };
+
+    class Label final : public Caption {
+    public:
+        explicit Label(QString caption) : caption_(std::move(caption)) {}
+        QString caption() const override { return caption_; }
+        void setCaption(const QString& caption) override { caption_ = caption; }
+
+    private:
+        QString caption_;
+    };
+
+    TextBox& Text1(int index) override;
+    List& Combo1() override { return combo1_; }
+    List& Combo2() override { return combo2_; }
+    Label& Command1() override { return command1_; }
+    Label& Label2() override { return label2_; }
+
+    // The texts of all nine boxes, for tests and tools.
+    QStringList texts() const;
+
+private:
+    Box text1_[kText1Count];
+    List combo1_;
+    List combo2_;
+    Label command1_{QStringLiteral("Start")};
+    Label label2_{QStringLiteral("Now Ready")};
+};
+
+} // namespace zelvar

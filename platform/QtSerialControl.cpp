@@ -1,0 +1,215 @@
+#include "SerialControl.h"
+
+#include <QScopedValueRollback>
+#include <QSerialPort>
+#include <QtGlobal>
+
+#include <algorithm>
+#include <exception>
+#include <limits>
+#include <utility>
+
+namespace zelvar {
+
+namespace {
+
+QSerialPort::Parity toQtParity(char parity)
+{
+    switch (parity) {
+    case 'E':
+        return QSerialPort::EvenParity;
+    case 'O':
+        return QSerialPort::OddParity;
+    case 'M':
+        return QSerialPort::MarkParity;
+    case 'S':
+        return QSerialPort::SpaceParity;
+    default:
+        return QSerialPort::NoParity;
+    }
+}
+
+QSerialPort::DataBits toQtDataBits(int dataBits)
+{
+    switch (dataBits) {
+    case 5:
+        return QSerialPort::Data5;
+    case 6:
+        return QSerialPort::Data6;
+    case 7:
+        return QSerialPort::Data7;
+    default:
+        return QSerialPort::Data8;
+    }
+}
+
+QSerialPort::StopBits toQtStopBits(SerialSettings::StopBits stopBits)
+{
+    switch (stopBits) {
+    case SerialSettings::StopBits::OneAndHalf:
+        // Termios has no 1.5 stop bits; Qt 6.4 quietly sets the line up with
+        // one there. We only receive, and a receiver set for one stop bit
+        // reads a sender that sends 1.5 correctly, so that is good enough.
+        return QSerialPort::OneAndHalfStop;
+    case SerialSettings::StopBits::Two:
+        return QSerialPort::TwoStop;
+    case SerialSettings::StopBits::One:
+        break;
+    }
+    return QSerialPort::OneStop;
+}
+
+// OnComm handlers run from inside QSerialPort's notification code, and Qt's
+// dispatch is not exception safe: whatever a handler lets escape stops here.
+template <class Action>
+void runFromEventLoop(const char* what, Action&& action)
+{
+    try {
+        action();
+    } catch (const std::exception& error) {
+        qCritical("serial control: %s: uncaught exception: %s", what, error.what());
+    } catch (...) {
+        qCritical("serial control: %s: uncaught exception", what);
+    }
+}
+
+} // namespace
+
+QtSerialControl::QtSerialControl(QObject* parent)
+    : SerialControl(parent), port_(new QSerialPort(this))
+{
+    connect(port_, &QSerialPort::readyRead, this, [this] { onReadyRead(); });
+    connect(port_, &QSerialPort::errorOccurred, this,
+            [this](QSerialPort::SerialPortError error) { onError(error); });
+}
+
+QtSerialControl::~QtSerialControl()
+{
+    // The port is our child and is destroyed after this part of us: it must
+    // not call back into a half-destroyed control while it closes.
+    port_->disconnect(this);
+    if (port_->isOpen())
+        closePort();
+}
+
+void QtSerialControl::openDevice(const QString& deviceName, const SerialSettings& settings)
+{
+    // QSerialPort keeps these and applies them while open() sets the line up;
+    // a setting the device refuses fails open(), which then leaves the port
+    // closed and says why in errorString().
+    port_->setPortName(deviceName);
+    port_->setBaudRate(settings.baudRate);
+    port_->setDataBits(toQtDataBits(settings.dataBits));
+    port_->setParity(toQtParity(settings.parity));
+    port_->setStopBits(toQtStopBits(settings.stopBits));
+    port_->setFlowControl(QSerialPort::NoFlowControl);
+
+    bool opened = false;
+    {
+        QScopedValueRollback<bool> scope(inOperation_, true);
+        opened = port_->open(QIODevice::ReadWrite);
+    }
+    if (!opened) {
+        const QString reason = port_->errorString();
+        if (port_->isOpen())
+            closePort();
+        throw openFailure(deviceName, reason);
+    }
+}
+
+void QtSerialControl::closeDevice()
+{
+    closePort();
+}
+
+bool QtSerialControl::isOpen() const
+{
+    return port_->isOpen();
+}
+
+int QtSerialControl::bytesWaiting() const
+{
+    return static_cast<int>(
+        std::min<qint64>(port_->bytesAvailable(), std::numeric_limits<int>::max()));
+}
+
+int QtSerialControl::readBytes(char* buffer, int maxLength)
+{
+    // On Unix this only copies from QSerialPort's buffer; on Windows it may
+    // start a system read that fails at once.
+    qint64 count = 0;
+    {
+        QScopedValueRollback<bool> scope(inOperation_, true);
+        count = port_->read(buffer, maxLength);
+    }
+    throwLossDuringOperation();
+    if (count < 0) {
+        throw RuntimeError(QStringLiteral("cannot read serial port %1: %2")
+                               .arg(deviceName(), port_->errorString())
+                               .toStdString());
+    }
+    return static_cast<int>(count);
+}
+
+void QtSerialControl::discardInput()
+{
+    // Also empties the system's queue (tcflush), which holds whatever the
+    // device sent while nobody was reading.
+    bool cleared = false;
+    {
+        QScopedValueRollback<bool> scope(inOperation_, true);
+        cleared = port_->clear(QSerialPort::Input);
+    }
+    throwLossDuringOperation();
+    if (!cleared) {
+        throw RuntimeError(QStringLiteral("cannot empty the input buffer of %1: %2")
+                               .arg(deviceName(), port_->errorString())
+                               .toStdString());
+    }
+}
+
+void QtSerialControl::throwLossDuringOperation()
+{
+    if (!lossDuringOperation_)
+        return;
+    const QString reason = *std::exchange(lossDuringOperation_, std::nullopt);
+    closePort();
+    throw RuntimeError(
+        QStringLiteral("serial device lost: %1: %2").arg(deviceName(), reason).toStdString());
+}
+
+void QtSerialControl::onReadyRead()
+{
+    if (port_->bytesAvailable() >= kReceiveThreshold)
+        runFromEventLoop("receive event", [this] { raiseEvent(kEventReceive); });
+}
+
+void QtSerialControl::onError(int error)
+{
+    // Errors while opening are thrown by setPortOpen(true) (the port is not
+    // open yet); errors after the port closed concern nobody.
+    if (closing_ || !port_->isOpen() || !isDeviceLoss(error))
+        return;
+
+    const QString reason = port_->errorString();
+    if (inOperation_) {
+        // The caller is inside a property of ours: raising OnComm now would
+        // run a handler inside it. The call throws the loss instead.
+        if (!lossDuringOperation_)
+            lossDuringOperation_ = reason;
+        return;
+    }
+
+    // Close inside this slot: a hung-up pseudo-terminal reports the same
+    // error again for as long as its notifier stays enabled, hundreds of
+    // thousands of times a second.
+    runFromEventLoop("device loss", [this, &reason] { reportDeviceLoss(reason); });
+}
+
+void QtSerialControl::closePort()
+{
+    QScopedValueRollback<bool> scope(closing_, true);
+    port_->close();
+}
+
+} // namespace zelvar

@@ -1,0 +1,259 @@
+#include "SerialControl.h"
+
+#include <QSerialPort>
+
+#include <algorithm>
+#include <limits>
+#include <utility>
+
+namespace zelvar {
+
+namespace {
+
+[[noreturn]] void throwError(const QString& message)
+{
+    throw RuntimeError(message.toStdString());
+}
+
+[[noreturn]] void throwBadSettings(const QString& text, const QString& problem)
+{
+    throwError(QStringLiteral("invalid serial settings \"%1\": %2").arg(text, problem));
+}
+
+bool isAllDigits(const QString& field)
+{
+    return !field.isEmpty()
+        && std::all_of(field.cbegin(), field.cend(),
+                       [](QChar c) { return c >= u'0' && c <= u'9'; });
+}
+
+} // namespace
+
+SerialSettings parseSettings(const QString& text)
+{
+    // A blank would otherwise slip past QString::toInt, which skips blanks;
+    // the dyno's own tools never write one, so one is a typing mistake.
+    if (std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.isSpace(); }))
+        throwBadSettings(text, QStringLiteral("blanks are not allowed"));
+
+    const QStringList fields = text.split(u',');
+    if (fields.size() != 4) {
+        throwBadSettings(text, QStringLiteral("expected baud,parity,data bits,stop bits "
+                                              "(4 fields), found %1")
+                                   .arg(fields.size()));
+    }
+
+    SerialSettings settings;
+
+    const QString& baud = fields[0];
+    bool baudOk = false;
+    const qint64 baudRate = isAllDigits(baud) ? baud.toLongLong(&baudOk) : 0;
+    if (!baudOk || baudRate <= 0 || baudRate > std::numeric_limits<qint32>::max())
+        throwBadSettings(text,
+                         QStringLiteral("baud rate \"%1\" is not a positive integer").arg(baud));
+    settings.baudRate = static_cast<qint32>(baudRate);
+
+    const QString parity = fields[1].toUpper();
+    if (parity.size() != 1 || !QStringLiteral("NEOMS").contains(parity))
+        throwBadSettings(text,
+                         QStringLiteral("parity \"%1\" is not N, E, O, M or S").arg(fields[1]));
+    settings.parity = parity[0].toLatin1();
+
+    const QString& data = fields[2];
+    if (data.size() != 1 || data[0] < u'5' || data[0] > u'8')
+        throwBadSettings(text, QStringLiteral("data bits \"%1\" are not 5, 6, 7 or 8").arg(data));
+    settings.dataBits = data[0].unicode() - u'0';
+
+    const QString& stop = fields[3];
+    if (stop == u"1")
+        settings.stopBits = SerialSettings::StopBits::One;
+    else if (stop == u"1.5")
+        settings.stopBits = SerialSettings::StopBits::OneAndHalf;
+    else if (stop == u"2")
+        settings.stopBits = SerialSettings::StopBits::Two;
+    else
+        throwBadSettings(text, QStringLiteral("stop bits \"%1\" are not 1, 1.5 or 2").arg(stop));
+
+    return settings;
+}
+
+QString portDeviceName(int port, const std::function<QString(const QString&)>& environment)
+{
+    if (port < 1)
+        throwError(QStringLiteral("invalid COM port number %1: ports start at 1").arg(port));
+
+    const QString configured = environment(QStringLiteral("ZELVAR_COM%1").arg(port));
+    if (!configured.isEmpty())
+        return configured;
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(port);
+#else
+    // COM1 is the first serial port, which POSIX systems number from 0.
+    return QStringLiteral("/dev/ttyS%1").arg(port - 1);
+#endif
+}
+
+QString portDeviceName(int port)
+{
+    return portDeviceName(port, [](const QString& name) {
+        return qEnvironmentVariable(name.toLocal8Bit().constData());
+    });
+}
+
+bool isDeviceLoss(int serialPortError)
+{
+    switch (static_cast<QSerialPort::SerialPortError>(serialPortError)) {
+    // What reading or writing an open port reports when the device is no
+    // longer there: QSerialPort turns every failed read into ReadError (a
+    // hung-up pseudo-terminal, or a pulled adapter on Linux, reads as end of
+    // file) and every failed write into WriteError, except the system errors
+    // it knows mean the device went away, which are ResourceError.
+    case QSerialPort::ResourceError:
+    case QSerialPort::ReadError:
+    case QSerialPort::WriteError:
+    // Outside open(), "not found" can only mean the device vanished under us.
+    case QSerialPort::DeviceNotFoundError:
+    // QSerialPort says UnknownError for system errors it does not decode; on
+    // an open port that includes ENXIO from a pulled USB adapter on Linux.
+    // A port that fails for reasons nobody knows delivers no frames either,
+    // and closing it lets the recovery tell the user, where ignoring it would
+    // leave the program "running" on a dead port.
+    case QSerialPort::UnknownError:
+        return true;
+    // No error, or a refusal of one request that leaves the device usable
+    // (an unsupported setting, a timeout, a call on a closed port). Permission
+    // and open errors only come from open(), whose failures are thrown.
+    case QSerialPort::NoError:
+    case QSerialPort::PermissionError:
+    case QSerialPort::OpenError:
+    case QSerialPort::UnsupportedOperationError:
+    case QSerialPort::TimeoutError:
+    case QSerialPort::NotOpenError:
+        return false;
+    }
+    return false;
+}
+
+SerialControl::SerialControl(QObject* parent) : QObject(parent) {}
+
+SerialControl::~SerialControl() = default;
+
+void SerialControl::setCommPort(int port)
+{
+    if (isOpen())
+        throwError(QStringLiteral("cannot set CommPort to %1: port is open").arg(port));
+    if (port < 1)
+        throwError(QStringLiteral("invalid CommPort %1: ports start at 1").arg(port));
+    commPort_ = port;
+    propertyWritten(QStringLiteral("CommPort=%1").arg(port));
+}
+
+void SerialControl::setSettings(const QString& text)
+{
+    settings_ = parseSettings(text);
+    settingsText_ = text;
+    propertyWritten(QStringLiteral("Settings=") + text);
+}
+
+void SerialControl::setPortOpen(bool open)
+{
+    if (open) {
+        if (isOpen())
+            throwError(QStringLiteral("cannot open COM%1: port is open already").arg(commPort_));
+        const QString device = portDeviceName(commPort_);
+        openDevice(device, settings_);
+        deviceName_ = device;
+        // A loss of the previous session that nobody read would otherwise
+        // fail the first receive event of this one.
+        pendingLoss_.reset();
+        commEvent_ = 0;
+        propertyWritten(QStringLiteral("PortOpen=True"));
+    } else {
+        if (isOpen())
+            closeDevice();
+        propertyWritten(QStringLiteral("PortOpen=False"));
+    }
+}
+
+int SerialControl::InBufferCount() const
+{
+    requireOpen("read InBufferCount");
+    return bytesWaiting();
+}
+
+void SerialControl::setInBufferCount(int count)
+{
+    requireOpen("set InBufferCount");
+    if (count != 0)
+        throwError(QStringLiteral("invalid InBufferCount %1: only 0 may be set").arg(count));
+    discardInput();
+    propertyWritten(QStringLiteral("InBufferCount=0"));
+}
+
+void SerialControl::setInputLen(int length)
+{
+    if (length < 0)
+        throwError(QStringLiteral("invalid InputLen %1: must not be negative").arg(length));
+    inputLen_ = length;
+}
+
+QByteArray SerialControl::Input()
+{
+    requireOpen("read Input");
+    const int waiting = bytesWaiting();
+    const int wanted = inputLen_ == 0 ? waiting : std::min(inputLen_, waiting);
+    QByteArray bytes(wanted, Qt::Uninitialized);
+    if (wanted > 0)
+        bytes.truncate(readBytes(bytes.data(), wanted));
+    return bytes;
+}
+
+int SerialControl::InputTo(char* buffer)
+{
+    requireOpen("read Input");
+    const int waiting = bytesWaiting();
+    const int wanted = inputLen_ == 0 ? waiting : std::min(inputLen_, waiting);
+    return wanted > 0 ? readBytes(buffer, wanted) : 0;
+}
+
+int SerialControl::CommEvent()
+{
+    if (pendingLoss_) {
+        const QString loss = *std::exchange(pendingLoss_, std::nullopt);
+        throwError(loss);
+    }
+    return commEvent_;
+}
+
+void SerialControl::raiseEvent(int code)
+{
+    commEvent_ = code;
+    Q_EMIT OnComm();
+}
+
+void SerialControl::reportDeviceLoss(const QString& reason)
+{
+    if (!isOpen())
+        return;
+    closeDevice();
+    pendingLoss_ = QStringLiteral("serial device lost: %1: %2").arg(deviceName_, reason);
+    commEvent_ = 0;
+    Q_EMIT OnComm();
+}
+
+RuntimeError SerialControl::openFailure(const QString& deviceName, const QString& reason)
+{
+    return RuntimeError(
+        QStringLiteral("cannot open serial port %1: %2").arg(deviceName, reason).toStdString());
+}
+
+void SerialControl::requireOpen(const char* operation) const
+{
+    if (!isOpen()) {
+        throwError(QStringLiteral("cannot %1: serial port COM%2 is not open")
+                       .arg(QLatin1String(operation))
+                       .arg(commPort_));
+    }
+}
+
+} // namespace zelvar

@@ -1,0 +1,253 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include "RuntimeError.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QSerialPort;
+
+namespace zelvar {
+
+// Line settings parsed from a settings text such as "115200,N,8,1".
+struct SerialSettings {
+    enum class StopBits { One, OneAndHalf, Two };
+
+    qint32 baudRate = 115200;
+    char parity = 'N'; // N, E, O, M or S
+    int dataBits = 8;  // 5 to 8
+    StopBits stopBits = StopBits::One;
+
+    friend bool operator==(const SerialSettings&, const SerialSettings&) = default;
+};
+
+// "baud,parity,data,stop": baud a positive integer; parity N, E, O, M or S
+// (either case); data bits 5 to 8; stop bits 1, 1.5 or 2. No blanks anywhere.
+// Throws RuntimeError naming the text and what is wrong with it.
+SerialSettings parseSettings(const QString& text);
+
+// The device that COM port n opens: the value of ZELVAR_COM<n> when that is
+// set and not empty, else "COM<n>" on Windows and "/dev/ttyS<n-1>" elsewhere.
+// `environment` looks a variable up (empty when unset). Throws RuntimeError
+// for a port number below 1.
+QString portDeviceName(int port, const std::function<QString(const QString&)>& environment);
+// Looks the variable up in the process environment.
+QString portDeviceName(int port);
+
+// The serial communications control the program talks to, with the
+// operations the handlers use. A rejected operation (opening a missing or
+// busy port, a malformed settings text, reading while closed) throws
+// RuntimeError with the system's own reason in its message.
+//
+// A device that disappears while open (a pulled USB adapter) closes the port
+// at once and raises OnComm; the next CommEvent() read then throws the loss
+// as a RuntimeError, once, so that it reaches the receive handler's recovery.
+// A loss noticed inside one of the caller's own operations (reading or
+// emptying the input buffer) is thrown by that operation instead, so that
+// OnComm never runs a handler from inside another handler's property write.
+// Opening the port again forgets a loss nobody read.
+//
+// Every setter call that succeeds reports itself through propertyWritten(),
+// in call order, even when it changes nothing (closing a closed port); a call
+// that throws reports nothing. InputLen is not reported.
+class SerialControl : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr int kEventReceive = 2;
+    // OnComm with kEventReceive needs one whole frame's worth of bytes.
+    static constexpr int kReceiveThreshold = 13;
+    static constexpr int kDefaultPort = 1;
+    static constexpr const char* kDefaultSettings = "115200,N,8,1";
+
+    explicit SerialControl(QObject* parent = nullptr);
+    ~SerialControl() override;
+
+    int CommPort() const { return commPort_; }
+    // Port numbers start at 1. Throws while the port is open.
+    void setCommPort(int port);
+
+    QString Settings() const { return settingsText_; }
+    // Validated at once; used by the next open.
+    void setSettings(const QString& text);
+
+    bool PortOpen() const { return isOpen(); }
+    // True opens with the current port and settings; False closes (closing a
+    // closed port does nothing). Opening an open port throws.
+    void setPortOpen(bool open);
+
+    // Bytes waiting. Throws while closed.
+    int InBufferCount() const;
+    // Only 0 is accepted: discards everything waiting, in the system's queue
+    // too. Throws while closed.
+    void setInBufferCount(int count);
+
+    int InputLen() const { return inputLen_; }
+    // Upper bound on the bytes one Input() takes; 0 means all that wait.
+    // Negative lengths throw.
+    void setInputLen(int length);
+
+    // Removes and returns up to InputLen waiting bytes, unaltered. Throws while
+    // closed.
+    QByteArray Input();
+    // Input() without the allocation: copies into `buffer`, which holds at
+    // least InputLen bytes (or InBufferCount() when InputLen is 0).
+    int InputTo(char* buffer);
+
+    // Why OnComm fired; kEventReceive when data arrived, 0 before any event
+    // and after a loss. Throws the loss of the device, once, after the device
+    // disappeared.
+    int CommEvent();
+
+Q_SIGNALS:
+    void OnComm();
+
+protected:
+    // Back ends: open with the device name and parsed settings, throwing
+    // RuntimeError with the system's reason; the rest as their names say.
+    virtual void openDevice(const QString& deviceName, const SerialSettings& settings) = 0;
+    virtual void closeDevice() = 0;
+    virtual bool isOpen() const = 0;
+    virtual int bytesWaiting() const = 0;
+    virtual int readBytes(char* buffer, int maxLength) = 0;
+    virtual void discardInput() = 0;
+
+    // Called after each write to CommPort, Settings, PortOpen or
+    // InBufferCount, with an entry such as "PortOpen=True".
+    virtual void propertyWritten(const QString& entry) { Q_UNUSED(entry); }
+
+    // Raises OnComm with the given event code.
+    void raiseEvent(int code);
+    // The device is gone: close at once, raise OnComm, and make the next
+    // CommEvent() read throw "serial device lost: <device>: <reason>". Does
+    // nothing while the port is closed: a closed port has no device to lose,
+    // and a loss is reported once.
+    void reportDeviceLoss(const QString& reason);
+
+    // The device the port was last opened on.
+    QString deviceName() const { return deviceName_; }
+    // The error a back end throws when the device cannot be opened.
+    static RuntimeError openFailure(const QString& deviceName, const QString& reason);
+
+private:
+    void requireOpen(const char* operation) const;
+
+    int commPort_ = kDefaultPort;
+    QString settingsText_ = QString::fromLatin1(kDefaultSettings);
+    SerialSettings settings_;
+    int inputLen_ = 0;
+    int commEvent_ = 0;
+    QString deviceName_;
+    std::optional<QString> pendingLoss_;
+};
+
+// Whether a QSerialPort::SerialPortError, reported while the port is open,
+// means the device is gone. A pulled USB adapter gives ResourceError; a
+// pseudo-terminal whose other end closed gives ReadError again and again
+// until the port is closed.
+bool isDeviceLoss(int serialPortError);
+
+// The real back end: a QSerialPort. OnComm fires with kEventReceive whenever
+// bytes arrive and at least one whole frame's worth (kReceiveThreshold bytes)
+// waits. OnComm handlers run inside the event loop's dispatch: an exception
+// that escapes one is logged and dropped here rather than unwinding through Qt.
+class QtSerialControl final : public SerialControl {
+    Q_OBJECT
+
+public:
+    explicit QtSerialControl(QObject* parent = nullptr);
+    ~QtSerialControl() override;
+
+protected:
+    void openDevice(const QString& deviceName, const SerialSettings& settings) override;
+    void closeDevice() override;
+    bool isOpen() const override;
+    int bytesWaiting() const override;
+    int readBytes(char* buffer, int maxLength) override;
+    void discardInput() override;
+
+private:
+    void onReadyRead();
+    void onError(int error);
+    void closePort();
+    // Closes the port and throws, when the device went away during one of our
+    // own calls into the port.
+    void throwLossDuringOperation();
+
+    QSerialPort* port_;
+    // Set while QSerialPort::close() runs: errors it reports are part of
+    // closing, not news about the device.
+    bool closing_ = false;
+    // Set while one of our own calls into the port runs: a loss it reveals is
+    // kept here and thrown by that call, not raised through OnComm.
+    bool inOperation_ = false;
+    std::optional<QString> lossDuringOperation_;
+};
+
+// An in-memory back end for tests: bytes are fed by the test, outcomes are
+// scripted, and every write to the control's properties is logged.
+class MemorySerialControl final : public SerialControl {
+    Q_OBJECT
+
+public:
+    explicit MemorySerialControl(QObject* parent = nullptr);
+
+    // Appends bytes to the input buffer (dropped while the port is closed, as
+    // a real port would) and, when `raise` is set, raises OnComm with
+    // kEventReceive if at least kReceiveThreshold bytes wait.
+    void feed(const QByteArray& bytes, bool raise = true);
+    // Raises OnComm with any event code.
+    void raise(int code) { raiseEvent(code); }
+    // The device disappears: the port closes and the loss is reported (nothing
+    // happens while the port is closed).
+    void loseDevice(const QString& reason = QStringLiteral("device disappeared"));
+
+    // Scripted outcomes of opening that port number: a missing port fails
+    // with "No such file or directory", a busy one with "Device or resource
+    // busy", as a real system says it.
+    void setPortMissing(int port, bool missing = true);
+    void setPortBusy(int port, bool busy = true);
+
+    // Writes to CommPort, Settings, PortOpen and InBufferCount, in order,
+    // as "CommPort=3", "Settings=9600,N,8,1", "PortOpen=True",
+    // "PortOpen=False", "InBufferCount=0".
+    const QStringList& log() const { return log_; }
+    void clearLog() { log_.clear(); }
+
+    // The bytes waiting, oldest first.
+    QByteArray waiting() const { return buffer_.mid(readPos_); }
+    // Device name and settings of the last successful open.
+    QString openedDevice() const { return openedDevice_; }
+    SerialSettings openedSettings() const { return openedSettings_; }
+
+protected:
+    void openDevice(const QString& deviceName, const SerialSettings& settings) override;
+    void closeDevice() override;
+    bool isOpen() const override { return open_; }
+    int bytesWaiting() const override { return static_cast<int>(buffer_.size() - readPos_); }
+    int readBytes(char* buffer, int maxLength) override;
+    void discardInput() override;
+
+    void propertyWritten(const QString& entry) override { log_ << entry; }
+
+private:
+    bool open_ = false;
+    // Bytes before readPos_ have been read; they are dropped in bulk now and
+    // then, so that a read costs no more than a copy of what it takes.
+    QByteArray buffer_;
+    qsizetype readPos_ = 0;
+    QSet<int> missing_;
+    QSet<int> busy_;
+    QStringList log_;
+    QString openedDevice_;
+    SerialSettings openedSettings_;
+};
+
+} // namespace zelvar

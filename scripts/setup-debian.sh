@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs what building and testing Zelvar QT4 Data needs on Debian 12, and
+# only what is missing. Uses sudo when not run as root.
+set -euo pipefail
+
+packages=(
+  g++ cmake make
+  qt6-base-dev qt6-serialport-dev qt6-charts-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  locales python3
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  as_root apt-get update -qq
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The tests check that files keep "." as decimal separator under a comma
+# locale; German is the one they use.
+if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+  echo "Generating the de_DE.UTF-8 locale"
+  as_root localedef -i de_DE -f UTF-8 de_DE.UTF-8
+fi

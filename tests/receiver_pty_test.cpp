@@ -1,0 +1,105 @@
+// The receive path end to end on a real pseudo-terminal: the QSerialPort back
+// end raises the receive event, the frame receiver decodes and records into a
+// real run file.
+
+#include "Clock.h"
+#include "FrameReceiver.h"
+#include "MainForm.h"
+#include "SequentialFiles.h"
+#include "SerialControl.h"
+
+#include "QtPrinters.h"
+
+#include <gtest/gtest.h>
+
+#ifdef Q_OS_UNIX
+
+#include "PseudoTerminal.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+namespace zelvar {
+namespace {
+
+using namespace testing_support;
+
+QByteArray runSample(int ticks, int rpm)
+{
+    const char bytes[] = {'\xD9', '\xAB', char(ticks / 4096), char((ticks % 4096) / 256), char(ticks % 256),
+                          0x04, char(0xB0), 0x00, 0x64, char(rpm >> 8), char(rpm & 0xFF), 0x40, '\xFA'};
+    return QByteArray(bytes, sizeof bytes);
+}
+
+class ReceiverPtyTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(pty_.ready()) << std::strerror(errno);
+        qputenv("ZELVAR_COM42", pty_.slavePath().toLocal8Bit());
+        QObject::connect(&comm_, &SerialControl::OnComm, [this] { receiver_.MSComm1_OnComm(); });
+        form_.Text1(8).setText("20");
+        form_.Command1().setCaption("Stop");
+        form_.Label2().setCaption("Now Running");
+        files_.OpenForOutput(FrameReceiver::kRunFileNumber, dir_.filePath("Temp.dat"));
+        comm_.setCommPort(42);
+        comm_.setPortOpen(true);
+        comm_.setInBufferCount(0);
+    }
+
+    void TearDown() override { qunsetenv("ZELVAR_COM42"); }
+
+    QStringList recorded() const
+    {
+        QFile f(dir_.filePath("Temp.dat"));
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        QStringList lines = QString::fromLatin1(f.readAll()).split("\r\n");
+        lines.removeLast();
+        return lines;
+    }
+
+    QTemporaryDir dir_;
+    PseudoTerminal pty_;
+    QtSerialControl comm_;
+    MemoryMainForm form_;
+    SequentialFiles files_;
+    SystemClock clock_;
+    FrameReceiver receiver_{comm_, form_, files_, clock_, QLocale::c()};
+};
+
+TEST_F(ReceiverPtyTest, FramesWrittenOnTheLineAreRecorded)
+{
+    QStringList expected;
+    QByteArray stream("\x00\xD9", 2); // noise before the first frame
+    for (int i = 1; i <= 200; ++i) {
+        stream += runSample(2 * i, i);
+        expected << QString::number(i / 50.0) + ",12,10," + QString::number(i * 100);
+    }
+    // In uneven pieces, as a USB adapter delivers them.
+    for (qsizetype at = 0; at < stream.size(); at += 97)
+        pty_.send(stream.mid(at, 97));
+
+    ASSERT_TRUE(pumpUntil([&] { return recorded().size() >= expected.size(); })) << recorded().size();
+    EXPECT_EQ(recorded(), expected);
+    EXPECT_EQ(form_.texts().mid(0, 4), QStringList({"4", "12", "10", "20000"}));
+    EXPECT_EQ(form_.Label2().caption(), "Now Running") << receiver_.lastError().toStdString();
+}
+
+TEST_F(ReceiverPtyTest, APulledCableEndsTheRunWithItsRecordsKept)
+{
+    pty_.send(runSample(2, 1) + runSample(4, 2));
+    ASSERT_TRUE(pumpUntil([&] { return recorded().size() == 2; }));
+    pty_.close();
+    ASSERT_TRUE(pumpUntil([&] { return form_.Label2().caption() == "Error!"; }));
+    EXPECT_EQ(form_.Command1().caption(), "Start");
+    EXPECT_FALSE(comm_.PortOpen());
+    EXPECT_FALSE(files_.isBound(FrameReceiver::kRunFileNumber));
+    EXPECT_EQ(recorded().size(), 2);
+    EXPECT_TRUE(receiver_.lastError().contains("lost")) << receiver_.lastError().toStdString();
+}
+
+} // namespace
+} // namespace zelvar
+
+#endif // Q_OS_UNIX
