@@ -1,0 +1,75 @@
+// Throughput and memory of the run analysis on a generated run file, and the
+// peak memory it needs, which must not grow with the file.
+
+#include "MainForm.h"
+#include "RunAnalyzer.h"
+#include "SequentialFiles.h"
+#include "run_file.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <fstream>
+#include <string>
+
+using namespace zelvar;
+
+namespace {
+
+// Resident memory figures of this process in kB (Linux), -1 elsewhere.
+long statusKb(const char* field)
+{
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    long value = -1;
+    while (status >> key) {
+        if (key == field) {
+            status >> value;
+            return value;
+        }
+        status.ignore(256, '\n');
+    }
+    return -1;
+}
+
+// Restarts the peak-resident-memory mark so that it covers what follows.
+void resetPeak()
+{
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+void BM_AnalyzeRunFile(benchmark::State& state)
+{
+    const std::int64_t records = state.range(0);
+    QTemporaryDir dir;
+    if (!bench::writeRunFile(dir.filePath("Temp.dat"), records)) {
+        state.SkipWithError("cannot write the run file");
+        return;
+    }
+    MemoryMainForm form;
+    form.Text1(4).setText("30");
+    form.Text1(5).setText("240");
+    form.Text1(6).setText("1500");
+    form.Text1(7).setText("2000");
+    SequentialFiles files;
+    RunAnalyzer analyzer(form, files, dir.path(), QLocale::c());
+
+    long growthKb = 0;
+    for (auto _ : state) {
+        const long before = statusKb("VmRSS:");
+        resetPeak();
+        if (analyzer.analyze() != records)
+            state.SkipWithError("wrong record count");
+        growthKb = std::max(growthKb, statusKb("VmHWM:") - before);
+    }
+    state.SetItemsProcessed(state.iterations() * records);
+    state.counters["records_per_s"] =
+        benchmark::Counter(static_cast<double>(state.iterations() * records), benchmark::Counter::kIsRate);
+    state.counters["peak_growth_kB"] = static_cast<double>(growthKb);
+    state.counters["report_MB"] = static_cast<double>(QFile(dir.filePath("save.csv")).size()) / 1e6;
+}
+BENCHMARK(BM_AnalyzeRunFile)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace

@@ -1,0 +1,121 @@
+// zelvar-analyze: turns a recorded run file (Temp.dat) into the report
+// (save.csv) exactly as the Stop button does, with the flywheel and ESC values
+// given on the command line instead of the dyno's set-up frame.
+
+#include "MainForm.h"
+#include "NumberText.h"
+#include "RunAnalyzer.h"
+#include "RuntimeError.h"
+#include "SequentialFiles.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdio>
+#ifdef Q_OS_WIN
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
+#include <unistd.h>
+#endif
+
+using namespace zelvar;
+
+namespace {
+
+enum ExitCode { kOk = 0, kAnalysisFailed = 1, kBadArguments = 2 };
+
+int fail(int code, const QString& message)
+{
+    std::fprintf(stderr, "zelvar-analyze: %s\n", qPrintable(message));
+    return code;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("zelvar-analyze"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ZELVAR_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Analyses a recorded run again: reads Temp.dat and writes the report save.csv\n"
+        "(torque, output power, input power, efficiency per record, then the flywheel\n"
+        "and ESC values), as the Stop button does. The report is replaced only when\n"
+        "complete; after a failure the previous save.csv is left as it was."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption radius(QStringLiteral("radius"), QStringLiteral("Flywheel radius in millimetres (required)."),
+                                    QStringLiteral("MM"));
+    const QCommandLineOption weight(QStringLiteral("weight"), QStringLiteral("Flywheel weight in grams (required)."),
+                                    QStringLiteral("G"));
+    const QCommandLineOption neutral(QStringLiteral("esc-neutral"),
+                                     QStringLiteral("ESC neutral timing, written into the trailer as given."),
+                                     QStringLiteral("TEXT"));
+    const QCommandLineOption full(QStringLiteral("esc-full"),
+                                  QStringLiteral("ESC full-throttle timing, written into the trailer as given."),
+                                  QStringLiteral("TEXT"));
+    const QCommandLineOption dir(QStringLiteral("dir"),
+                                 QStringLiteral("Directory that holds Temp.dat and receives save.csv (default: the "
+                                                "current directory)."),
+                                 QStringLiteral("DIR"), QStringLiteral("."));
+    parser.addOptions({radius, weight, neutral, full, dir});
+
+    if (!parser.parse(QCoreApplication::arguments()))
+        return fail(kBadArguments, parser.errorText() + QStringLiteral(" (see --help)"));
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(kOk);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+    if (!parser.positionalArguments().isEmpty())
+        return fail(kBadArguments, QStringLiteral("unexpected argument \"%1\" (see --help)")
+                                       .arg(parser.positionalArguments().constFirst()));
+    for (const QCommandLineOption* number : {&radius, &weight}) {
+        const QString name = number->names().constFirst();
+        if (!parser.isSet(*number))
+            return fail(kBadArguments, QStringLiteral("--%1 is required (see --help)").arg(name));
+        try {
+            readBox(parser.value(*number));
+        } catch (const RuntimeError& e) {
+            return fail(kBadArguments, QStringLiteral("--%1: %2").arg(name, QString::fromStdString(e.what())));
+        }
+    }
+    const QString directory = parser.value(dir);
+    if (!QFileInfo(directory).isDir())
+        return fail(kBadArguments, QStringLiteral("--dir: \"%1\" is not a directory").arg(directory));
+
+    // The analysis reads its values from the window's boxes; here the boxes
+    // hold what the command line says.
+    MemoryMainForm form;
+    form.Text1(4).setText(parser.value(radius));
+    form.Text1(5).setText(parser.value(weight));
+    form.Text1(6).setText(parser.value(neutral));
+    form.Text1(7).setText(parser.value(full));
+
+    SequentialFiles files;
+    RunAnalyzer analyzer(form, files, QDir(directory).absolutePath());
+    const bool showProgress = isatty(fileno(stderr)) != 0;
+    if (showProgress) {
+        analyzer.setProgress([](std::int64_t records) {
+            std::fprintf(stderr, "\ranalysed %lld records", static_cast<long long>(records));
+        });
+    }
+    try {
+        const std::int64_t records = analyzer.analyze();
+        if (showProgress)
+            std::fprintf(stderr, "\r\033[K");
+        std::printf("%s: %lld records\n",
+                    qPrintable(QDir::toNativeSeparators(QDir(directory).absoluteFilePath(QStringLiteral("save.csv")))),
+                    static_cast<long long>(records));
+        return kOk;
+    } catch (const std::exception& e) {
+        if (showProgress)
+            std::fprintf(stderr, "\n");
+        return fail(kAnalysisFailed, QString::fromStdString(e.what()));
+    }
+}
