@@ -28,7 +28,12 @@ using namespace std::chrono_literals;
 // object; gtest_main does not make one.
 class QtApplication : public testing::Environment {
 public:
-    void SetUp() override { app_ = new QCoreApplication(argc_, argv_); }
+    // GUI tests make their QApplication in main(); the others get one here.
+    void SetUp() override
+    {
+        if (QCoreApplication::instance() == nullptr)
+            app_ = new QCoreApplication(argc_, argv_);
+    }
     void TearDown() override
     {
         delete app_;

@@ -1,0 +1,531 @@
+// dyno-sim as a program: its command line, the stream and truth it writes,
+// and end to end with the program's receive path on the pseudo-terminal it
+// opens (QSerialPort back end, frame receiver, run file, run analysis).
+
+#include "Clock.h"
+#include "Dyno.h"
+#include "FrameEncoder.h"
+#include "FrameReceiver.h"
+#include "MainForm.h"
+#include "MotorModel.h"
+#include "RunAnalyzer.h"
+#include "SequentialFiles.h"
+#include "SerialControl.h"
+#include "TelemetryFrame.h"
+
+#include "PseudoTerminal.h"
+#include "QtPrinters.h"
+
+#include <gtest/gtest.h>
+
+#include <QByteArrayList>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fcntl.h>
+#include <optional>
+#include <tuple>
+#include <unistd.h>
+#include <vector>
+
+namespace zelvar {
+namespace {
+
+using namespace std::chrono_literals;
+using testing_support::pumpUntil;
+
+struct Outcome {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// dyno-sim started in the background, with its link file in `dir`.
+class SimProcess {
+public:
+    SimProcess(QStringList arguments, const QString& dir) : linkFile_(dir + "/link.txt")
+    {
+        process_.start(QStringLiteral(ZELVAR_DYNO_SIM_PATH), arguments << "--link-file" << linkFile_);
+    }
+    ~SimProcess() { finish(); }
+
+    // The device path from the link file; empty when the simulator ended or
+    // wrote nothing in time.
+    QString device()
+    {
+        pumpUntil([&] { return QFile::exists(linkFile_) || process_.state() == QProcess::NotRunning; }, 10s);
+        const QByteArray line = readAll(linkFile_).trimmed();
+        const qsizetype equals = line.indexOf('=');
+        return equals < 0 ? QString() : QString::fromLocal8Bit(line.mid(equals + 1));
+    }
+
+    // Ends the simulator as Ctrl-C would, if it still runs.
+    Outcome finish()
+    {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.terminate();
+            if (!process_.waitForFinished(10000)) {
+                process_.kill();
+                process_.waitForFinished();
+            }
+        }
+        outcome_.exitCode = process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+        outcome_.out += QString::fromLocal8Bit(process_.readAllStandardOutput());
+        outcome_.err += QString::fromLocal8Bit(process_.readAllStandardError());
+        return outcome_;
+    }
+
+private:
+    QString linkFile_;
+    QProcess process_;
+    Outcome outcome_;
+};
+
+Outcome runSim(const QStringList& arguments)
+{
+    QProcess sim;
+    sim.start(QStringLiteral(ZELVAR_DYNO_SIM_PATH), arguments);
+    if (!sim.waitForFinished(30000)) {
+        sim.kill();
+        sim.waitForFinished();
+        return {-1, {}, QStringLiteral("did not finish")};
+    }
+    return {sim.exitCode(), QString::fromLocal8Bit(sim.readAllStandardOutput()),
+            QString::fromLocal8Bit(sim.readAllStandardError())};
+}
+
+// One sample as the frames carry it and the run file records it.
+struct Sample {
+    int tick;
+    int voltage; // 0.01 V
+    int current; // 0.1 A
+    int rpm;     // 100 RPM
+
+    friend bool operator==(const Sample&, const Sample&) = default;
+    friend std::ostream& operator<<(std::ostream& os, const Sample& s)
+    {
+        return os << "{tick " << s.tick << ", " << s.voltage << ", " << s.current << ", " << s.rpm << "}";
+    }
+};
+
+std::vector<TelemetryFrame> framesIn(const QByteArray& stream)
+{
+    std::vector<TelemetryFrame> frames;
+    for (qsizetype at = 0; at + TelemetryFrame::kSize <= stream.size(); at += TelemetryFrame::kSize) {
+        TelemetryFrame f;
+        std::copy_n(stream.constData() + at, TelemetryFrame::kSize, reinterpret_cast<char*>(f.bytes.data()));
+        frames.push_back(f);
+    }
+    return frames;
+}
+
+Sample sampleOf(const TelemetryFrame& f)
+{
+    return {f.tickCount(), f.word(5), f.word(7), f.word(9)};
+}
+
+std::vector<Sample> recordedSamples(const QString& runFile)
+{
+    std::vector<Sample> samples;
+    for (const QByteArray& line : readAll(runFile).split('\n')) {
+        const QByteArrayList f = line.trimmed().split(',');
+        if (f.size() != 4)
+            continue;
+        samples.push_back({static_cast<int>(std::lround(f[0].toDouble() * 100)),
+                           static_cast<int>(std::lround(f[1].toDouble() * 100)),
+                           static_cast<int>(std::lround(f[2].toDouble() * 10)),
+                           static_cast<int>(std::lround(f[3].toDouble() / 100))});
+    }
+    return samples;
+}
+
+// The model's values, one row per tick from tick 0.
+struct TruthRow {
+    double time, rpm, torqueMnm, outputPower, inputPower, voltage, current;
+};
+
+std::vector<TruthRow> readTruth(const QString& path)
+{
+    std::vector<TruthRow> rows;
+    QByteArrayList lines = readAll(path).split('\n');
+    if (!lines.isEmpty())
+        lines.removeFirst();
+    for (const QByteArray& line : lines) {
+        const QByteArrayList f = line.trimmed().split(',');
+        if (f.size() == 7)
+            rows.push_back({f[0].toDouble(), f[1].toDouble(), f[2].toDouble(), f[3].toDouble(), f[4].toDouble(),
+                            f[5].toDouble(), f[6].toDouble()});
+    }
+    return rows;
+}
+
+// The first gap in a list of ticks that should run 2, 4, 6, ...
+std::optional<std::size_t> firstGap(const std::vector<int>& ticks)
+{
+    for (std::size_t i = 0; i < ticks.size(); ++i)
+        if (ticks[i] != 2 * static_cast<int>(i + 1))
+            return i;
+    return std::nullopt;
+}
+
+// The program's receive path on the simulator's device: QSerialPort, the
+// frame receiver and the run file, started as the Start button would leave
+// them. It also holds the device open itself, so that the pseudo-terminal's
+// number stays taken until the test is done: QSerialPort drops its lock file
+// a moment after it closes the device, and another test's new
+// pseudo-terminal must not get the number meanwhile.
+class Receiving {
+public:
+    static constexpr int kPort = 21;
+
+    ~Receiving()
+    {
+        stop();
+        if (keeper_ >= 0)
+            ::close(keeper_);
+        qunsetenv("ZELVAR_COM21");
+    }
+
+    void start(const QString& device, const QString& runFile)
+    {
+        keeper_ = ::open(device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(keeper_, 0) << device.toStdString() << ": " << std::strerror(errno);
+        qputenv("ZELVAR_COM21", device.toLocal8Bit());
+        QObject::connect(&comm, &SerialControl::OnComm, [this] { receiver.MSComm1_OnComm(); });
+        form.Text1(8).setText("20");
+        form.Command1().setCaption("Stop");
+        form.Label2().setCaption("Now Running");
+        files.OpenForOutput(FrameReceiver::kRunFileNumber, runFile);
+        comm.setCommPort(kPort);
+        comm.setPortOpen(true);
+    }
+
+    // What Stop does first: the port is closed and the run file complete.
+    void stop()
+    {
+        if (comm.PortOpen())
+            comm.setPortOpen(false);
+        files.Close(FrameReceiver::kRunFileNumber);
+    }
+
+    // The run time on show, in ticks.
+    int shownTick() { return static_cast<int>(std::lround(form.Text1(0).text().toDouble() * 100)); }
+    bool failed() { return form.Label2().caption() == "Error!"; }
+
+    QtSerialControl comm;
+    MemoryMainForm form;
+    SequentialFiles files;
+    SystemClock clock;
+    FrameReceiver receiver{comm, form, files, clock, QLocale::c()};
+
+private:
+    int keeper_ = -1;
+};
+
+// The command line.
+
+TEST(DynoSimTool, HelpExplainsEveryOption)
+{
+    const Outcome o = runSim({"--help"});
+    EXPECT_EQ(o.exitCode, 0);
+    for (const char* option :
+         {"--radius", "--weight", "--esc-neutral", "--esc-full", "--interval", "--kv", "--resistance",
+          "--no-load-current", "--supply", "--supply-resistance", "--idle", "--spin", "--brake", "--repeat",
+          "--duration", "--kind", "--pace", "--baud", "--stray", "--bad-trailer", "--bad-kind", "--duplicate",
+          "--burst", "--vanish-after", "--seed", "--com", "--link-file", "--wait-for-reader", "--out", "--truth",
+          "--version", "ZELVAR_COM"})
+        EXPECT_TRUE(o.out.contains(option)) << option << " missing from:\n" << o.out.toStdString();
+}
+
+TEST(DynoSimTool, BadCallsSayWhyInOneLineAndOpenNothing)
+{
+    QTemporaryDir dir;
+    const QString link = dir.filePath("link.txt");
+    const std::pair<QStringList, const char*> calls[] = {
+        {{"--frobnicate"}, "Unknown option 'frobnicate'"},
+        {{"--radius", "thirty"}, "--radius: \"thirty\" is not a number"},
+    };
+    for (const auto& [arguments, message] : calls) {
+        SCOPED_TRACE(arguments.join(' ').toStdString());
+        const Outcome o = runSim(QStringList(arguments) << "--link-file" << link);
+        EXPECT_EQ(o.exitCode, 2);
+        EXPECT_TRUE(o.err.contains(message)) << o.err.toStdString();
+        EXPECT_EQ(o.err.count('\n'), 1) << o.err.toStdString();
+        EXPECT_TRUE(o.out.isEmpty()) << o.out.toStdString();
+        EXPECT_FALSE(QFile::exists(link));
+    }
+}
+
+// The stream and the truth.
+
+TEST(DynoSimTool, TheStreamCarriesTheModelsValuesQuantisedTickByTick)
+{
+    QTemporaryDir dir;
+    const QString stream = dir.filePath("stream.bin");
+    const QString truthFile = dir.filePath("truth.csv");
+    const QString link = dir.filePath("link.txt");
+    const Outcome o = runSim({"--pace", "line", "--idle", "0.5", "--spin", "1", "--brake", "0.5", "--repeat", "1",
+                              "--duration", "2.5", "--kind", "live", "--radius", "30.5", "--com", "9", "--out", stream,
+                              "--truth", truthFile, "--link-file", link});
+    ASSERT_EQ(o.exitCode, 0) << o.err.toStdString();
+
+    const QString mapping = QString::fromLocal8Bit(readAll(link)).trimmed();
+    EXPECT_TRUE(mapping.startsWith("ZELVAR_COM9=/dev/")) << mapping.toStdString();
+    EXPECT_TRUE(o.out.split('\n').contains(mapping)) << o.out.toStdString();
+    EXPECT_TRUE(o.err.contains("0 dropped")) << o.err.toStdString();
+
+    const std::vector<TruthRow> truth = readTruth(truthFile);
+    ASSERT_EQ(truth.size(), 250u) << "one row per tick of 2.5 s";
+    const std::vector<TelemetryFrame> frames = framesIn(readAll(stream));
+    ASSERT_EQ(frames.size(), 253u) << "a sample per tick and a set-up frame per second";
+    std::size_t next = 0;
+    for (const TelemetryFrame& f : frames) {
+        if (f.is(TelemetryFrame::DynoSetup)) {
+            EXPECT_EQ(next % 100, 0u) << "set-up frame before tick " << next;
+            EXPECT_EQ(std::make_tuple(f.flywheelRadius(), f.flywheelWeight(), f.escNeutral(), f.escFull(), f.interval()),
+                      std::make_tuple(30.5, 240.0, 1500.0, 2000.0, 20.0));
+            continue;
+        }
+        ASSERT_TRUE(f.is(TelemetryFrame::LiveSample)) << "frame for tick " << next;
+        ASSERT_LT(next, truth.size());
+        const TruthRow& t = truth[next];
+        EXPECT_EQ(t.time, next / 100.0);
+        const dynosim::SampleCode code = dynosim::quantise(t.voltage, t.current, t.rpm);
+        EXPECT_EQ(sampleOf(f), (Sample{static_cast<int>(next), code.voltage, code.current, code.rpm}))
+            << "truth: " << t.voltage << " V, " << t.current << " A, " << t.rpm << " RPM";
+        ++next;
+    }
+    EXPECT_EQ(truth[49].current, 0.0) << "standstill before the spin-up";
+    EXPECT_GT(truth[50].current, 100.0) << "the spin-up starts at stall current";
+    EXPECT_LT(truth[160].torqueMnm, 0.0) << "braking";
+    EXPECT_EQ(truth[249].rpm, 0.0) << "stopped by the end of the brake time";
+}
+
+TEST(DynoSimTool, ASeedReplaysTheSameFaultsInTheStream)
+{
+    QTemporaryDir dir;
+    const auto streamWith = [&](const char* seed) {
+        const QString out = dir.filePath(QString("stream-%1.bin").arg(seed));
+        const Outcome o = runSim({"--pace", "line", "--duration", "3", "--stray", "0.1", "--bad-trailer", "0.05",
+                                  "--bad-kind", "0.05", "--duplicate", "0.05", "--burst", "3", "--seed", seed, "--out",
+                                  out});
+        EXPECT_EQ(o.exitCode, 0) << o.err.toStdString();
+        EXPECT_TRUE(o.out.contains(QString("fault seed %1").arg(seed))) << o.out.toStdString();
+        EXPECT_TRUE(o.err.contains("0 dropped")) << o.err.toStdString();
+        return readAll(out);
+    };
+    const QByteArray first = streamWith("7");
+    EXPECT_GT(first.size(), 303 * TelemetryFrame::kSize) << "faults add bytes";
+    EXPECT_EQ(streamWith("7"), first);
+    EXPECT_NE(streamWith("8"), first);
+}
+
+// End to end.
+
+TEST(DynoSimEndToEnd, ADeviceThatDisappearsEndsTheRunWithErrorAndItsRecordsKept)
+{
+    QTemporaryDir dir;
+    SimProcess sim({"--idle", "0.2", "--spin", "2", "--vanish-after", "1", "--wait-for-reader"}, dir.path());
+    const QString device = sim.device();
+    ASSERT_FALSE(device.isEmpty()) << sim.finish().err.toStdString();
+    Receiving rx;
+    ASSERT_NO_FATAL_FAILURE(rx.start(device, dir.filePath("Temp.dat")));
+
+    ASSERT_TRUE(pumpUntil([&] { return rx.failed(); }, 20s)) << "shown run time " << rx.shownTick();
+    EXPECT_EQ(rx.form.Command1().caption(), "Start");
+    EXPECT_FALSE(rx.comm.PortOpen());
+    EXPECT_FALSE(rx.files.isBound(FrameReceiver::kRunFileNumber));
+    EXPECT_TRUE(rx.receiver.lastError().contains("lost")) << rx.receiver.lastError().toStdString();
+
+    std::vector<int> ticks;
+    for (const Sample& s : recordedSamples(dir.filePath("Temp.dat")))
+        ticks.push_back(s.tick);
+    ASSERT_FALSE(ticks.empty());
+    EXPECT_EQ(firstGap(ticks), std::nullopt) << "records run 0.02, 0.04, ... up to the loss";
+    EXPECT_LT(ticks.back(), 100) << "nothing after the device disappeared at 1 s";
+
+    const Outcome o = sim.finish();
+    EXPECT_EQ(o.exitCode, 0);
+    EXPECT_TRUE(o.err.contains("the device disappeared")) << o.err.toStdString();
+}
+
+// At 115200 baud, 8N1, the line carries 11520 bytes a second: 886 frames.
+// Paced at that rate the tick count advances one tick per sample frame, so
+// the run time runs about 8.8 times faster than the clock.
+TEST(DynoSimEndToEnd, AtTheFullLineRateEveryFrameThatPassesTheIntervalRuleIsRecorded)
+{
+    constexpr double kLineSeconds = 30.0;
+    // 101 frames per 100 ticks: one set-up frame a second of run time.
+    const int targetTick = static_cast<int>(kLineSeconds * 11520 / TelemetryFrame::kSize * 100 / 101);
+    QTemporaryDir dir;
+    const QString stream = dir.filePath("stream.bin");
+    SimProcess sim({"--pace", "line", "--duration", "400", "--wait-for-reader", "--out", stream}, dir.path());
+    const QString device = sim.device();
+    ASSERT_FALSE(device.isEmpty()) << sim.finish().err.toStdString();
+    Receiving rx;
+    ASSERT_NO_FATAL_FAILURE(rx.start(device, dir.filePath("Temp.dat")));
+
+    ASSERT_TRUE(pumpUntil([&] { return rx.shownTick() >= targetTick || rx.failed(); }, 120s))
+        << "shown run time " << rx.shownTick() / 100.0 << " s";
+    ASSERT_FALSE(rx.failed()) << rx.receiver.lastError().toStdString();
+    rx.stop();
+    sim.finish();
+
+    const std::vector<Sample> recorded = recordedSamples(dir.filePath("Temp.dat"));
+    ASSERT_FALSE(recorded.empty());
+    const int lastRecorded = recorded.back().tick;
+    EXPECT_GE(lastRecorded, targetTick);
+
+    // Every run sample the line carried with an even, non-zero tick count, up
+    // to the last one recorded: after it the port was closed.
+    std::vector<Sample> expected;
+    std::vector<int> ticks;
+    for (const TelemetryFrame& f : framesIn(readAll(stream))) {
+        if (f.is(TelemetryFrame::RunSample) && f.tickCount() % 2 == 0 && f.tickCount() != 0
+            && f.tickCount() <= lastRecorded) {
+            expected.push_back(sampleOf(f));
+            ticks.push_back(f.tickCount());
+        }
+    }
+    EXPECT_EQ(firstGap(ticks), std::nullopt) << "the simulator dropped frames: the program did not keep up";
+    ASSERT_EQ(recorded.size(), expected.size());
+    const auto [got, want] = std::mismatch(recorded.begin(), recorded.end(), expected.begin());
+    EXPECT_TRUE(got == recorded.end()) << "record " << (got - recorded.begin()) << " is " << *got << ", sent "
+                                       << *want;
+    std::printf("[ measured ] %zu records of %d s of run time, none lost\n", recorded.size(), lastRecorded / 100);
+}
+
+// The physics check: the report's torque and output power against the
+// model's truth over the spin-up.
+//
+// Where the report is comparable. A record's RPM is the true RPM rounded to
+// 100, off by at most 50; its rise over the record before is off by at most
+// 100. Where the true rise per 20 ms record is near 100 to 200 RPM the
+// recorded rises alternate between 100 (torque 0 by the analysis's threshold)
+// and 200 (torque doubled), and the report is biased; so the comparison is
+// over the records whose true rise is above 300 RPM: the first 0.7 s of the
+// default spin-up, a few dozen records.
+//
+// Tolerances, from that rounding. Smoothed over K = 10 records the rises add
+// up and the roundings between cancel: the mean torque is off by at most
+// J * (2 pi / 60) * 100 RPM / (K * 0.02 s) = 5.65 mN m, 3.3 % or less of the
+// true mean where each true rise is above 300 RPM. The analysis's torque is
+// the mean over its 20 ms step, so it is compared with the true torque at the
+// step's midpoint (a 10 ms tick of the truth; the midpoint rule's own error
+// is below 0.01 %). The output power is that torque times the recorded RPM at
+// the step's end; rounding the products r_k * n_k of rise and RPM gives at
+// most 50 W + 100 n_K + 5000 K (RPM^2) over a window of true rise W ending
+// at RPM n_K, by summation by parts, times J (2 pi / 60)^2 / 0.02 s / K. The
+// same pairing makes the report's power read high against the instantaneous
+// power at any one time, by exp(0.01 s / tau) - 1 = 1.3 % for the mechanical
+// time constant tau: that much more is allowed for the peak output power.
+TEST(DynoSimEndToEnd, ReportTorqueAndOutputPowerAgreeWithTheModelOverTheSpinUp)
+{
+    constexpr int kIdleTicks = 20;
+    constexpr int kWindow = 10;
+    constexpr double kStep = 0.02;              // s between records
+    constexpr double kRadPerRpm = 2 * dynosim::kPi / 60;
+    QTemporaryDir dir;
+    const QString truthFile = dir.filePath("truth.csv");
+    SimProcess sim({"--idle", "0.2", "--spin", "3", "--brake", "0", "--repeat", "1", "--wait-for-reader", "--truth",
+                    truthFile},
+                   dir.path());
+    const QString device = sim.device();
+    ASSERT_FALSE(device.isEmpty()) << sim.finish().err.toStdString();
+    Receiving rx;
+    ASSERT_NO_FATAL_FAILURE(rx.start(device, dir.filePath("Temp.dat")));
+    ASSERT_TRUE(pumpUntil([&] { return rx.shownTick() >= kIdleTicks + 100 || rx.failed(); }, 20s));
+    ASSERT_FALSE(rx.failed()) << rx.receiver.lastError().toStdString();
+    rx.stop();
+    sim.finish();
+
+    EXPECT_EQ(rx.form.texts().mid(4), QStringList({"30", "240", "1500", "2000", "20"})) << "the set-up frame";
+    RunAnalyzer analyzer(rx.form, rx.files, dir.path(), QLocale::c());
+    ASSERT_NO_THROW(analyzer.analyze());
+
+    struct Row {
+        int tick;
+        double rpm, torque, power;
+    };
+    std::vector<Row> rows;
+    for (const QByteArray& line : readAll(dir.filePath("save.csv")).split('\n').mid(1)) {
+        const QByteArrayList f = line.trimmed().split(',');
+        if (f.size() != 8)
+            break;
+        rows.push_back({static_cast<int>(std::lround(f[0].toDouble() * 100)), f[3].toDouble(), f[4].toDouble(),
+                        f[5].toDouble()});
+    }
+    const std::vector<TruthRow> truth = readTruth(truthFile);
+    ASSERT_GT(rows.size(), 50u);
+    std::vector<int> ticks;
+    for (const Row& r : rows)
+        ticks.push_back(r.tick);
+    ASSERT_EQ(firstGap(ticks), std::nullopt) << "records are missing; the report cannot be compared";
+    ASSERT_GT(truth.size(), static_cast<std::size_t>(rows.back().tick));
+    for (const Row& r : rows)
+        ASSERT_EQ(r.rpm, std::round(truth[r.tick].rpm / 100) * 100) << "tick " << r.tick;
+
+    // The records of the spin-up whose true rise is above 300 RPM.
+    const auto trueRise = [&](const Row& r) { return truth[r.tick].rpm - truth[r.tick - 2].rpm; };
+    const auto first = std::find_if(rows.begin(), rows.end(), [](const Row& r) { return r.tick > kIdleTicks; });
+    const auto end = std::find_if(first, rows.end(), [&](const Row& r) { return trueRise(r) <= 300; });
+    const auto resolvable = end - first;
+    ASSERT_GE(resolvable, 24) << "too few records for a comparison";
+
+    const dynosim::MotorModel model({}, {});
+    const double inertia = model.flywheel().inertia();
+    const double pairing = std::exp(kStep / 2 / model.mechanicalTimeConstant()) - 1;
+    double worstTorque = 0, worstPower = 0, torqueAllowed = 0, powerAllowed = 0;
+    double reportPeak = 0, peakBound = 0;
+    for (auto w = first; w + kWindow <= end; ++w) {
+        double torque = 0, trueTorque = 0, power = 0, pairedPower = 0;
+        for (auto r = w; r != w + kWindow; ++r) {
+            torque += r->torque / kWindow;
+            trueTorque += truth[r->tick - 1].torqueMnm / kWindow;
+            power += r->power / kWindow;
+            pairedPower += truth[r->tick - 1].torqueMnm / 1000 * truth[r->tick].rpm * kRadPerRpm / kWindow;
+        }
+        const double rise = truth[(w + kWindow - 1)->tick].rpm - truth[w->tick - 2].rpm;
+        const double endRpm = truth[(w + kWindow - 1)->tick].rpm;
+        const double torqueBound = 1000 * inertia * kRadPerRpm * 100 / (kWindow * kStep) + 1e-4 * trueTorque;
+        const double powerBound = inertia * kRadPerRpm * kRadPerRpm / kStep / kWindow
+                * (50 * rise + 100 * endRpm + 5000 * kWindow)
+            + 1e-4 * pairedPower;
+        const double at = w->tick / 100.0;
+        EXPECT_NEAR(torque, trueTorque, torqueBound) << "10 records from " << at << " s";
+        EXPECT_NEAR(power, pairedPower, powerBound) << "10 records from " << at << " s";
+        EXPECT_LE(torqueBound / trueTorque, 0.05) << "the region is chosen for a few per cent";
+        worstTorque = std::max(worstTorque, std::abs(torque / trueTorque - 1));
+        worstPower = std::max(worstPower, std::abs(power / pairedPower - 1));
+        torqueAllowed = std::max(torqueAllowed, torqueBound / trueTorque);
+        powerAllowed = std::max(powerAllowed, powerBound / pairedPower);
+        if (power > reportPeak) {
+            reportPeak = power;
+            peakBound = powerBound;
+        }
+    }
+    double truePeak = 0;
+    for (const TruthRow& t : truth)
+        truePeak = std::max(truePeak, t.outputPower);
+    EXPECT_NEAR(reportPeak, truePeak, peakBound + pairing * truePeak);
+    EXPECT_LE(peakBound / truePeak + pairing, 0.06);
+
+    std::printf("[ measured ] %td resolvable records; 10-record means: torque within %.2f %% (allowed up to %.2f %%), "
+                "output power within %.2f %% (up to %.2f %%); peak output power %.1f W against %.1f W (%+.2f %%, "
+                "allowed %.2f %%)\n",
+                resolvable, 100 * worstTorque, 100 * torqueAllowed, 100 * worstPower, 100 * powerAllowed, reportPeak,
+                truePeak, 100 * (reportPeak / truePeak - 1), 100 * (peakBound / truePeak + pairing));
+}
+
+} // namespace
+} // namespace zelvar

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "MotorModel.h"
+
+#include <QByteArray>
+
+namespace zelvar::dynosim {
+
+// The controller's clock: one tick is 10 ms.
+inline constexpr double kTickSeconds = 0.01;
+
+// A run is a spin-up from standstill: the flywheel stands for the idle time,
+// the motor is powered for the spin time, then switched off while the brake
+// brings the flywheel to standstill within the brake time. Runs follow one
+// another `repeat` times (0: without end); after the last the flywheel stands.
+struct RunSchedule {
+    int idleTicks = 100;
+    int spinTicks = 500;
+    int brakeTicks = 100;
+    int repeat = 0;
+
+    int cycleTicks() const { return idleTicks + spinTicks + brakeTicks; }
+    // Ticks until the last run has ended; -1 when the runs have no end.
+    long long totalTicks() const;
+};
+
+enum class Phase { Idle, SpinUp, Brake };
+
+// The dyno at one tick: the model's true values at that instant, the drive
+// being the one that holds from this tick to the next.
+struct TickState {
+    int tick = 0;
+    Phase phase = Phase::Idle;
+    double rpm = 0.0;
+    double terminalVoltage = 0.0; // V; 0 while the motor is off
+    double current = 0.0;         // A
+    double torque = 0.0;          // N m on the flywheel: the motor's, or the brake's (negative)
+    double outputPower = 0.0;     // W, torque * speed
+    double inputPower = 0.0;      // W, into the motor's terminals
+
+    // tick / 100 rather than tick * 0.01: the nearest double to the decimal
+    // run time, as the program computes it.
+    double time() const { return tick / 100.0; }
+};
+
+// The model's true values, one CSV line per tick, in the report's units:
+// time_s, rpm, torque_mNm, output_power_W, input_power_W, voltage_V, current_A.
+QByteArray truthHeader();
+QByteArray truthLine(const TickState& state);
+
+class Dyno {
+public:
+    Dyno(const MotorParameters& motor, const Flywheel& flywheel, const RunSchedule& schedule);
+
+    const MotorModel& model() const { return model_; }
+    const RunSchedule& schedule() const { return schedule_; }
+
+    int tick() const { return tick_; }
+    Phase phase() const { return phaseAt(tick_); }
+    TickState state() const;
+
+    // Moves the model on to the next tick.
+    void advance();
+
+private:
+    Phase phaseAt(int tick) const;
+    double brakeRate() const;
+
+    MotorModel model_;
+    RunSchedule schedule_;
+    int tick_ = 0;
+    double brakeRate_ = 0.0; // rad/s^2 while braking, else 0
+};
+
+} // namespace zelvar::dynosim

@@ -1,0 +1,93 @@
+#pragma once
+
+namespace zelvar::dynosim {
+
+// A brushed DC motor fed from a supply with an internal resistance. The
+// no-load current stands for the motor's own losses (friction, iron): it
+// takes a constant share Kt * I0 of the torque, so the shaft gives
+// Kt * (I - I0).
+struct MotorParameters {
+    double kv = 2500.0;              // RPM per volt of back-EMF
+    double windingResistance = 0.1;  // ohm
+    double noLoadCurrent = 0.5;      // A
+    double supplyVoltage = 12.0;     // V, open circuit
+    double supplyResistance = 0.005; // ohm, a good pack or bench supply
+};
+
+// The dyno's flywheel: a solid disc, J = m r^2 / 2.
+struct Flywheel {
+    double radiusMm = 30.0;
+    double weightG = 240.0;
+
+    double inertia() const; // kg m^2
+};
+
+// What the motor does at one speed.
+struct OperatingPoint {
+    double current = 0.0;         // A
+    double terminalVoltage = 0.0; // V, at the motor's terminals
+    double shaftTorque = 0.0;     // N m, into the flywheel
+    double inputPower = 0.0;      // W, terminal voltage * current
+    double outputPower = 0.0;     // W, shaft torque * speed
+};
+
+// Energy that went where since the model started, in joules.
+struct EnergyLedger {
+    double fromSupply = 0.0;     // open-circuit voltage * current
+    double supplyLoss = 0.0;     // I^2 * supply resistance
+    double input = 0.0;          // into the motor's terminals
+    double windingLoss = 0.0;    // I^2 * winding resistance
+    double motorLoss = 0.0;      // the no-load share, Kt * I0 * speed
+    double shaft = 0.0;          // into the flywheel while powered
+    double brake = 0.0;          // taken out of the flywheel by the brake
+};
+
+// The motor spinning the flywheel, integrated in fine steps (classic
+// Runge-Kutta, 0.1 ms) so that the values sampled every 10 ms are the
+// motor's own to far better than the frames can carry.
+class MotorModel {
+public:
+    static constexpr double kStep = 1e-4; // s
+
+    MotorModel(const MotorParameters& motor, const Flywheel& flywheel);
+
+    const MotorParameters& motor() const { return motor_; }
+    const Flywheel& flywheel() const { return flywheel_; }
+
+    // Kt = 60 / (2 pi Kv) in N m/A; in SI units the back-EMF constant is
+    // the same number in V s/rad.
+    double torqueConstant() const;
+    // The speed at which the current has fallen to the no-load current:
+    // Kv * (V - I0 * (R + Rs)).
+    double noLoadRpm() const;
+    // The current at standstill: V / (R + Rs).
+    double stallCurrent() const;
+    // Powered from standstill the speed rises as 1 - exp(-t / tau) with
+    // tau = J (R + Rs) / Kt^2.
+    double mechanicalTimeConstant() const;
+
+    double speed() const { return omega_; } // rad/s
+    double rpm() const;
+    const EnergyLedger& energy() const { return energy_; }
+
+    // The motor at the present speed, powered or not (unpowered it draws
+    // nothing and gives no torque).
+    OperatingPoint operatingPoint(bool powered) const;
+
+    // Advances by `seconds` with the motor powered.
+    void runPowered(double seconds);
+    // Advances by `seconds` with the motor off and the brake taking `rate`
+    // rad/s^2 off the speed, never below standstill.
+    void brake(double seconds, double rate);
+
+private:
+    MotorParameters motor_;
+    Flywheel flywheel_;
+    double omega_ = 0.0;
+    EnergyLedger energy_;
+};
+
+inline constexpr double kPi = 3.14159265358979323846;
+inline constexpr double kRpmPerRadPerSecond = 60.0 / (2.0 * kPi);
+
+} // namespace zelvar::dynosim

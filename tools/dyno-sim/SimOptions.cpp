@@ -1,0 +1,337 @@
+#include "SimOptions.h"
+
+#include <QCommandLineParser>
+#include <QLocale>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <stdexcept>
+
+namespace zelvar::dynosim {
+
+long long SimOptions::lastTick() const
+{
+    long long last = kMaxTick;
+    if (durationTicks > 0)
+        last = std::min(last, durationTicks - 1);
+    else if (schedule.totalTicks() > 0)
+        last = std::min(last, schedule.totalTicks() - 1);
+    else
+        return -1;
+    return last;
+}
+
+namespace {
+
+// A bad value: the message becomes the program's one line of complaint.
+struct BadValue : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+QString describe(double value)
+{
+    return QLocale::c().toString(value, 'g', 12);
+}
+
+class Reader {
+public:
+    explicit Reader(const QCommandLineParser& parser) : parser_(parser) {}
+
+    std::optional<double> number(const QString& name, double least, double most, bool leastIncluded = true)
+    {
+        if (!parser_.isSet(name))
+            return std::nullopt;
+        const QString text = parser_.value(name);
+        bool ok = false;
+        const double value = QLocale::c().toDouble(text.trimmed(), &ok);
+        if (!ok || !std::isfinite(value))
+            fail(name, QStringLiteral("\"%1\" is not a number").arg(text));
+        if (value < least || (!leastIncluded && value == least))
+            fail(name, QStringLiteral("%1 is too small (%2 %3)")
+                           .arg(text, leastIncluded ? QStringLiteral("at least") : QStringLiteral("more than"),
+                                describe(least)));
+        if (value > most)
+            fail(name, QStringLiteral("%1 is too large (at most %2)").arg(text, describe(most)));
+        return value;
+    }
+
+    std::optional<long long> integer(const QString& name, long long least, long long most)
+    {
+        if (!parser_.isSet(name))
+            return std::nullopt;
+        const QString text = parser_.value(name);
+        bool ok = false;
+        const qlonglong value = text.trimmed().toLongLong(&ok);
+        if (!ok)
+            fail(name, QStringLiteral("\"%1\" is not a whole number").arg(text));
+        if (value < least || value > most)
+            fail(name, QStringLiteral("%1 is out of range (%2 to %3)").arg(text).arg(least).arg(most));
+        return value;
+    }
+
+    // A value the set-up frame carries as a whole number of `step`s.
+    std::optional<int> steps(const QString& name, double step, int most, const QString& unit)
+    {
+        const std::optional<double> value = number(name, 0.0, most * step);
+        if (!value)
+            return std::nullopt;
+        const double count = *value / step;
+        if (std::abs(count - std::round(count)) > 1e-6)
+            fail(name, QStringLiteral("%1 is not a multiple of %2 %3 (the set-up frame's step)")
+                           .arg(parser_.value(name), describe(step), unit));
+        return static_cast<int>(std::lround(count));
+    }
+
+    // Seconds, counted in whole ticks.
+    std::optional<long long> ticks(const QString& name, double least, bool leastIncluded = true)
+    {
+        const std::optional<double> seconds = number(name, least, kMaxTick * kTickSeconds, leastIncluded);
+        if (!seconds)
+            return std::nullopt;
+        return std::llround(*seconds / kTickSeconds);
+    }
+
+    std::optional<double> chance(const QString& name) { return number(name, 0.0, 1.0); }
+
+    [[noreturn]] static void fail(const QString& name, const QString& why)
+    {
+        throw BadValue(QStringLiteral("--%1: %2").arg(name, why).toStdString());
+    }
+
+private:
+    const QCommandLineParser& parser_;
+};
+
+template <class T, class U>
+void assign(T& target, const std::optional<U>& value)
+{
+    if (value)
+        target = static_cast<T>(*value);
+}
+
+QCommandLineOption option(const char* name, const char* help, const char* valueName = nullptr,
+                          const QString& defaultShown = {})
+{
+    QString text = QString::fromUtf8(help);
+    if (!defaultShown.isEmpty())
+        text += QStringLiteral(" Default: %1.").arg(defaultShown);
+    if (valueName == nullptr)
+        return QCommandLineOption(QString::fromLatin1(name), text);
+    return QCommandLineOption(QString::fromLatin1(name), text, QString::fromLatin1(valueName));
+}
+
+void addOptions(QCommandLineParser& parser)
+{
+    const SimOptions d;
+    const auto num = [](double v) { return describe(v); };
+    parser.addOptions({
+        // The flywheel and the controller's set-up frame.
+        option("radius", "Flywheel radius in mm, in steps of 0.1 mm.", "MM", num(d.flywheel.radiusMm)),
+        option("weight", "Flywheel weight in g, in steps of 0.1 g.", "G", num(d.flywheel.weightG)),
+        option("esc-neutral", "ESC neutral timing in us, in steps of 50 us (set-up frame only).", "US",
+               num(d.setup.escNeutral * 50)),
+        option("esc-full", "ESC full-throttle timing in us, in steps of 50 us (set-up frame only).", "US",
+               num(d.setup.escFull * 50)),
+        option("interval",
+               "Sampling interval in ms sent in the set-up frame, in steps of 10 ms (the program records "
+               "samples whose tick count is a multiple of interval/10; 0 makes its receiver fail).",
+               "MS", num(d.setup.interval * 10)),
+        // The motor and its supply.
+        option("kv", "Motor speed constant in RPM per volt.", "RPM/V", num(d.motor.kv)),
+        option("resistance", "Motor winding resistance in ohm.", "OHM", num(d.motor.windingResistance)),
+        option("no-load-current", "Motor no-load current in A (its friction and iron losses).", "A",
+               num(d.motor.noLoadCurrent)),
+        option("supply", "Supply voltage in V, open circuit.", "V", num(d.motor.supplyVoltage)),
+        option("supply-resistance", "Internal resistance of the supply in ohm.", "OHM",
+               num(d.motor.supplyResistance)),
+        // The runs.
+        option("idle", "Standstill before each spin-up, in s (10 ms steps).", "S",
+               num(d.schedule.idleTicks * kTickSeconds)),
+        option("spin", "How long the motor is powered in each run, in s.", "S",
+               num(d.schedule.spinTicks * kTickSeconds)),
+        option("brake", "Time in which the brake stops the flywheel after each run, in s.", "S",
+               num(d.schedule.brakeTicks * kTickSeconds)),
+        option("repeat", "Number of runs; 0 repeats them without end.", "N", QStringLiteral("0")),
+        option("duration",
+               "Ends the stream after this much run time, in s; 0 ends it after the last run (with "
+               "--repeat 0, never). The tick count stops at 1110015 (11100.15 s): the stream ends there in "
+               "any case.",
+               "S", QStringLiteral("0")),
+        // The stream.
+        option("kind", "Sample frames to send: run (RunSample, 0x40) or live (LiveSample, 0x60).", "run|live",
+               QStringLiteral("run")),
+        option("pace",
+               "real: one tick every 10 ms of wall time; line: frames back to back at the baud rate "
+               "(886 frames/s at 115200), the run time then runs faster than the clock.",
+               "real|line", QStringLiteral("real")),
+        option("baud", "Line rate for --pace line, 8N1.", "BAUD", QString::number(d.baud)),
+        // Faults.
+        option("stray", "Chance per frame of 1 to 4 stray bytes before it (0 to 1).", "P", QStringLiteral("0")),
+        option("bad-trailer", "Chance per frame that its trailer is not 0xFA.", "P", QStringLiteral("0")),
+        option("bad-kind", "Chance per frame that its kind byte is none of 0x40, 0x50, 0x60.", "P",
+               QStringLiteral("0")),
+        option("duplicate", "Chance per frame that it is sent twice in a row.", "P", QStringLiteral("0")),
+        option("burst", "Deliver the frames of N ticks together, in one write.", "N", QStringLiteral("1")),
+        option("vanish-after",
+               "The device disappears (the pseudo-terminal closes) after this much run time, in s.", "S"),
+        option("seed", "Seed of the fault pattern: the same seed gives the same faults.", "N",
+               QStringLiteral("a fresh one, printed at start")),
+        // Where things go.
+        option("com", "COM port number shown in the ZELVAR_COM<n> line.", "N", QString::number(d.comPort)),
+        option("link-file", "Write the ZELVAR_COM<n>=<device> line to FILE once the device is ready.", "FILE"),
+        option("wait-for-reader",
+               "Start the runs only when a program opens the device (until then nothing is sent)."),
+        option("out", "Also write every byte sent on the line to FILE (frames dropped for a full buffer are "
+                      "not in it).",
+               "FILE"),
+        option("truth",
+               "Write the model's true values per tick to FILE as CSV: time_s, rpm, torque_mNm, "
+               "output_power_W, input_power_W, voltage_V, current_A.",
+               "FILE"),
+    });
+}
+
+void readOptions(const QCommandLineParser& parser, SimOptions& o)
+{
+    Reader read(parser);
+
+    if (const auto radius = read.steps(QStringLiteral("radius"), 0.1, 65535, QStringLiteral("mm"))) {
+        o.setup.radiusTenthsMm = *radius;
+        o.flywheel.radiusMm = *radius / 10.0;
+    }
+    if (const auto weight = read.steps(QStringLiteral("weight"), 0.1, 65535, QStringLiteral("g"))) {
+        o.setup.weightTenthsG = *weight;
+        o.flywheel.weightG = *weight / 10.0;
+    }
+    if (o.setup.radiusTenthsMm == 0 || o.setup.weightTenthsG == 0)
+        throw BadValue("--radius and --weight: a flywheel of radius or weight 0 cannot be spun up");
+    assign(o.setup.escNeutral, read.steps(QStringLiteral("esc-neutral"), 50, 255, QStringLiteral("us")));
+    assign(o.setup.escFull, read.steps(QStringLiteral("esc-full"), 50, 255, QStringLiteral("us")));
+    assign(o.setup.interval, read.steps(QStringLiteral("interval"), 10, 255, QStringLiteral("ms")));
+
+    const double big = std::numeric_limits<double>::max();
+    assign(o.motor.kv, read.number(QStringLiteral("kv"), 0.0, big, false));
+    assign(o.motor.windingResistance, read.number(QStringLiteral("resistance"), 0.0, big, false));
+    assign(o.motor.noLoadCurrent, read.number(QStringLiteral("no-load-current"), 0.0, big));
+    // The frame carries at most 655.35 V.
+    assign(o.motor.supplyVoltage, read.number(QStringLiteral("supply"), 0.0, 655.35, false));
+    assign(o.motor.supplyResistance, read.number(QStringLiteral("supply-resistance"), 0.0, big));
+
+    const MotorModel model(o.motor, o.flywheel);
+    if (model.stallCurrent() > 6553.5)
+        throw BadValue(QStringLiteral("--supply and --resistance: the stall current of %1 A is more than the "
+                                      "6553.5 A a frame carries")
+                           .arg(describe(model.stallCurrent()))
+                           .toStdString());
+    if (o.motor.noLoadCurrent >= model.stallCurrent())
+        throw BadValue(QStringLiteral("--no-load-current: %1 A is not below the stall current of %2 A: the "
+                                      "motor would not turn")
+                           .arg(describe(o.motor.noLoadCurrent), describe(model.stallCurrent()))
+                           .toStdString());
+    if (model.noLoadRpm() > 6553500.0)
+        throw BadValue(QStringLiteral("--kv and --supply: the no-load speed of %1 RPM is more than the 6553500 "
+                                      "RPM a frame carries")
+                           .arg(describe(model.noLoadRpm()))
+                           .toStdString());
+
+    assign(o.schedule.idleTicks, read.ticks(QStringLiteral("idle"), 0.0));
+    assign(o.schedule.spinTicks, read.ticks(QStringLiteral("spin"), kTickSeconds));
+    assign(o.schedule.brakeTicks, read.ticks(QStringLiteral("brake"), 0.0));
+    assign(o.schedule.repeat, read.integer(QStringLiteral("repeat"), 0, 1000000));
+    assign(o.durationTicks, read.ticks(QStringLiteral("duration"), 0.0));
+    assign(o.vanishTick, read.ticks(QStringLiteral("vanish-after"), 0.0, false));
+
+    if (parser.isSet(QStringLiteral("kind"))) {
+        const QString kind = parser.value(QStringLiteral("kind"));
+        if (kind == QLatin1String("run"))
+            o.kind = TelemetryFrame::RunSample;
+        else if (kind == QLatin1String("live"))
+            o.kind = TelemetryFrame::LiveSample;
+        else
+            Reader::fail(QStringLiteral("kind"), QStringLiteral("\"%1\" is neither run nor live").arg(kind));
+    }
+    if (parser.isSet(QStringLiteral("pace"))) {
+        const QString pace = parser.value(QStringLiteral("pace"));
+        if (pace == QLatin1String("real"))
+            o.pace = Pace::RealTime;
+        else if (pace == QLatin1String("line"))
+            o.pace = Pace::Line;
+        else
+            Reader::fail(QStringLiteral("pace"), QStringLiteral("\"%1\" is neither real nor line").arg(pace));
+    }
+    assign(o.baud, read.integer(QStringLiteral("baud"), 50, 100000000));
+
+    assign(o.faults.stray, read.chance(QStringLiteral("stray")));
+    assign(o.faults.badTrailer, read.chance(QStringLiteral("bad-trailer")));
+    assign(o.faults.badKind, read.chance(QStringLiteral("bad-kind")));
+    assign(o.faults.duplicate, read.chance(QStringLiteral("duplicate")));
+    assign(o.faults.burstTicks, read.integer(QStringLiteral("burst"), 1, 100000));
+    if (parser.isSet(QStringLiteral("seed"))) {
+        bool ok = false;
+        o.faults.seed = parser.value(QStringLiteral("seed")).trimmed().toULongLong(&ok);
+        if (!ok)
+            Reader::fail(QStringLiteral("seed"),
+                         QStringLiteral("\"%1\" is not a whole number of 0 or more")
+                             .arg(parser.value(QStringLiteral("seed"))));
+        o.seedGiven = true;
+    }
+
+    assign(o.comPort, read.integer(QStringLiteral("com"), 1, 999));
+    o.waitForReader = parser.isSet(QStringLiteral("wait-for-reader"));
+    o.linkFile = parser.value(QStringLiteral("link-file"));
+    o.outFile = parser.value(QStringLiteral("out"));
+    o.truthFile = parser.value(QStringLiteral("truth"));
+}
+
+} // namespace
+
+ParseResult parseArguments(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "A simulated dyno controller. A brushed DC motor spins the flywheel up from standstill;\n"
+        "the controller streams its telemetry frames on a new pseudo-terminal, which the\n"
+        "program opens like any serial port: run it with the printed ZELVAR_COM<n>=<device>\n"
+        "line in its environment. Sent: a set-up frame (flywheel, ESC, interval) at the start\n"
+        "and once a second of run time, and one sample frame every 10 ms tick (run time,\n"
+        "voltage, current, RPM, rounded to the frame's 0.01 V, 0.1 A and 100 RPM). Frames that\n"
+        "find the device's buffer full (nobody reading) are dropped, as a real adapter does.\n"
+        "The tick count runs on from the start of the stream, across runs. The stream ends\n"
+        "with its duration or on Ctrl-C, and the device closes (a program still reading it\n"
+        "sees the device disappear). Faults are chosen with the options below; --seed\n"
+        "replays a fault pattern."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    addOptions(parser);
+
+    ParseResult result;
+    if (!parser.parse(arguments)) {
+        result.text = parser.errorText();
+        return result;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        result.action = ParseResult::Action::Help;
+        result.text = parser.helpText();
+        return result;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        result.action = ParseResult::Action::Version;
+        return result;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        result.text = QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().constFirst());
+        return result;
+    }
+    try {
+        readOptions(parser, result.options);
+    } catch (const BadValue& e) {
+        result.text = QString::fromStdString(e.what());
+        return result;
+    }
+    result.action = ParseResult::Action::Run;
+    return result;
+}
+
+} // namespace zelvar::dynosim
