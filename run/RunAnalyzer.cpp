@@ -1,5 +1,6 @@
 #include "RunAnalyzer.h"
 
+#include "FileSystem.h"
 #include "MainForm.h"
 #include "NumberText.h"
 #include "RunRecord.h"
@@ -84,8 +85,8 @@ RunAnalyzer::RunAnalyzer(MainForm& mainForm, SequentialFiles& files, QString app
 std::int64_t RunAnalyzer::analyze()
 {
     const QDir dir(directory_);
-    const QString runPath = QDir::toNativeSeparators(dir.filePath(QStringLiteral("Temp.dat")));
-    const QString reportPath = QDir::toNativeSeparators(dir.filePath(QStringLiteral("save.csv")));
+    const QString runPath = applicationFile(directory_, QStringLiteral("Temp.dat"));
+    const QString reportPath = applicationFile(directory_, QStringLiteral("save.csv"));
 
     // Both values are read before anything is written, so that boxes without
     // numbers leave every file as it was.

@@ -1,0 +1,88 @@
+#include "PortSelection.h"
+
+#include "MainForm.h"
+#include "SerialControl.h"
+
+#include <QStringList>
+
+namespace zelvar {
+
+QStringList PortSelection::portEntries()
+{
+    QStringList entries{QStringLiteral("3")};
+    for (int port = 1; port <= 16; ++port)
+        entries << QString::number(port);
+    return entries;
+}
+
+QStringList PortSelection::settingsEntries()
+{
+    return {QStringLiteral("115200,N,8,1"), QStringLiteral("57600,N,8,1"), QStringLiteral("19200,N,8,1"),
+            QStringLiteral("9600,N,8,1"), QStringLiteral("4800,N,8,1")};
+}
+
+int PortSelection::numericValue(const QString& text)
+{
+    int value = 0;
+    for (QChar c : text) {
+        if (!c.isDigit() || c.unicode() > '9')
+            break;
+        if (value > 100000000)
+            break; // far beyond any port; the control refuses it anyway
+        value = value * 10 + (c.unicode() - '0');
+    }
+    return value;
+}
+
+PortSelection::PortSelection(MainForm& mainForm, SerialControl& MSComm1) : MainForm_(mainForm), MSComm1_(MSComm1) {}
+
+void PortSelection::setUpLists()
+{
+    ComboBox& ports = MainForm_.Combo1();
+    ports.insertItem(0, portEntries().constFirst());
+    for (const QString& entry : portEntries().mid(1))
+        ports.addItem(entry);
+    ports.setCurrentIndex(0);
+    MSComm1_.setCommPort(numericValue(ports.text()));
+
+    ComboBox& settings = MainForm_.Combo2();
+    const QStringList entries = settingsEntries();
+    for (int i = 0; i < entries.size(); ++i)
+        settings.insertItem(i, entries[i]);
+    settings.setCurrentIndex(0);
+    MSComm1_.setSettings(settings.text());
+}
+
+template <class Apply>
+void PortSelection::applyPick(Apply&& apply)
+{
+    try {
+        if (MSComm1_.PortOpen()) {
+            MSComm1_.setPortOpen(false);
+            apply();
+            MSComm1_.setPortOpen(true);
+        } else {
+            apply();
+        }
+    } catch (const std::exception& e) {
+        lastError_ = QString::fromStdString(e.what());
+        MainForm_.Label2().setCaption(QStringLiteral("Error!"));
+        try {
+            if (MSComm1_.PortOpen())
+                MSComm1_.setPortOpen(false);
+        } catch (const std::exception&) {
+        }
+    }
+}
+
+void PortSelection::Combo1_Click()
+{
+    applyPick([this] { MSComm1_.setCommPort(numericValue(MainForm_.Combo1().text())); });
+}
+
+void PortSelection::Combo2_Click()
+{
+    applyPick([this] { MSComm1_.setSettings(MainForm_.Combo2().text()); });
+}
+
+} // namespace zelvar

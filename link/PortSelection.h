@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QString>
+
+namespace zelvar {
+
+class MainForm;
+class SerialControl;
+
+// The port list Combo1 and the settings list Combo2: filled once at start-up
+// with their first entries applied, and applied again whenever the operator
+// picks an entry. A pick while the port is open closes it, applies the value
+// and opens it again; a closed port stays closed.
+class PortSelection {
+public:
+    // "3" first, then "1" to "16": the usual port of the dyno's adapter
+    // heads the list.
+    static QStringList portEntries();
+    static QStringList settingsEntries();
+
+    // The number the leading digits of a list text spell; 0 when none.
+    static int numericValue(const QString& text);
+
+    PortSelection(MainForm& mainForm, SerialControl& MSComm1);
+
+    // Fills both lists, selects their first entries and applies them: port
+    // 3, "115200,N,8,1". The port is not opened.
+    void setUpLists();
+
+    // The operator picked an entry. When the control refuses the value or
+    // the port does not open again, the status reads "Error!" and the port
+    // stays closed; the lists stay usable.
+    void Combo1_Click();
+    void Combo2_Click();
+
+    QString lastError() const { return lastError_; }
+
+private:
+    template <class Apply>
+    void applyPick(Apply&& apply);
+
+    MainForm& MainForm_;
+    SerialControl& MSComm1_;
+    QString lastError_;
+};
+
+} // namespace zelvar

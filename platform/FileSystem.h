@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+
+namespace zelvar {
+
+// The file operations of the start-up step, on paths as the program names
+// them: "<application directory>\RCS.dat" and "C:\WINDOWS\system32\...".
+//
+// A path with a drive letter ("L:\...") is native on Windows. Elsewhere it
+// lives under the drives root as "<root>/L/..." (tests give a temporary
+// directory), and without a drives root it does not exist. Other paths use
+// "\" or "/" as separators alike.
+class FileSystem {
+public:
+    explicit FileSystem(QString drivesRoot = {}) : drivesRoot_(std::move(drivesRoot)) {}
+
+    // The path on this machine; empty for a drive path that cannot exist here.
+    QString nativePath(const QString& path) const;
+
+    bool FileExists(const QString& path) const;
+    bool folderExists(const QString& path) const;
+    // A plain copy; false when the source is missing, the target exists or
+    // the system refuses.
+    bool CopyFile(const QString& from, const QString& to) const;
+
+private:
+    QString drivesRoot_;
+};
+
+// A file of the program's own directory, joined with the native separator.
+QString applicationFile(const QString& applicationDirectory, const QString& name);
+
+} // namespace zelvar

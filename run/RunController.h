@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QLocale>
+#include <QString>
+
+namespace zelvar {
+
+class MainForm;
+class SequentialFiles;
+class SerialControl;
+
+// The Start/Stop button. Its caption is the run state: "Start" means idle,
+// anything else running.
+//
+// Start empties Temp.dat (file number 10, which the receive handler appends
+// to), sets the interval box to 20, locks both lists and opens the port with
+// an empty input buffer. Stop closes Temp.dat, writes the report, unlocks the
+// lists, closes the port and blanks the read-outs. Any failure ends in the
+// recovery: lists enabled, "Start", "Error!", port closed, read-outs blanked,
+// and file numbers 10, 11 and 12 free, so that the next Start works and
+// Temp.dat keeps every record written.
+class RunController {
+public:
+    static constexpr int kRunFileNumber = 10;
+
+    RunController(MainForm& mainForm, SerialControl& MSComm1, SequentialFiles& files, QString applicationDirectory,
+                  const QLocale& locale = QLocale::system());
+
+    // Never throws.
+    void Command1_Click();
+
+    // Why the last recovery ran; empty when none has.
+    QString lastError() const { return lastError_; }
+
+private:
+    void startStep();
+    void stopStep();
+    void recover(const QString& reason);
+    void blankReadouts();
+
+    MainForm& MainForm_;
+    SerialControl& MSComm1_;
+    SequentialFiles& files_;
+    QString directory_;
+    QLocale locale_;
+    QString lastError_;
+};
+
+} // namespace zelvar

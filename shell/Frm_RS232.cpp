@@ -1,0 +1,23 @@
+#include "Frm_RS232.h"
+
+#include "FrameReceiver.h"
+#include "NorvDynoData.h"
+#include "SerialControl.h"
+
+namespace zelvar {
+
+Frm_RS232::Frm_RS232(std::unique_ptr<SerialControl> MSComm1, MainForm& mainForm, SequentialFiles& files,
+                     const Clock& clock, const QLocale& locale)
+    : MSComm1_(std::move(MSComm1)),
+      receiver_(std::make_unique<FrameReceiver>(*MSComm1_, mainForm, files, clock, locale))
+{
+    setObjectName(QStringLiteral("Frm_RS232"));
+    setWindowTitle(QString::fromLatin1(kCaption));
+    setFixedSize(1680 / NorvDynoData::kTwipsPerPixel, 828 / NorvDynoData::kTwipsPerPixel);
+    MSComm1_->setObjectName(QStringLiteral("MSComm1"));
+    connect(MSComm1_.get(), &SerialControl::OnComm, this, [this] { receiver_->MSComm1_OnComm(); });
+}
+
+Frm_RS232::~Frm_RS232() = default;
+
+} // namespace zelvar

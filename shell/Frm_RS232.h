@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QLocale>
+#include <QWidget>
+
+#include <memory>
+
+namespace zelvar {
+
+class Clock;
+class FrameReceiver;
+class MainForm;
+class SequentialFiles;
+class SerialControl;
+
+// The serial host window: never shown, it hosts the serial control MSComm1
+// and takes its receive event, which the frame receiver handles.
+class Frm_RS232 final : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr const char* kCaption = "Form1";
+
+    Frm_RS232(std::unique_ptr<SerialControl> MSComm1, MainForm& mainForm, SequentialFiles& files,
+              const Clock& clock, const QLocale& locale);
+    ~Frm_RS232() override;
+
+    SerialControl& MSComm1() { return *MSComm1_; }
+    FrameReceiver& receiver() { return *receiver_; }
+
+private:
+    std::unique_ptr<SerialControl> MSComm1_;
+    std::unique_ptr<FrameReceiver> receiver_;
+};
+
+} // namespace zelvar

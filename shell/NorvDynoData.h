@@ -1,0 +1,66 @@
+#pragma once
+
+#include "MainForm.h"
+
+#include <QWidget>
+
+#include <array>
+#include <memory>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace zelvar {
+
+// The main window: nine read-out boxes with their caption and unit labels,
+// the port and settings lists, the Start/Stop button, the status line and
+// the brand box, laid out at fixed positions given in twips (1/1440 inch,
+// 15 twips a pixel at 96 dots per inch; Qt scales for high-DPI screens).
+//
+// It is the handlers' MainForm: they reach its controls by name. It holds no
+// logic of its own; its events are signals that the application connects to
+// the handlers.
+class NorvDynoData final : public QWidget, public MainForm {
+    Q_OBJECT
+
+public:
+    static constexpr int kTwipsPerPixel = 15;
+    static constexpr const char* kCaption = "Zelvar QT4 Data (Remember to close this exe before unplug the usb)";
+
+    explicit NorvDynoData(QWidget* parent = nullptr);
+    ~NorvDynoData() override;
+
+    TextBox& Text1(int index) override;
+    ComboBox& Combo1() override;
+    ComboBox& Combo2() override;
+    Caption& Command1() override;
+    Caption& Label2() override;
+
+    // The widgets, for tests and for placing extra controls.
+    QLineEdit* text1Widget(int index) const;
+    QComboBox* combo1Widget() const;
+    QComboBox* combo2Widget() const;
+    QPushButton* command1Widget() const;
+    QLabel* label2Widget() const;
+
+Q_SIGNALS:
+    // Command1 pressed (mouse or keyboard).
+    void Command1_Click();
+    // An entry picked from the list by the operator (QComboBox::activated);
+    // typing into the text field raises nothing.
+    void Combo1_Click();
+    void Combo2_Click();
+    // The window is being closed, by any means; the close always goes ahead.
+    void Form_Unload();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    struct Controls;
+    std::unique_ptr<Controls> controls_;
+};
+
+} // namespace zelvar

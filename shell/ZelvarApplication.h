@@ -1,0 +1,82 @@
+#pragma once
+
+#include "Clock.h"
+#include "FileSystem.h"
+#include "SequentialFiles.h"
+
+#include <QLocale>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace zelvar {
+
+class Frm_RS232;
+class MessageBox;
+class NorvDynoData;
+class PortSelection;
+class RunController;
+class SerialControl;
+
+// What the program takes from its surroundings; tests replace any of it.
+struct ShellOptions {
+    // Where Temp.dat, save.csv, RCS.dat and RTA.dat are: the program's own
+    // directory.
+    QString applicationDirectory;
+    // Where drive paths ("C:\WINDOWS\system32") live off Windows; empty: they
+    // do not exist there.
+    QString drivesRoot;
+    // The serial control that the serial host window hosts; a QSerialPort
+    // one when not set.
+    std::function<std::unique_ptr<SerialControl>()> makeSerialControl;
+    // Modal messages; a Qt message box when not set.
+    MessageBox* messageBox = nullptr;
+    // Time of day; the system's when not set.
+    const Clock* clock = nullptr;
+    QLocale locale = QLocale::system();
+    // Ends the program at once; quits the event loop when not set.
+    std::function<void()> endProgram;
+};
+
+// The program: the main window and the serial host window, the handlers
+// behind their events, and the one table of numbered files they share.
+class ZelvarApplication final : public QObject {
+    Q_OBJECT
+
+public:
+    explicit ZelvarApplication(ShellOptions options);
+    ~ZelvarApplication() override;
+
+    // The load step, before the main window is first shown: the control
+    // files are checked (a missing one is reported in a message box, and
+    // false means the program ends without showing the window), the
+    // components installed, the serial host window loaded and both lists set
+    // up. The port stays closed.
+    bool Form_Load();
+
+    // The unload step: closes the port if it is open and ends the program;
+    // open files are closed with what they hold.
+    void Form_Unload();
+
+    NorvDynoData& mainWindow() { return *form_; }
+    // SerialForm: the serial host window, once the load step has loaded it.
+    Frm_RS232* serialForm() { return SerialForm_.get(); }
+    SequentialFiles& files() { return files_; }
+
+private:
+    void showReason(const QString& reason);
+
+    ShellOptions options_;
+    SystemClock systemClock_;
+    std::unique_ptr<MessageBox> ownMessageBox_;
+    FileSystem fileSystem_;
+    SequentialFiles files_;
+    std::unique_ptr<NorvDynoData> form_;
+    std::unique_ptr<Frm_RS232> SerialForm_;
+    std::unique_ptr<PortSelection> ports_;
+    std::unique_ptr<RunController> runControl_;
+};
+
+} // namespace zelvar

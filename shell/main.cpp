@@ -1,0 +1,79 @@
+// zelvar-data: the desktop program.
+
+#include "NorvDynoData.h"
+#include "ZelvarApplication.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Qt aborts with a long message when it finds no display; say it in one line
+// and how to run without one.
+bool displayMissing()
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    const auto unset = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value == nullptr || *value == '\0';
+    };
+    return unset("DISPLAY") && unset("WAYLAND_DISPLAY") && unset("QT_QPA_PLATFORM");
+#else
+    return false;
+#endif
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0
+            || std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-v") == 0)
+            qputenv("QT_QPA_PLATFORM", "minimal"); // help needs no window
+    }
+    if (displayMissing()) {
+        std::fprintf(stderr, "zelvar-data: no display (DISPLAY is not set); on a machine without one, "
+                             "run it as: xvfb-run %s\n",
+                     argv[0]);
+        return 1;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("zelvar-data"));
+    QApplication::setApplicationVersion(QStringLiteral(ZELVAR_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Zelvar QT4 Data: the data logger of a small-motor inertia dynamometer.\n"
+        "COM port n opens the device named by the environment variable ZELVAR_COM<n>\n"
+        "(for example ZELVAR_COM3=/dev/ttyUSB0), else /dev/ttyS<n-1> (COMn on Windows).\n"
+        "Temp.dat and save.csv are written in the program's directory."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption appDir(QStringLiteral("app-dir"),
+                                    QStringLiteral("Use DIR as the program's directory (for tests and scripts)."),
+                                    QStringLiteral("DIR"));
+    const QCommandLineOption drivesRoot(
+        QStringLiteral("drives-root"),
+        QStringLiteral("Where drive paths such as C:\\WINDOWS\\system32 live off Windows (for tests)."),
+        QStringLiteral("DIR"));
+    parser.addOptions({appDir, drivesRoot});
+    parser.process(app);
+
+    zelvar::ShellOptions options;
+    options.applicationDirectory =
+        parser.isSet(appDir) ? QDir(parser.value(appDir)).absolutePath() : QCoreApplication::applicationDirPath();
+    options.drivesRoot = parser.value(drivesRoot);
+
+    zelvar::ZelvarApplication program(std::move(options));
+    if (!program.Form_Load())
+        return 0;
+    program.mainWindow().show();
+    return QApplication::exec();
+}

@@ -1,0 +1,672 @@
+// The main window driven as the operator drives it: layout, focus order,
+// the events it raises and the MainForm surface the handlers use.
+
+#include "NorvDynoData.h"
+#include "RuntimeError.h"
+
+#include "QtPrinters.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <set>
+#include <string>
+#include <vector>
+
+inline void PrintTo(const QRect& rect, std::ostream* os)
+{
+    *os << "QRect(" << rect.x() << ", " << rect.y() << ", " << rect.width() << " x "
+        << rect.height() << ")";
+}
+
+inline void PrintTo(const QSize& size, std::ostream* os)
+{
+    *os << size.width() << " x " << size.height();
+}
+
+namespace {
+
+using zelvar::NorvDynoData;
+
+QStringList namesOf(const std::vector<QWidget*>& widgets)
+{
+    QStringList names;
+    for (const QWidget* widget : widgets)
+        names << (widget ? widget->objectName() : QStringLiteral("<none>"));
+    return names;
+}
+
+// ---------------------------------------------------------------------------
+// Layout, as the window is drawn in twips; every row is its own test.
+
+enum class Kind { TextBox, Label, ComboBox, Button };
+
+struct ExpectedControl {
+    const char* name;
+    Kind kind;
+    const char* text;
+    int left;
+    int top;
+    int width;
+    int height;
+};
+
+void PrintTo(const ExpectedControl& control, std::ostream* os)
+{
+    *os << control.name;
+}
+
+const ExpectedControl kLayout[] = {
+    {"Text2", Kind::TextBox, "Zelvar", 240, 240, 972, 288},
+    {"Label10", Kind::Label, "Set Com Port", 120, 720, 1212, 252},
+    {"Combo1", Kind::ComboBox, "", 120, 960, 1212, 288},
+    {"Label17", Kind::Label, "Set Braud Rate", 120, 1560, 1212, 372},
+    {"Combo2", Kind::ComboBox, "", 120, 1800, 1212, 288},
+    {"Command1", Kind::Button, "Start", 840, 2400, 492, 492},
+    {"Label2", Kind::Label, "Now Ready", 720, 3000, 975, 255},
+    {"Label1_2", Kind::Label, "Run Time", 2400, 120, 1215, 255},
+    {"Text1_0", Kind::TextBox, "", 2400, 360, 855, 372},
+    {"S_19", Kind::Label, "s", 3360, 480, 375, 255},
+    {"Label1_0", Kind::Label, "Output Volt", 4080, 120, 1215, 255},
+    {"Text1_1", Kind::TextBox, "", 4080, 360, 855, 372},
+    {"Label1_17", Kind::Label, "V", 5040, 480, 375, 255},
+    {"Label1_1", Kind::Label, "Output Current", 5880, 120, 1215, 255},
+    {"Text1_2", Kind::TextBox, "", 5880, 360, 855, 372},
+    {"Label1_18", Kind::Label, "A", 6840, 480, 375, 255},
+    {"Label1_3", Kind::Label, "RPM", 7560, 120, 1215, 255},
+    {"Text1_3", Kind::TextBox, "", 7560, 360, 855, 372},
+    {"Label1_8", Kind::Label, "Flywheel Radius", 2400, 1200, 1215, 255},
+    {"Text1_4", Kind::TextBox, "", 2400, 1440, 855, 372},
+    {"Label1_12", Kind::Label, "mm", 3360, 1560, 375, 255},
+    {"Label1_9", Kind::Label, "Flywheel Weight", 4080, 1200, 1215, 255},
+    {"Text1_5", Kind::TextBox, "", 4080, 1440, 855, 372},
+    {"Label1_13", Kind::Label, "g", 5040, 1560, 375, 255},
+    {"Label1_10", Kind::Label, "ESC Neutral", 5880, 1200, 1215, 255},
+    {"Text1_6", Kind::TextBox, "", 5880, 1440, 855, 372},
+    {"Label1_14", Kind::Label, "us", 6840, 1560, 375, 255},
+    {"Label1_11", Kind::Label, "ESC Full", 7560, 1200, 1215, 255},
+    {"Text1_7", Kind::TextBox, "", 7560, 1440, 855, 372},
+    {"Label1_15", Kind::Label, "us", 8520, 1560, 375, 255},
+    {"Label1_4", Kind::Label, "Interval", 2400, 2280, 1215, 255},
+    {"Text1_8", Kind::TextBox, "", 2400, 2520, 855, 372},
+    {"Label1_5", Kind::Label, "ms", 3360, 2640, 375, 255},
+};
+
+int pixels(int twips)
+{
+    return static_cast<int>(std::lround(twips / double(NorvDynoData::kTwipsPerPixel)));
+}
+
+QRect pixelRect(const ExpectedControl& control)
+{
+    return {pixels(control.left), pixels(control.top), pixels(control.width),
+            pixels(control.height)};
+}
+
+// The text a control shows, whatever its kind; a null string when the
+// control is not of the expected kind.
+QString shownText(const QWidget* widget, Kind kind)
+{
+    switch (kind) {
+    case Kind::TextBox:
+        if (auto* edit = qobject_cast<const QLineEdit*>(widget))
+            return edit->text();
+        break;
+    case Kind::Label:
+        if (auto* label = qobject_cast<const QLabel*>(widget))
+            return label->text();
+        break;
+    case Kind::ComboBox:
+        if (auto* combo = qobject_cast<const QComboBox*>(widget))
+            return combo->currentText();
+        break;
+    case Kind::Button:
+        if (auto* button = qobject_cast<const QPushButton*>(widget))
+            return button->text();
+        break;
+    }
+    return {};
+}
+
+class MainWindowLayout : public testing::TestWithParam<ExpectedControl> {
+protected:
+    NorvDynoData window;
+};
+
+TEST_P(MainWindowLayout, ControlHasItsKindCaptionAndPlace)
+{
+    const ExpectedControl& expected = GetParam();
+    const auto* widget = window.findChild<QWidget*>(expected.name, Qt::FindDirectChildrenOnly);
+    ASSERT_NE(widget, nullptr) << "no control named " << expected.name;
+
+    const QString text = shownText(widget, expected.kind);
+    ASSERT_FALSE(text.isNull()) << expected.name << " is a " << widget->metaObject()->className()
+                                << ", not the expected kind";
+    EXPECT_EQ(text, QString::fromUtf8(expected.text)) << expected.name;
+    EXPECT_EQ(widget->geometry(), pixelRect(expected))
+        << expected.name << " at " << expected.left << ", " << expected.top << " twips, "
+        << expected.width << " x " << expected.height << " twips";
+    EXPECT_TRUE(widget->isVisibleTo(&window)) << expected.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryControl, MainWindowLayout, testing::ValuesIn(kLayout),
+                         [](const testing::TestParamInfo<ExpectedControl>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST(MainWindow, HasExactlyTheControlsOfItsLayout)
+{
+    NorvDynoData window;
+    std::set<std::string> expected;
+    for (const ExpectedControl& control : kLayout)
+        expected.insert(control.name);
+
+    std::set<std::string> actual;
+    for (const QWidget* child : window.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        actual.insert(child->objectName().toStdString());
+
+    // Label1 has no elements 6, 7 or 16, and the unit label of Text1(0) is
+    // S(19), not a Label1 element.
+    EXPECT_EQ(actual, expected);
+}
+
+TEST(MainWindow, RpmBoxHasNoUnitLabel)
+{
+    NorvDynoData window;
+    const QRect rpm = window.text1Widget(3)->geometry();
+    for (const QLabel* label : window.findChildren<QLabel*>()) {
+        const QRect place = label->geometry();
+        const bool beside = place.left() >= rpm.right() && place.top() <= rpm.bottom() &&
+                            place.bottom() >= rpm.top();
+        EXPECT_FALSE(beside) << label->objectName().toStdString() << " (\""
+                             << label->text().toStdString()
+                             << "\") stands to the right of Text1(3)";
+    }
+}
+
+TEST(MainWindow, SettingsListCaptionReadsSetBraudRate)
+{
+    NorvDynoData window;
+    const auto* caption = window.findChild<QLabel*>("Label17");
+    ASSERT_NE(caption, nullptr);
+    EXPECT_EQ(caption->text(), "Set Braud Rate");
+}
+
+TEST(MainWindow, HasItsCaptionAndAFixedClientArea)
+{
+    NorvDynoData window;
+    EXPECT_EQ(window.windowTitle(),
+              "Zelvar QT4 Data (Remember to close this exe before unplug the usb)");
+    const QSize client(pixels(10080), pixels(3540));
+    EXPECT_EQ(window.size(), client);
+    EXPECT_EQ(window.minimumSize(), client);
+    EXPECT_EQ(window.maximumSize(), client);
+}
+
+TEST(MainWindow, StartsReadyWithEmptyBoxesAndLists)
+{
+    NorvDynoData window;
+    for (int i = 0; i < NorvDynoData::kText1Count; ++i) {
+        const QLineEdit* box = window.text1Widget(i);
+        EXPECT_EQ(box->text(), "") << "Text1(" << i << ")";
+        EXPECT_FALSE(box->isReadOnly()) << "Text1(" << i << ") must accept typing";
+        EXPECT_TRUE(box->isEnabled()) << "Text1(" << i << ")";
+    }
+    EXPECT_EQ(window.command1Widget()->text(), "Start");
+    EXPECT_EQ(window.label2Widget()->text(), "Now Ready");
+    for (const QComboBox* list : {window.combo1Widget(), window.combo2Widget()}) {
+        SCOPED_TRACE(list->objectName().toStdString());
+        EXPECT_TRUE(list->isEditable());
+        EXPECT_EQ(list->insertPolicy(), QComboBox::NoInsert);
+        EXPECT_EQ(list->count(), 0);
+        EXPECT_EQ(list->currentText(), "");
+        EXPECT_TRUE(list->isEnabled());
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Focus, as the operator moves it with the keyboard.
+
+class MainWindowShown : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    }
+
+    void fillLists()
+    {
+        window.Combo1().insertItem(0, "3");
+        for (int port = 1; port <= 16; ++port)
+            window.Combo1().addItem(QString::number(port));
+        window.Combo1().setCurrentIndex(0);
+        for (const char* settings :
+             {"115200,N,8,1", "57600,N,8,1", "19200,N,8,1", "9600,N,8,1", "4800,N,8,1"})
+            window.Combo2().addItem(settings);
+        window.Combo2().setCurrentIndex(0);
+    }
+
+    static QWidget* focused() { return QApplication::focusWidget(); }
+
+    // Focus names met while pressing the key count times.
+    QStringList pressAndRecord(Qt::Key key, Qt::KeyboardModifiers modifiers, int count)
+    {
+        std::vector<QWidget*> seen;
+        for (int i = 0; i < count; ++i) {
+            QTest::keyClick(focused(), key, modifiers);
+            seen.push_back(focused());
+        }
+        return namesOf(seen);
+    }
+
+    NorvDynoData window;
+};
+
+TEST_F(MainWindowShown, FocusStartsOnThePortList)
+{
+    ASSERT_NE(focused(), nullptr);
+    EXPECT_EQ(focused()->objectName(), "Combo1");
+}
+
+TEST_F(MainWindowShown, TabMovesThroughTheControlsInTabIndexOrderAndWraps)
+{
+    const QStringList order = {"Combo2",  "Text2",   "Command1", "Text1_7", "Text1_6",
+                               "Text1_5", "Text1_4", "Text1_3",  "Text1_2", "Text1_1",
+                               "Text1_0", "Text1_8", "Combo1"};
+    EXPECT_EQ(pressAndRecord(Qt::Key_Tab, Qt::NoModifier, static_cast<int>(order.size())), order);
+}
+
+TEST_F(MainWindowShown, BacktabMovesThroughTheControlsInReverse)
+{
+    const QStringList order = {"Text1_8", "Text1_0", "Text1_1", "Text1_2", "Text1_3",
+                               "Text1_4", "Text1_5", "Text1_6", "Text1_7", "Command1",
+                               "Text2",   "Combo2",  "Combo1"};
+    EXPECT_EQ(pressAndRecord(Qt::Key_Backtab, Qt::ShiftModifier, static_cast<int>(order.size())),
+              order);
+}
+
+TEST_F(MainWindowShown, FocusChainHoldsTheFocusableControlsInOrder)
+{
+    std::vector<QWidget*> chain;
+    QWidget* widget = window.combo1Widget();
+    do {
+        // The combo box's own text field delegates its focus to the combo.
+        if (widget->focusPolicy() & Qt::TabFocus && !widget->focusProxy())
+            chain.push_back(widget);
+        widget = widget->nextInFocusChain();
+    } while (widget != window.combo1Widget() && chain.size() < 100);
+
+    const QStringList order = {"Combo1",  "Combo2",  "Text2",   "Command1", "Text1_7",
+                               "Text1_6", "Text1_5", "Text1_4", "Text1_3",  "Text1_2",
+                               "Text1_1", "Text1_0", "Text1_8"};
+    EXPECT_EQ(namesOf(chain), order);
+}
+
+// ---------------------------------------------------------------------------
+// Events: only the operator's deeds raise them.
+
+TEST_F(MainWindowShown, ClickingStartRaisesCommand1ClickOnce)
+{
+    QSignalSpy clicks(&window, &NorvDynoData::Command1_Click);
+    QTest::mouseClick(window.command1Widget(), Qt::LeftButton);
+    EXPECT_EQ(clicks.count(), 1);
+}
+
+TEST_F(MainWindowShown, SpaceOnTheFocusedButtonRaisesCommand1Click)
+{
+    QSignalSpy clicks(&window, &NorvDynoData::Command1_Click);
+    window.command1Widget()->setFocus();
+    QTest::keyClick(window.command1Widget(), Qt::Key_Space);
+    EXPECT_EQ(clicks.count(), 1);
+}
+
+struct ListEvents {
+    explicit ListEvents(NorvDynoData& window)
+        : combo1(&window, &NorvDynoData::Combo1_Click), combo2(&window, &NorvDynoData::Combo2_Click)
+    {
+    }
+    QSignalSpy combo1;
+    QSignalSpy combo2;
+};
+
+TEST_F(MainWindowShown, ArrowKeyOnThePortListPicksTheNextEntry)
+{
+    fillLists();
+    ListEvents events(window);
+    QTest::keyClick(window.combo1Widget(), Qt::Key_Down);
+    EXPECT_EQ(events.combo1.count(), 1);
+    EXPECT_EQ(events.combo2.count(), 0);
+    EXPECT_EQ(window.Combo1().text(), "1");
+}
+
+TEST_F(MainWindowShown, MouseClickInTheOpenSettingsListPicksThatEntry)
+{
+    fillLists();
+    ListEvents events(window);
+    QComboBox* list = window.combo2Widget();
+    list->showPopup();
+    QAbstractItemView* view = list->view();
+    ASSERT_TRUE(view->isVisible());
+    const QPoint entry = view->visualRect(view->model()->index(3, 0)).center();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, entry);
+
+    EXPECT_EQ(events.combo2.count(), 1);
+    EXPECT_EQ(events.combo1.count(), 0);
+    EXPECT_EQ(window.Combo2().text(), "9600,N,8,1");
+    EXPECT_EQ(window.Combo2().currentIndex(), 3);
+}
+
+TEST_F(MainWindowShown, KeyboardPickInTheOpenPortListRaisesCombo1Click)
+{
+    fillLists();
+    ListEvents events(window);
+    QComboBox* list = window.combo1Widget();
+    list->showPopup();
+    ASSERT_TRUE(list->view()->isVisible());
+    QTest::keyClick(list->view(), Qt::Key_Down);
+    QTest::keyClick(list->view(), Qt::Key_Down);
+    QTest::keyClick(list->view(), Qt::Key_Return);
+
+    EXPECT_EQ(events.combo1.count(), 1);
+    EXPECT_EQ(window.Combo1().text(), "2");
+}
+
+TEST_F(MainWindowShown, PickingTheSelectedEntryAgainStillRaisesTheEvent)
+{
+    fillLists();
+    ListEvents events(window);
+    QComboBox* list = window.combo1Widget();
+    list->showPopup();
+    ASSERT_TRUE(list->view()->isVisible());
+    QTest::keyClick(list->view(), Qt::Key_Return);
+    EXPECT_EQ(events.combo1.count(), 1);
+    EXPECT_EQ(window.Combo1().text(), "3");
+}
+
+// Typed text is applied by nothing, however the operator leaves the field.
+struct TypedTextCase {
+    const char* how;
+    std::function<void(NorvDynoData&)> leaveField;
+};
+
+void PrintTo(const TypedTextCase& typed, std::ostream* os)
+{
+    *os << typed.how;
+}
+
+class TypedListText : public MainWindowShown, public testing::WithParamInterface<TypedTextCase> {};
+
+TEST_P(TypedListText, RaisesNoEventAndAddsNoEntry)
+{
+    fillLists();
+    ListEvents events(window);
+    QComboBox* list = window.combo1Widget();
+    list->setFocus();
+    list->lineEdit()->selectAll();
+    QTest::keyClicks(list, "16");
+    GetParam().leaveField(window);
+
+    EXPECT_EQ(events.combo1.count(), 0) << "after typing \"16\" and " << GetParam().how;
+    EXPECT_EQ(events.combo2.count(), 0);
+    EXPECT_EQ(list->count(), 17);
+    EXPECT_EQ(window.Combo1().text(), "16");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LeavingTheField, TypedListText,
+    testing::Values(
+        TypedTextCase{"staying", [](NorvDynoData&) {}},
+        TypedTextCase{"pressing Enter",
+                      [](NorvDynoData& w) { QTest::keyClick(w.combo1Widget(), Qt::Key_Return); }},
+        TypedTextCase{"pressing Tab",
+                      [](NorvDynoData& w) { QTest::keyClick(w.combo1Widget(), Qt::Key_Tab); }},
+        TypedTextCase{"clicking into a box",
+                      [](NorvDynoData& w) {
+                          QTest::mouseClick(w.text1Widget(8), Qt::LeftButton);
+                          EXPECT_EQ(QApplication::focusWidget(), w.text1Widget(8));
+                      }},
+        TypedTextCase{"being disabled by Start",
+                      [](NorvDynoData& w) { w.Combo1().setEnabled(false); }}),
+    [](const testing::TestParamInfo<TypedTextCase>& info) {
+        std::string name;
+        for (const char c : std::string(info.param.how))
+            if (std::isalnum(static_cast<unsigned char>(c)))
+                name += c;
+        return name;
+    });
+
+TEST_F(MainWindowShown, ClickingStartAfterTypingRaisesOnlyCommand1Click)
+{
+    fillLists();
+    ListEvents events(window);
+    QSignalSpy clicks(&window, &NorvDynoData::Command1_Click);
+    window.combo2Widget()->setFocus();
+    window.combo2Widget()->lineEdit()->selectAll();
+    QTest::keyClicks(window.combo2Widget(), "9600,N,8,1");
+    QTest::mouseClick(window.command1Widget(), Qt::LeftButton);
+    ASSERT_EQ(focused(), window.command1Widget());
+
+    EXPECT_EQ(clicks.count(), 1);
+    EXPECT_EQ(events.combo2.count(), 0);
+}
+
+// Typed text in a list is no pick, also when the window goes away around it.
+TEST(MainWindowTeardown, ClosingAndDestroyingWithTypedTextRaiseOnlyFormUnload)
+{
+    for (const char* typed : {"", "16", "99"}) {
+        SCOPED_TRACE(std::string("typed \"") + typed + "\"");
+        auto window = std::make_unique<NorvDynoData>();
+        window->Combo1().addItem("3");
+        window->Combo1().addItem("16");
+        window->Combo1().setCurrentIndex(0);
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        window->combo1Widget()->setFocus();
+        window->combo1Widget()->lineEdit()->selectAll();
+        QTest::keyClicks(window->combo1Widget(), typed);
+
+        int picks = 0;
+        int unloads = 0;
+        QObject::connect(window.get(), &NorvDynoData::Combo1_Click, [&picks] { ++picks; });
+        QObject::connect(window.get(), &NorvDynoData::Form_Unload, [&unloads] { ++unloads; });
+        window->close();
+        window.reset();
+        EXPECT_EQ(picks, 0);
+        EXPECT_EQ(unloads, 1);
+    }
+}
+
+TEST_F(MainWindowShown, SelectingFromCodeRaisesNothing)
+{
+    ListEvents events(window);
+    fillLists();
+    window.Combo1().setCurrentIndex(16);
+    window.Combo2().setCurrentIndex(4);
+    window.combo1Widget()->setCurrentIndex(3);
+    EXPECT_EQ(events.combo1.count(), 0);
+    EXPECT_EQ(events.combo2.count(), 0);
+}
+
+TEST_F(MainWindowShown, ClosingRaisesFormUnloadAndCloses)
+{
+    QSignalSpy unloads(&window, &NorvDynoData::Form_Unload);
+    EXPECT_TRUE(window.close());
+    EXPECT_EQ(unloads.count(), 1);
+    EXPECT_FALSE(window.isVisible());
+}
+
+// ---------------------------------------------------------------------------
+// The MainForm surface reads and writes the widgets themselves.
+
+TEST(MainWindowForm, Text1BoxesReadAndWriteTheirOwnWidget)
+{
+    NorvDynoData window;
+    zelvar::MainForm& form = window;
+    for (int i = 0; i < zelvar::MainForm::kText1Count; ++i)
+        form.Text1(i).setText(QString("value %1").arg(i));
+    for (int i = 0; i < zelvar::MainForm::kText1Count; ++i) {
+        const auto* box = window.findChild<QLineEdit*>(QString("Text1_%1").arg(i));
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->text(), QString("value %1").arg(i)) << "Text1(" << i << ")";
+        EXPECT_EQ(window.text1Widget(i), box);
+    }
+}
+
+TEST(MainWindowForm, TypedBoxTextIsWhatTheFormReads)
+{
+    NorvDynoData window;
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    window.text1Widget(8)->setFocus();
+    QTest::keyClicks(window.text1Widget(8), "25");
+    EXPECT_EQ(window.Text1(8).text(), "25");
+}
+
+TEST(MainWindowForm, Text1OutsideTheArrayIsARunTimeError)
+{
+    NorvDynoData window;
+    for (const int index : {-1, 9, 19}) {
+        EXPECT_THROW(window.Text1(index), zelvar::RuntimeError) << "Text1(" << index << ")";
+        EXPECT_THROW(window.text1Widget(index), zelvar::RuntimeError) << "Text1(" << index << ")";
+    }
+}
+
+TEST(MainWindowForm, CaptionsReadAndWriteTheButtonAndStatusLine)
+{
+    NorvDynoData window;
+    EXPECT_EQ(window.Command1().caption(), "Start");
+    EXPECT_EQ(window.Label2().caption(), "Now Ready");
+    window.Command1().setCaption("Stop");
+    window.Label2().setCaption("Error!");
+    EXPECT_EQ(window.command1Widget()->text(), "Stop");
+    EXPECT_EQ(window.label2Widget()->text(), "Error!");
+    EXPECT_EQ(window.Command1().caption(), "Stop");
+    EXPECT_EQ(window.Label2().caption(), "Error!");
+}
+
+TEST(MainWindowForm, EnabledStateIsTheWidgets)
+{
+    NorvDynoData window;
+    window.Combo1().setEnabled(false);
+    EXPECT_FALSE(window.combo1Widget()->isEnabled());
+    EXPECT_TRUE(window.combo2Widget()->isEnabled());
+    window.combo1Widget()->setEnabled(true);
+    EXPECT_TRUE(window.Combo1().isEnabled());
+}
+
+TEST(MainWindowForm, ListEntryOutsideTheListIsARunTimeError)
+{
+    NorvDynoData window;
+    zelvar::ComboBox& list = window.Combo2();
+    list.addItem("115200,N,8,1");
+    EXPECT_THROW(list.setCurrentIndex(1), zelvar::RuntimeError);
+    EXPECT_THROW(list.setCurrentIndex(-1), zelvar::RuntimeError);
+    EXPECT_THROW(list.itemText(1), zelvar::RuntimeError);
+    EXPECT_THROW(list.insertItem(2, "x"), zelvar::RuntimeError);
+    EXPECT_THROW(list.insertItem(-1, "x"), zelvar::RuntimeError);
+    EXPECT_EQ(window.combo2Widget()->count(), 1);
+}
+
+// The handlers are tested against MemoryMainForm; the window's lists must
+// behave the same under the same steps, or the tests prove nothing about the
+// real program.
+struct ListState {
+    QStringList entries;
+    int current;
+    QString text;
+    bool enabled;
+    bool operator==(const ListState&) const = default;
+};
+
+void PrintTo(const ListState& state, std::ostream* os)
+{
+    PrintTo(state.entries, os);
+    *os << " current " << state.current << " text ";
+    PrintTo(state.text, os);
+    *os << (state.enabled ? " enabled" : " disabled");
+}
+
+ListState stateOf(const zelvar::ComboBox& list)
+{
+    ListState state{{}, list.currentIndex(), list.text(), list.isEnabled()};
+    for (int i = 0; i < list.count(); ++i)
+        state.entries << list.itemText(i);
+    return state;
+}
+
+struct ListStep {
+    const char* what;
+    std::function<void(zelvar::ComboBox&)> apply;
+};
+
+TEST(MainWindowForm, ListsBehaveLikeTheMemoryForm)
+{
+    const std::vector<ListStep> steps = {
+        {"insert into the empty list", [](zelvar::ComboBox& l) { l.insertItem(0, "3"); }},
+        {"append 1", [](zelvar::ComboBox& l) { l.addItem("1"); }},
+        {"append 2", [](zelvar::ComboBox& l) { l.addItem("2"); }},
+        {"select 0", [](zelvar::ComboBox& l) { l.setCurrentIndex(0); }},
+        {"select 2", [](zelvar::ComboBox& l) { l.setCurrentIndex(2); }},
+        {"insert 9 before the selection", [](zelvar::ComboBox& l) { l.insertItem(1, "9"); }},
+        {"append after the selection", [](zelvar::ComboBox& l) { l.addItem("16"); }},
+        {"select the last", [](zelvar::ComboBox& l) { l.setCurrentIndex(l.count() - 1); }},
+        {"disable", [](zelvar::ComboBox& l) { l.setEnabled(false); }},
+        {"select 0 while disabled", [](zelvar::ComboBox& l) { l.setCurrentIndex(0); }},
+        {"enable", [](zelvar::ComboBox& l) { l.setEnabled(true); }},
+    };
+
+    zelvar::MemoryMainForm memory;
+    NorvDynoData window;
+    for (const ListStep& step : steps) {
+        step.apply(memory.Combo1());
+        step.apply(window.Combo1());
+        ASSERT_EQ(stateOf(window.Combo1()), stateOf(memory.Combo1())) << "after " << step.what;
+    }
+}
+
+TEST(MainWindowForm, FillingAnEmptyListKeepsTheTextField)
+{
+    NorvDynoData window;
+    window.combo1Widget()->setEditText("7");
+    window.Combo1().insertItem(0, "3");
+    EXPECT_EQ(window.Combo1().currentIndex(), -1);
+    EXPECT_EQ(window.Combo1().text(), "7");
+}
+
+TEST(MainWindowForm, SelectingFromCodeReplacesTypedText)
+{
+    NorvDynoData window;
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    zelvar::ComboBox& list = window.Combo1();
+    list.addItem("3");
+    list.addItem("1");
+    list.setCurrentIndex(0);
+
+    window.combo1Widget()->setFocus();
+    window.combo1Widget()->lineEdit()->selectAll();
+    QTest::keyClicks(window.combo1Widget(), "7");
+    EXPECT_EQ(list.text(), "7");
+    EXPECT_EQ(list.currentIndex(), 0);
+
+    list.setCurrentIndex(0);
+    EXPECT_EQ(list.text(), "3") << "selecting the entry that is already selected";
+    list.setCurrentIndex(1);
+    EXPECT_EQ(list.text(), "1");
+}
+
+} // namespace

@@ -1,0 +1,166 @@
+#include "MainForm.h"
+#include "RunController.h"
+#include "RuntimeError.h"
+#include "SequentialFiles.h"
+#include "SerialControl.h"
+
+#include "QtPrinters.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace zelvar;
+
+namespace {
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+class RunControllerTest : public testing::Test {
+protected:
+    RunControllerTest()
+    {
+        comm_.setCommPort(3);
+        comm_.clearLog();
+    }
+
+    QString path(const char* name) const { return dir_.filePath(QString::fromLatin1(name)); }
+
+    void setFlywheel(const QString& radius, const QString& weight)
+    {
+        form_.Text1(4).setText(radius);
+        form_.Text1(5).setText(weight);
+        form_.Text1(6).setText("1500");
+        form_.Text1(7).setText("2000");
+    }
+
+    void expectIdle(const char* status)
+    {
+        EXPECT_EQ(form_.Command1().caption(), "Start");
+        EXPECT_EQ(form_.Label2().caption(), status) << run_.lastError().toStdString();
+        EXPECT_TRUE(form_.Combo1().isEnabled());
+        EXPECT_TRUE(form_.Combo2().isEnabled());
+        EXPECT_FALSE(comm_.PortOpen());
+        EXPECT_EQ(form_.texts(), QStringList(9, " "));
+        for (int number : {10, 11, 12})
+            EXPECT_FALSE(files_.isBound(number)) << "file number " << number;
+    }
+
+    QTemporaryDir dir_;
+    MemorySerialControl comm_;
+    MemoryMainForm form_;
+    SequentialFiles files_;
+    RunController run_{form_, comm_, files_, dir_.path(), QLocale::c()};
+};
+
+TEST_F(RunControllerTest, StartOpensTheRunAndLocksTheLists)
+{
+    QFile old(path("Temp.dat"));
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("old records\r\n");
+    old.close();
+
+    run_.Command1_Click();
+    EXPECT_EQ(form_.Command1().caption(), "Stop");
+    EXPECT_EQ(form_.Label2().caption(), "Now Running");
+    EXPECT_FALSE(form_.Combo1().isEnabled());
+    EXPECT_FALSE(form_.Combo2().isEnabled());
+    EXPECT_EQ(form_.Text1(8).text(), "20");
+    EXPECT_TRUE(files_.isBound(10));
+    EXPECT_EQ(QFileInfo(path("Temp.dat")).size(), 0) << "Start empties the run file";
+    EXPECT_EQ(comm_.log(), QStringList({"PortOpen=True", "PortOpen=False", "PortOpen=True", "InBufferCount=0"}));
+}
+
+TEST_F(RunControllerTest, StartOnAnOpenPortOnlyEmptiesItsBuffer)
+{
+    comm_.setPortOpen(true);
+    comm_.feed("stale bytes", false);
+    comm_.clearLog();
+    run_.Command1_Click();
+    EXPECT_EQ(comm_.log(), QStringList({"InBufferCount=0"}));
+    EXPECT_TRUE(comm_.waiting().isEmpty());
+}
+
+TEST_F(RunControllerTest, StopWritesTheReportAndReturnsToReady)
+{
+    run_.Command1_Click();
+    files_.WriteRecord(10, {Decimal::parse("0.02"), Decimal(12), Decimal(10), Decimal(200)});
+    setFlywheel("50", "1000");
+    comm_.clearLog();
+
+    run_.Command1_Click();
+    expectIdle("Now Ready");
+    EXPECT_EQ(comm_.log(), QStringList({"PortOpen=False"}));
+    const QByteArray report = readAll(path("save.csv"));
+    EXPECT_TRUE(report.contains("0.02,12,10,200,1308.996939166666666666666665,")) << report.toStdString();
+    EXPECT_TRUE(report.endsWith("50,1000,\"1500\",\"2000\"\r\n")) << report.toStdString();
+    EXPECT_EQ(readAll(path("Temp.dat")), "0.02,12,10,200\r\n") << "the run file stays";
+}
+
+TEST_F(RunControllerTest, AnEmptyRunStillGivesAReport)
+{
+    run_.Command1_Click();
+    setFlywheel("30.5", "240");
+    run_.Command1_Click();
+    expectIdle("Now Ready");
+    EXPECT_EQ(readAll(path("save.csv")).count("\r\n"), 4);
+}
+
+TEST_F(RunControllerTest, StartOnAPortThatCannotOpenEndsInError)
+{
+    comm_.setPortBusy(3);
+    run_.Command1_Click();
+    expectIdle("Error!");
+    EXPECT_NE(run_.lastError().indexOf("busy"), -1) << run_.lastError().toStdString();
+    comm_.setPortBusy(3, false);
+    run_.Command1_Click();
+    EXPECT_EQ(form_.Label2().caption(), "Now Running") << "a second Start works: " << run_.lastError().toStdString();
+}
+
+TEST_F(RunControllerTest, StopWithoutFlywheelValuesKeepsTheReportAndTheRecords)
+{
+    QFile previous(path("save.csv"));
+    ASSERT_TRUE(previous.open(QIODevice::WriteOnly));
+    previous.write("previous report");
+    previous.close();
+
+    run_.Command1_Click();
+    files_.WriteRecord(10, {Decimal::parse("0.02"), Decimal(12), Decimal(10), Decimal(200)});
+    for (const char* radius : {" ", ""}) {
+        setFlywheel(radius, "1000");
+        run_.Command1_Click();
+        expectIdle("Error!");
+        EXPECT_EQ(readAll(path("save.csv")), "previous report");
+        EXPECT_EQ(readAll(path("Temp.dat")), "0.02,12,10,200\r\n");
+        run_.Command1_Click(); // the next Start works
+        EXPECT_EQ(form_.Label2().caption(), "Now Running") << run_.lastError().toStdString();
+        files_.WriteRecord(10, {Decimal::parse("0.02"), Decimal(12), Decimal(10), Decimal(200)});
+    }
+}
+
+TEST_F(RunControllerTest, TheCaptionIsTheRunState)
+{
+    form_.Command1().setCaption("start"); // not "Start": a Stop
+    setFlywheel("50", "1000");
+    QFile run(path("Temp.dat"));
+    ASSERT_TRUE(run.open(QIODevice::WriteOnly));
+    run.close();
+    run_.Command1_Click();
+    expectIdle("Now Ready");
+}
+
+TEST_F(RunControllerTest, AStartThatCannotCreateTheRunFileEndsInError)
+{
+    ASSERT_TRUE(QDir(dir_.path()).mkdir("Temp.dat"));
+    run_.Command1_Click();
+    expectIdle("Error!");
+    EXPECT_TRUE(comm_.log().isEmpty()) << "the port is not touched";
+}
+
+} // namespace

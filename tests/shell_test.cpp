@@ -1,0 +1,221 @@
+// The program as a whole on the offscreen platform: the real windows, the
+// in-memory serial control, a temporary application directory.
+
+#include "Frm_RS232.h"
+#include "MessageBox.h"
+#include "NorvDynoData.h"
+#include "SerialControl.h"
+#include "ZelvarApplication.h"
+
+#include "QtPrinters.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace zelvar;
+
+namespace {
+
+class RecordingMessageBox final : public MessageBox {
+public:
+    void showCritical(const QString& title, const QString& text) override { shown << title + " | " + text; }
+    QStringList shown;
+};
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void writeAll(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+QByteArray frame(int kind, int b2, int b3, int b4, int b5, int b6, int b7, int b8, int b9, int b10)
+{
+    const char bytes[] = {'\xD9', '\xAB', char(b2), char(b3), char(b4), char(b5), char(b6),
+                          char(b7), char(b8), char(b9), char(b10), char(kind), '\xFA'};
+    return QByteArray(bytes, sizeof bytes);
+}
+
+// T ticks, 12 V, 10 A, rpm hundreds.
+QByteArray runSample(int ticks, int rpmHundreds) { return frame(0x40, 0, ticks / 256, ticks % 256, 0x04, 0xB0, 0, 100, 0, rpmHundreds); }
+// 50 mm, 1000 g, 1500 us, interval 20 ms, 2000 us.
+QByteArray setupFrame() { return frame(0x50, 0, 0x01, 0xF4, 0x27, 0x10, 0, 30, 2, 40); }
+
+class ShellTest : public testing::Test {
+protected:
+    ShellTest()
+    {
+        writeAll(appDir_.filePath("RCS.dat"), "serial");
+        writeAll(appDir_.filePath("RTA.dat"), "controls");
+    }
+
+    std::unique_ptr<ZelvarApplication> makeProgram()
+    {
+        ShellOptions options;
+        options.applicationDirectory = appDir_.path();
+        options.drivesRoot = drives_.path();
+        options.makeSerialControl = [this] {
+            auto control = std::make_unique<MemorySerialControl>();
+            comm_ = control.get();
+            return control;
+        };
+        options.messageBox = &messages_;
+        options.locale = QLocale::c();
+        options.endProgram = [this] { ++ended_; };
+        return std::make_unique<ZelvarApplication>(options);
+    }
+
+    QString appFile(const char* name) const { return appDir_.filePath(QString::fromLatin1(name)); }
+
+    QTemporaryDir appDir_;
+    QTemporaryDir drives_;
+    RecordingMessageBox messages_;
+    MemorySerialControl* comm_ = nullptr;
+    int ended_ = 0;
+};
+
+TEST_F(ShellTest, AMissingControlFileEndsStartUpBeforeTheWindowShows)
+{
+    ASSERT_TRUE(QDir().mkpath(drives_.filePath("C/WINDOWS/system32")));
+    for (const char* missing : {"RCS.dat", "RTA.dat"}) {
+        SCOPED_TRACE(missing);
+        QFile::remove(appFile(missing));
+        auto program = makeProgram();
+        EXPECT_FALSE(program->Form_Load());
+        EXPECT_FALSE(program->mainWindow().isVisible());
+        EXPECT_EQ(program->serialForm(), nullptr) << "the serial host is never loaded";
+        EXPECT_EQ(program->mainWindow().Combo1().count(), 0);
+        EXPECT_TRUE(QDir(drives_.filePath("C/WINDOWS/system32")).isEmpty()) << "nothing is copied";
+        writeAll(appFile(missing), "back");
+    }
+    EXPECT_EQ(messages_.shown,
+              QStringList({"Zelvar QT4 Data | Error,Please make sure The File ' RCS' is in the same folder with "
+                           "Zelvar QT4 Data",
+                           "Zelvar QT4 Data | Error,Please make sure The File ' RTA' is in the same folder Zelvar "
+                           "QT4 Data"}));
+}
+
+TEST_F(ShellTest, StartUpLeavesTheDefaultsAppliedAndThePortClosed)
+{
+    auto program = makeProgram();
+    ASSERT_TRUE(program->Form_Load());
+    NorvDynoData& window = program->mainWindow();
+    EXPECT_EQ(window.combo1Widget()->count(), 17);
+    EXPECT_EQ(window.combo1Widget()->currentText(), "3");
+    EXPECT_EQ(window.combo2Widget()->count(), 5);
+    EXPECT_EQ(window.combo2Widget()->currentText(), "115200,N,8,1");
+    ASSERT_NE(comm_, nullptr);
+    EXPECT_EQ(comm_->log(), QStringList({"CommPort=3", "Settings=115200,N,8,1"}));
+    EXPECT_FALSE(comm_->PortOpen());
+    EXPECT_TRUE(messages_.shown.isEmpty());
+    EXPECT_FALSE(program->serialForm()->isVisible());
+    EXPECT_EQ(program->serialForm()->windowTitle(), "Form1");
+}
+
+TEST_F(ShellTest, ARunFromStartToStopThroughTheButton)
+{
+    auto program = makeProgram();
+    ASSERT_TRUE(program->Form_Load());
+    NorvDynoData& window = program->mainWindow();
+    window.show();
+
+    QTest::mouseClick(window.command1Widget(), Qt::LeftButton);
+    ASSERT_EQ(window.label2Widget()->text(), "Now Running") << window.label2Widget()->toolTip().toStdString();
+    EXPECT_FALSE(window.combo1Widget()->isEnabled());
+    comm_->feed(setupFrame() + runSample(2, 2) + runSample(4, 3) + runSample(6, 6));
+    EXPECT_EQ(window.text1Widget(3)->text(), "600");
+    EXPECT_EQ(window.text1Widget(4)->text(), "50");
+
+    QTest::mouseClick(window.command1Widget(), Qt::LeftButton);
+    EXPECT_EQ(window.label2Widget()->text(), "Now Ready");
+    EXPECT_EQ(window.command1Widget()->text(), "Start");
+    EXPECT_TRUE(window.combo1Widget()->isEnabled());
+    EXPECT_FALSE(comm_->PortOpen());
+    for (int i = 0; i < 9; ++i)
+        EXPECT_EQ(window.text1Widget(i)->text(), " ") << "Text1(" << i << ")";
+    const QString expected = QStringLiteral(ZELVAR_TEST_DATA_DIR "/analysis/p01_worked_example/expected_save.csv");
+    EXPECT_EQ(readAll(appFile("save.csv")), readAll(expected));
+}
+
+TEST_F(ShellTest, AnErrorSaysWhyInTheStatusToolTip)
+{
+    auto program = makeProgram();
+    ASSERT_TRUE(program->Form_Load());
+    NorvDynoData& window = program->mainWindow();
+    comm_->setPortMissing(3);
+    QTest::mouseClick(window.command1Widget(), Qt::LeftButton);
+    EXPECT_EQ(window.label2Widget()->text(), "Error!");
+    EXPECT_TRUE(window.label2Widget()->toolTip().contains("cannot open")) << window.label2Widget()->toolTip().toStdString();
+
+    comm_->setPortMissing(3, false);
+    QTest::mouseClick(window.command1Widget(), Qt::LeftButton);
+    EXPECT_EQ(window.label2Widget()->text(), "Now Running");
+    EXPECT_TRUE(window.label2Widget()->toolTip().isEmpty());
+    comm_->loseDevice("No such device");
+    EXPECT_EQ(window.label2Widget()->text(), "Error!");
+    EXPECT_TRUE(window.label2Widget()->toolTip().contains("No such device"));
+}
+
+TEST_F(ShellTest, PickingAnEntryAppliesItButTypingDoesNot)
+{
+    auto program = makeProgram();
+    ASSERT_TRUE(program->Form_Load());
+    NorvDynoData& window = program->mainWindow();
+    window.show();
+    comm_->clearLog();
+
+    QComboBox* ports = window.combo1Widget();
+    ports->setFocus();
+    ports->lineEdit()->selectAll();
+    QTest::keyClicks(ports->lineEdit(), "7");
+    EXPECT_TRUE(comm_->log().isEmpty()) << "typed text applies nothing";
+
+    // A pick in the drop-down list selects the entry, then raises activated.
+    ports->setCurrentIndex(16);
+    EXPECT_TRUE(comm_->log().isEmpty()) << "a selection from code applies nothing";
+    Q_EMIT ports->activated(16);
+    EXPECT_EQ(comm_->log(), QStringList({"CommPort=16"}));
+}
+
+TEST_F(ShellTest, ClosingTheWindowDuringARunKeepsTheRecordsAndWritesNoReport)
+{
+    auto program = makeProgram();
+    ASSERT_TRUE(program->Form_Load());
+    NorvDynoData& window = program->mainWindow();
+    window.show();
+    QTest::mouseClick(window.command1Widget(), Qt::LeftButton);
+    comm_->feed(runSample(2, 2) + runSample(4, 3));
+    comm_->clearLog();
+
+    window.close();
+    EXPECT_EQ(ended_, 1);
+    EXPECT_EQ(comm_->log(), QStringList({"PortOpen=False"}));
+    EXPECT_EQ(readAll(appFile("Temp.dat")), "0.02,12,10,200\r\n0.04,12,10,300\r\n");
+    EXPECT_FALSE(QFile::exists(appFile("save.csv")));
+}
+
+TEST_F(ShellTest, ClosingWhileIdleWritesNothingToTheSerialControl)
+{
+    auto program = makeProgram();
+    ASSERT_TRUE(program->Form_Load());
+    comm_->clearLog();
+    program->mainWindow().close();
+    EXPECT_EQ(ended_, 1);
+    EXPECT_TRUE(comm_->log().isEmpty());
+}
+
+} // namespace

@@ -1,0 +1,101 @@
+#include "FileSystem.h"
+#include "StartUp.h"
+
+#include "QtPrinters.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace zelvar;
+
+namespace {
+
+void writeAll(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+    f.write(bytes);
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// An application directory and a drives root, both temporary.
+class StartUpTest : public testing::Test {
+protected:
+    StartUpTest() : files_(drives_.path()) {}
+
+    QString app(const char* name) const { return applicationFile(appDir_.path(), name); }
+    QString systemFolder(char letter) const { return drives_.filePath(QString(QChar(letter)) + "/WINDOWS/system32"); }
+    void makeSystemFolder(char letter) const { ASSERT_TRUE(QDir().mkpath(systemFolder(letter))); }
+
+    QTemporaryDir appDir_;
+    QTemporaryDir drives_;
+    FileSystem files_;
+};
+
+TEST_F(StartUpTest, MissingControlFilesAreReportedRcsFirst)
+{
+    EXPECT_EQ(startup::missingControlFileMessage(files_, appDir_.path()),
+              "Error,Please make sure The File ' RCS' is in the same folder with Zelvar QT4 Data");
+    writeAll(app("RCS.dat"), "serial");
+    EXPECT_EQ(startup::missingControlFileMessage(files_, appDir_.path()),
+              "Error,Please make sure The File ' RTA' is in the same folder Zelvar QT4 Data");
+    writeAll(app("RTA.dat"), "controls");
+    EXPECT_EQ(startup::missingControlFileMessage(files_, appDir_.path()), "");
+}
+
+TEST_F(StartUpTest, EveryDriveFromCToYWithASystemFolderGetsTheMissingComponents)
+{
+    writeAll(app("RCS.dat"), "serial");
+    writeAll(app("RTA.dat"), "controls");
+    for (char letter : {'B', 'C', 'D', 'Y', 'Z'})
+        makeSystemFolder(letter);
+    writeAll(systemFolder('D') + "/MSCOMM32.OCX", "already there");
+
+    startup::installComponents(files_, appDir_.path());
+
+    for (char letter : {'C', 'Y'}) {
+        EXPECT_EQ(readAll(systemFolder(letter) + "/MSCOMM32.OCX"), "serial") << letter;
+        EXPECT_EQ(readAll(systemFolder(letter) + "/MScomctl.OCX"), "controls") << letter;
+    }
+    EXPECT_EQ(readAll(systemFolder('D') + "/MSCOMM32.OCX"), "already there") << "an existing target is left alone";
+    EXPECT_EQ(readAll(systemFolder('D') + "/MScomctl.OCX"), "controls");
+    for (char letter : {'B', 'Z'})
+        EXPECT_TRUE(QDir(systemFolder(letter)).isEmpty()) << letter << " is never examined";
+    EXPECT_FALSE(QDir(drives_.filePath("E")).exists()) << "drives without a system folder get none";
+}
+
+TEST_F(StartUpTest, ARefusedCopyIsSkipped)
+{
+    writeAll(app("RCS.dat"), "serial");
+    writeAll(app("RTA.dat"), "controls");
+    makeSystemFolder('C');
+    makeSystemFolder('D');
+    // A directory in the way: the copy fails, the others go on.
+    ASSERT_TRUE(QDir().mkpath(systemFolder('C') + "/MScomctl.OCX/x"));
+    ASSERT_FALSE(files_.FileExists("C:\\WINDOWS\\system32\\MScomctl.OCX"));
+    startup::installComponents(files_, appDir_.path());
+    EXPECT_EQ(readAll(systemFolder('C') + "/MSCOMM32.OCX"), "serial");
+    EXPECT_EQ(readAll(systemFolder('D') + "/MScomctl.OCX"), "controls");
+}
+
+TEST(FileSystem, DrivePathsLiveUnderTheDrivesRootOffWindows)
+{
+#ifndef Q_OS_WIN
+    EXPECT_EQ(FileSystem("/tmp/drives").nativePath("C:\\WINDOWS\\system32\\MSCOMM32.OCX"),
+              "/tmp/drives/C/WINDOWS/system32/MSCOMM32.OCX");
+    EXPECT_EQ(FileSystem().nativePath("C:\\WINDOWS\\system32"), "") << "without a root there are no drives";
+    EXPECT_FALSE(FileSystem().folderExists("C:\\WINDOWS\\system32"));
+    EXPECT_EQ(FileSystem().nativePath("/opt/zelvar\\RCS.dat"), "/opt/zelvar/RCS.dat");
+#endif
+    EXPECT_EQ(applicationFile("dir", "Temp.dat"), QDir::toNativeSeparators("dir/Temp.dat"));
+}
+
+} // namespace
