@@ -142,6 +142,8 @@ void FrameReceiver::showSample(const TelemetryFrame& frame, EventState& state)
     if (frame.kind() == TelemetryFrame::LiveSample)
         state.lastLiveDisplayTime = static_cast<float>(clock_.secondsSinceMidnight());
     record.write(files_, kRunFileNumber);
+    if (sampleObserver_)
+        sampleObserver_(record);
 }
 
 void FrameReceiver::applySetup(const TelemetryFrame& frame)

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 
 namespace zelvar {
 
@@ -13,6 +14,7 @@ class Clock;
 class MainForm;
 class SequentialFiles;
 class SerialControl;
+struct RunRecord;
 
 // The decisions of the receive handler, as pure functions.
 namespace receive {
@@ -54,6 +56,11 @@ public:
     // there was none.
     QString lastError() const { return lastError_; }
 
+    // Told of every sample once it is recorded, for a live chart. It
+    // runs inside the receive event, so it must only store the record and
+    // return; it must not throw.
+    void setSampleObserver(std::function<void(const RunRecord&)> observer) { sampleObserver_ = std::move(observer); }
+
 private:
     struct EventState {
         double lastShownRunTime = 0.0;
@@ -77,6 +84,7 @@ private:
     // a stray 0xD9 is not lost.
     bool syncTaken_ = false;
     QString lastError_;
+    std::function<void(const RunRecord&)> sampleObserver_;
 };
 
 } // namespace zelvar

@@ -1,18 +1,34 @@
 #include "ZelvarApplication.h"
 
+#include "ChartWindow.h"
 #include "FrameReceiver.h"
 #include "Frm_RS232.h"
 #include "NorvDynoData.h"
 #include "PortSelection.h"
 #include "QtMessageBox.h"
 #include "RunController.h"
+#include "RunRecord.h"
 #include "SerialControl.h"
 #include "StartUp.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QKeySequence>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShortcut>
 
 namespace zelvar {
+
+namespace {
+
+// The main window's free bottom-right corner, below the set-up row and right
+// of the interval box, in pixels: nothing of the window's own layout is
+// moved for it.
+constexpr QRect kChartButtonPlace(592, 204, 72, 24);
+
+} // namespace
 
 ZelvarApplication::ZelvarApplication(ShellOptions options)
     : options_(std::move(options)), fileSystem_(options_.drivesRoot), form_(std::make_unique<NorvDynoData>())
@@ -31,8 +47,10 @@ ZelvarApplication::ZelvarApplication(ShellOptions options)
     connect(form_.get(), &NorvDynoData::Command1_Click, this, [this] {
         if (!runControl_)
             return;
+        const bool wasRunning = running();
         runControl_->Command1_Click();
         showReason(runControl_->lastError());
+        afterCommand1(wasRunning);
     });
     connect(form_.get(), &NorvDynoData::Combo1_Click, this, [this] {
         if (!ports_)
@@ -47,6 +65,7 @@ ZelvarApplication::ZelvarApplication(ShellOptions options)
         showReason(ports_->lastError());
     });
     connect(form_.get(), &NorvDynoData::Form_Unload, this, &ZelvarApplication::Form_Unload);
+    addChartControls();
 }
 
 ZelvarApplication::~ZelvarApplication() = default;
@@ -67,6 +86,8 @@ bool ZelvarApplication::Form_Load()
     // failure has been handled and its reason is known.
     connect(&SerialForm_->MSComm1(), &SerialControl::OnComm, this,
             [this] { showReason(SerialForm_->receiver().lastError()); });
+    // Only stored here; the chart window draws it at its own pace.
+    SerialForm_->receiver().setSampleObserver([this](const RunRecord& record) { liveTrace_.append(record); });
 
     ports_ = std::make_unique<PortSelection>(*form_, SerialForm_->MSComm1());
     ports_->setUpLists();
@@ -86,6 +107,8 @@ void ZelvarApplication::Form_Unload()
         }
     }
     files_.CloseAll();
+    if (charts_)
+        charts_->close();
     options_.endProgram();
 }
 
@@ -95,6 +118,73 @@ void ZelvarApplication::showReason(const QString& reason)
     // does.
     QLabel* status = form_->label2Widget();
     status->setToolTip(form_->Label2().caption() == QLatin1String("Error!") ? reason : QString());
+}
+
+void ZelvarApplication::addChartControls()
+{
+    chartButton_ = new QPushButton(QStringLiteral("Curves"), form_.get());
+    chartButton_->setObjectName(QStringLiteral("ChartButton"));
+    chartButton_->setToolTip(QStringLiteral("Charts of the run and of its report (Ctrl+G)"));
+    chartButton_->setGeometry(kChartButtonPlace);
+    // The last stop of the window's focus order, after the interval box.
+    QWidget::setTabOrder(form_->text1Widget(8), chartButton_);
+    connect(chartButton_, &QPushButton::clicked, this, &ZelvarApplication::showCharts);
+
+    auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_G), form_.get());
+    shortcut->setObjectName(QStringLiteral("ChartShortcut"));
+    connect(shortcut, &QShortcut::activated, this, &ZelvarApplication::showCharts);
+}
+
+ChartWindow& ZelvarApplication::charts()
+{
+    if (!charts_) {
+        ChartWindowOptions options;
+        options.applicationDirectory = options_.applicationDirectory;
+        options.clock = options_.chartClock;
+        charts_ = std::make_unique<ChartWindow>(liveTrace_, options);
+        if (!running() && QFile::exists(reportPath()))
+            charts_->showReport(reportPath());
+    }
+    return *charts_;
+}
+
+void ZelvarApplication::showCharts()
+{
+    ChartWindow& window = charts();
+    if (running())
+        window.showLive();
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
+
+void ZelvarApplication::afterCommand1(bool wasRunning)
+{
+    const QString status = form_->Label2().caption();
+    if (!wasRunning && status == QLatin1String("Now Running")) {
+        liveTrace_.clear();
+        if (charts_ && charts_->isVisible())
+            charts_->showLive();
+    } else if (wasRunning && status == QLatin1String("Now Ready")) {
+        // A Stop that wrote a report: its curves are what the operator came
+        // for.
+        const bool fresh = !charts_;
+        ChartWindow& window = charts();
+        if (!fresh)
+            window.showReport(reportPath());
+        window.show();
+        window.raise();
+    }
+}
+
+bool ZelvarApplication::running() const
+{
+    return form_->Command1().caption() != QLatin1String("Start");
+}
+
+QString ZelvarApplication::reportPath() const
+{
+    return applicationFile(options_.applicationDirectory, QStringLiteral("save.csv"));
 }
 
 } // namespace zelvar

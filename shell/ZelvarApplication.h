@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Clock.h"
+#include "Curves.h"
 #include "FileSystem.h"
 #include "SequentialFiles.h"
 
@@ -8,11 +9,15 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
+class QPushButton;
+
 namespace zelvar {
 
+class ChartWindow;
 class Frm_RS232;
 class MessageBox;
 class NorvDynoData;
@@ -38,6 +43,9 @@ struct ShellOptions {
     QLocale locale = QLocale::system();
     // Ends the program at once; quits the event loop when not set.
     std::function<void()> endProgram;
+    // The chart window's clock for its redraw limit; a steady clock when not
+    // set.
+    std::function<std::chrono::milliseconds()> chartClock;
 };
 
 // The program: the main window and the serial host window, the handlers
@@ -65,18 +73,35 @@ public:
     Frm_RS232* serialForm() { return SerialForm_.get(); }
     SequentialFiles& files() { return files_; }
 
+    // The chart window, made and shown on first use: Ctrl+G, the Curves
+    // button, or a Stop that wrote a report. During a run it shows the live
+    // trace; otherwise the last report.
+    void showCharts();
+    ChartWindow* chartWindow() { return charts_.get(); }
+    QPushButton* chartButton() { return chartButton_; }
+    const curves::LiveTrace& liveTrace() const { return liveTrace_; }
+
 private:
     void showReason(const QString& reason);
+    void addChartControls();
+    ChartWindow& charts();
+    void afterCommand1(bool wasRunning);
+    bool running() const;
+    QString reportPath() const;
 
     ShellOptions options_;
     SystemClock systemClock_;
     std::unique_ptr<MessageBox> ownMessageBox_;
     FileSystem fileSystem_;
     SequentialFiles files_;
+    // Filled by the receiver, drawn by the chart window: it outlives both.
+    curves::LiveTrace liveTrace_;
     std::unique_ptr<NorvDynoData> form_;
     std::unique_ptr<Frm_RS232> SerialForm_;
     std::unique_ptr<PortSelection> ports_;
     std::unique_ptr<RunController> runControl_;
+    std::unique_ptr<ChartWindow> charts_;
+    QPushButton* chartButton_ = nullptr;
 };
 
 } // namespace zelvar

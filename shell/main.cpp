@@ -1,12 +1,19 @@
 // zelvar-data: the desktop program.
 
+#include "DataDirectory.h"
 #include "NorvDynoData.h"
 #include "ZelvarApplication.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTimer>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -53,7 +60,9 @@ int main(int argc, char* argv[])
         "Zelvar QT4 Data: the data logger of a small-motor inertia dynamometer.\n"
         "COM port n opens the device named by the environment variable ZELVAR_COM<n>\n"
         "(for example ZELVAR_COM3=/dev/ttyUSB0), else /dev/ttyS<n-1> (COMn on Windows).\n"
-        "Temp.dat and save.csv are written in the program's directory."));
+        "Temp.dat and save.csv are written in the program's directory; when that is not\n"
+        "writable (an installed program), in the user's data directory\n"
+        "(~/.local/share/zelvar-data), with copies of the control files RCS.dat and RTA.dat."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption appDir(QStringLiteral("app-dir"),
@@ -63,17 +72,65 @@ int main(int argc, char* argv[])
         QStringLiteral("drives-root"),
         QStringLiteral("Where drive paths such as C:\\WINDOWS\\system32 live off Windows (for tests)."),
         QStringLiteral("DIR"));
-    parser.addOptions({appDir, drivesRoot});
+    // Unattended runs (the soak test, a bench script): the buttons are pressed
+    // as an operator would, and the status line decides the exit code.
+    const QCommandLineOption runFor(
+        QStringLiteral("run-for"),
+        QStringLiteral("Press Start once the window shows, Stop after SECONDS, then end; exit code 0 when the "
+                       "run ended \"Now Ready\", else 1 with the reason on standard error."),
+        QStringLiteral("SECONDS"));
+    parser.addOptions({appDir, drivesRoot, runFor});
     parser.process(app);
 
     zelvar::ShellOptions options;
-    options.applicationDirectory =
-        parser.isSet(appDir) ? QDir(parser.value(appDir)).absolutePath() : QCoreApplication::applicationDirPath();
+    if (parser.isSet(appDir)) {
+        options.applicationDirectory = QDir(parser.value(appDir)).absolutePath();
+    } else {
+        const QString programDirectory = QCoreApplication::applicationDirPath();
+        options.applicationDirectory =
+            zelvar::dataDirectory(programDirectory, QStandardPaths::writableLocation(QStandardPaths::AppDataLocation),
+                                  QFileInfo(programDirectory).isWritable());
+    }
     options.drivesRoot = parser.value(drivesRoot);
 
     zelvar::ZelvarApplication program(std::move(options));
     if (!program.Form_Load())
         return 0;
-    program.mainWindow().show();
-    return QApplication::exec();
+    zelvar::NorvDynoData& window = program.mainWindow();
+    window.show();
+    if (!parser.isSet(runFor))
+        return QApplication::exec();
+
+    bool secondsOk = false;
+    const double seconds = parser.value(runFor).toDouble(&secondsOk);
+    if (!secondsOk || seconds < 0 || seconds > 1e6) {
+        std::fprintf(stderr, "zelvar-data: --run-for needs a number of seconds, not \"%s\"\n",
+                     qPrintable(parser.value(runFor)));
+        return 2;
+    }
+    int exitCode = 1;
+    QTimer::singleShot(0, &window, [&] {
+        window.command1Widget()->click();
+        if (window.label2Widget()->text() != QLatin1String("Now Running")) {
+            std::fprintf(stderr, "zelvar-data: Start: %s: %s\n", qPrintable(window.label2Widget()->text()),
+                         qPrintable(window.label2Widget()->toolTip()));
+            QCoreApplication::exit(1);
+            return;
+        }
+        QTimer::singleShot(std::chrono::milliseconds(qint64(seconds * 1000)), &window, [&] {
+            // A run that already ended in "Error!" shows Start again.
+            if (window.command1Widget()->text() == QLatin1String("Stop"))
+                window.command1Widget()->click();
+            const QString status = window.label2Widget()->text();
+            if (status == QLatin1String("Now Ready"))
+                exitCode = 0;
+            else
+                std::fprintf(stderr, "zelvar-data: Stop: %s: %s\n", qPrintable(status),
+                             qPrintable(window.label2Widget()->toolTip()));
+            QCoreApplication::exit(exitCode);
+        });
+    });
+    QApplication::exec();
+    program.Form_Unload();
+    return exitCode;
 }

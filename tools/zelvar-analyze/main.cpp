@@ -1,19 +1,25 @@
 // zelvar-analyze: turns a recorded run file (Temp.dat) into the report
 // (save.csv) exactly as the Stop button does, with the flywheel and ESC values
-// given on the command line instead of the dyno's set-up frame.
+// given on the command line instead of the dyno's set-up frame. With --png it
+// also draws the report's charts into an image, without a display.
 
+#include "ChartPlots.h"
+#include "Curves.h"
 #include "MainForm.h"
 #include "NumberText.h"
 #include "RunAnalyzer.h"
 #include "RuntimeError.h"
 #include "SequentialFiles.h"
 
+#include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #ifdef Q_OS_WIN
 #include <io.h>
 #define isatty _isatty
@@ -34,11 +40,31 @@ int fail(int code, const QString& message)
     return code;
 }
 
+// Charts need the widget toolkit; everything else runs without it, so the
+// toolkit is only brought up (on the offscreen platform, which needs no
+// display) when an image is asked for.
+bool wantsImage(int argc, char* argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--png") == 0 || std::strncmp(argv[i], "--png=", 6) == 0)
+            return true;
+    }
+    return false;
+}
+
+std::unique_ptr<QCoreApplication> makeApplication(int& argc, char* argv[])
+{
+    if (!wantsImage(argc, argv))
+        return std::make_unique<QCoreApplication>(argc, argv);
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    return std::make_unique<QApplication>(argc, argv);
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    QCoreApplication app(argc, argv);
+    const std::unique_ptr<QCoreApplication> app = makeApplication(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zelvar-analyze"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ZELVAR_VERSION));
 
@@ -47,7 +73,9 @@ int main(int argc, char* argv[])
         "Analyses a recorded run again: reads Temp.dat and writes the report save.csv\n"
         "(torque, output power, input power, efficiency per record, then the flywheel\n"
         "and ESC values), as the Stop button does. The report is replaced only when\n"
-        "complete; after a failure the previous save.csv is left as it was."));
+        "complete; after a failure the previous save.csv is left as it was.\n"
+        "With --png, the report's charts (torque, output power and efficiency against\n"
+        "RPM, raw and smoothed) are also drawn into a PNG image; no display is needed."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption radius(QStringLiteral("radius"), QStringLiteral("Flywheel radius in millimetres (required)."),
@@ -64,7 +92,13 @@ int main(int argc, char* argv[])
                                  QStringLiteral("Directory that holds Temp.dat and receives save.csv (default: the "
                                                 "current directory)."),
                                  QStringLiteral("DIR"), QStringLiteral("."));
-    parser.addOptions({radius, weight, neutral, full, dir});
+    const QCommandLineOption png(QStringLiteral("png"),
+                                 QStringLiteral("Also draw the report's charts into FILE, a PNG image of %1 x %2 "
+                                                "pixels.")
+                                     .arg(charts::kReportImageSize.width())
+                                     .arg(charts::kReportImageSize.height()),
+                                 QStringLiteral("FILE"));
+    parser.addOptions({radius, weight, neutral, full, dir, png});
 
     if (!parser.parse(QCoreApplication::arguments()))
         return fail(kBadArguments, parser.errorText() + QStringLiteral(" (see --help)"));
@@ -109,9 +143,15 @@ int main(int argc, char* argv[])
         const std::int64_t records = analyzer.analyze();
         if (showProgress)
             std::fprintf(stderr, "\r\033[K");
-        std::printf("%s: %lld records\n",
-                    qPrintable(QDir::toNativeSeparators(QDir(directory).absoluteFilePath(QStringLiteral("save.csv")))),
+        const QString report = QDir(directory).absoluteFilePath(QStringLiteral("save.csv"));
+        std::printf("%s: %lld records\n", qPrintable(QDir::toNativeSeparators(report)),
                     static_cast<long long>(records));
+        if (parser.isSet(png)) {
+            const QString image = parser.value(png);
+            if (!charts::saveReportCharts(image, curves::loadReportCurves(report), {}))
+                return fail(kAnalysisFailed, QStringLiteral("cannot write the image \"%1\"").arg(image));
+            std::printf("%s: charts\n", qPrintable(QDir::toNativeSeparators(QFileInfo(image).absoluteFilePath())));
+        }
         return kOk;
     } catch (const std::exception& e) {
         if (showProgress)

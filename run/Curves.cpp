@@ -1,0 +1,462 @@
+#include "Curves.h"
+
+#include "RunRecord.h"
+#include "RuntimeError.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <numbers>
+
+namespace zelvar::curves {
+
+namespace {
+
+constexpr double kRadPerSecondPerRpm = 2.0 * std::numbers::pi / 60.0;
+
+const char* const kHeader[] = {"Run Time (sec)",  "Output Voltage (V)", "Output Current (A)", "RPM",
+                               "Torque (mNm)",    "Horse Power (W)",    "Input Power (W)",    "Efficiency (%)"};
+const char* const kTrailerHeader[] = {"Flywheel Radius", "Flywheel Weight", "ESC Neutral Timing",
+                                      "ESC Full Throttle Timing"};
+
+struct CsvField {
+    bool quoted = false;
+    QString text;
+};
+
+// One line of the report's encoding: items separated by ",", a text in double
+// quotes with a quote inside it doubled, a number bare.
+std::vector<CsvField> splitLine(const QByteArray& line)
+{
+    std::vector<CsvField> fields;
+    qsizetype at = 0;
+    const qsizetype size = line.size();
+    for (;;) {
+        CsvField field;
+        while (at < size && line[at] == ' ')
+            ++at;
+        if (at < size && line[at] == '"') {
+            field.quoted = true;
+            QByteArray text;
+            ++at;
+            while (at < size) {
+                if (line[at] == '"') {
+                    if (at + 1 < size && line[at + 1] == '"') {
+                        text += '"';
+                        at += 2;
+                        continue;
+                    }
+                    ++at;
+                    break;
+                }
+                text += line[at++];
+            }
+            field.text = QString::fromUtf8(text);
+            while (at < size && line[at] != ',')
+                ++at;
+        } else {
+            const qsizetype start = at;
+            while (at < size && line[at] != ',')
+                ++at;
+            field.text = QString::fromUtf8(line.mid(start, at - start)).trimmed();
+        }
+        fields.push_back(std::move(field));
+        if (at >= size)
+            break;
+        ++at; // the comma
+    }
+    return fields;
+}
+
+std::string quoted(const QString& path)
+{
+    return "\"" + path.toStdString() + "\"";
+}
+
+bool isTextLine(const std::vector<CsvField>& fields, const char* const* texts, std::size_t count)
+{
+    if (fields.size() != count)
+        return false;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!fields[i].quoted || fields[i].text != QLatin1String(texts[i]))
+            return false;
+    }
+    return true;
+}
+
+double numberIn(const CsvField& field, const QString& path, qsizetype lineNumber, const char* what)
+{
+    bool ok = false;
+    const double value = field.quoted ? 0.0 : QLocale::c().toDouble(field.text, &ok);
+    if (!ok || !std::isfinite(value))
+        throw RuntimeError(quoted(path) + " line " + std::to_string(lineNumber) + ": " + what + " \""
+                           + field.text.toStdString() + "\" is not a number");
+    return value;
+}
+
+// Solves the normal equations of a small least-squares fit in place, with
+// partial pivoting. False when the points cannot fix every coefficient (all
+// at one x, say).
+template <std::size_t N>
+bool solve(std::array<std::array<double, N + 1>, N>& m, std::size_t n)
+{
+    double largest = 0.0;
+    for (std::size_t i = 0; i < n; ++i)
+        largest = std::max(largest, std::abs(m[i][i]));
+    for (std::size_t col = 0; col < n; ++col) {
+        std::size_t pivot = col;
+        for (std::size_t row = col + 1; row < n; ++row) {
+            if (std::abs(m[row][col]) > std::abs(m[pivot][col]))
+                pivot = row;
+        }
+        if (std::abs(m[pivot][col]) <= 1e-12 * largest)
+            return false;
+        std::swap(m[pivot], m[col]);
+        for (std::size_t row = 0; row < n; ++row) {
+            if (row == col)
+                continue;
+            const double factor = m[row][col] / m[col][col];
+            for (std::size_t k = col; k <= n; ++k)
+                m[row][k] -= factor * m[col][k];
+        }
+    }
+    for (std::size_t i = 0; i < n; ++i)
+        m[i][n] /= m[i][i];
+    return true;
+}
+
+constexpr int kMaxDegree = 4;
+
+// The fit of one window, in u = (x - x0) / scale so that the sums stay of
+// the order of the number of points whatever the unit of x.
+LocalFit fitWindow(const std::vector<double>& x, const std::vector<double>& y, std::size_t lo, std::size_t hi,
+                   double x0, int degree)
+{
+    double scale = 0.0;
+    for (std::size_t k = lo; k <= hi; ++k)
+        scale = std::max(scale, std::abs(x[k] - x0));
+    if (scale == 0.0)
+        scale = 1.0;
+    for (int d = std::min(degree, kMaxDegree); d >= 0; --d) {
+        const auto n = static_cast<std::size_t>(d + 1);
+        // The normal equations, with the right-hand side in column n.
+        std::array<std::array<double, kMaxDegree + 2>, kMaxDegree + 1> m{};
+        for (std::size_t k = lo; k <= hi; ++k) {
+            const double u = (x[k] - x0) / scale;
+            std::array<double, 2 * kMaxDegree + 1> power{};
+            power[0] = 1.0;
+            for (std::size_t p = 1; p < 2 * n - 1; ++p)
+                power[p] = power[p - 1] * u;
+            for (std::size_t r = 0; r < n; ++r) {
+                for (std::size_t c = 0; c < n; ++c)
+                    m[r][c] += power[r + c];
+                m[r][n] += power[r] * y[k];
+            }
+        }
+        if (!solve<kMaxDegree + 1>(m, n))
+            continue;
+        return {m[0][n], d >= 1 ? m[1][n] / scale : 0.0};
+    }
+    return {y[lo], 0.0};
+}
+
+QString seconds(double value)
+{
+    return QLocale::c().toString(value, 'f', 2);
+}
+
+} // namespace
+
+double Report::inertia() const
+{
+    const double r = radiusMm / 1000.0;
+    return weightG / 1000.0 * r * r / 2.0;
+}
+
+Report readReport(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw RuntimeError("cannot open " + quoted(path) + ": " + file.errorString().toStdString());
+    // Line by line: a report is as long as its run, which only the disk
+    // bounds.
+    qsizetype lineNumber = 0;
+    const auto nextLine = [&](QByteArray& line) {
+        if (file.atEnd())
+            return false;
+        line = file.readLine();
+        if (line.endsWith('\n'))
+            line.chop(1);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        ++lineNumber;
+        return true;
+    };
+
+    QByteArray line;
+    if (!nextLine(line) || !isTextLine(splitLine(line), kHeader, std::size(kHeader)))
+        throw RuntimeError(quoted(path) + " is not a report: its first line is not the report header");
+
+    Report report;
+    bool blank = false;
+    while (nextLine(line)) {
+        if (line.isEmpty()) {
+            blank = true;
+            break;
+        }
+        const std::vector<CsvField> fields = splitLine(line);
+        if (fields.size() != std::size(kHeader))
+            throw RuntimeError(quoted(path) + " line " + std::to_string(lineNumber) + ": "
+                               + std::to_string(fields.size()) + " items where a report line has 8");
+        std::array<double, 8> v{};
+        for (std::size_t i = 0; i < v.size(); ++i)
+            v[i] = numberIn(fields[i], path, lineNumber, kHeader[i]);
+        report.rows.push_back({v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]});
+    }
+    // The empty line, then the trailer's header and values.
+    const qsizetype lastRow = blank ? lineNumber - 1 : lineNumber;
+    if (!blank || !nextLine(line) || !isTextLine(splitLine(line), kTrailerHeader, std::size(kTrailerHeader))
+        || !nextLine(line))
+        throw RuntimeError(quoted(path) + " has no trailer with the flywheel values after line "
+                           + std::to_string(lastRow) + ": the analysis did not finish it");
+    const std::vector<CsvField> trailer = splitLine(line);
+    if (trailer.size() != std::size(kTrailerHeader))
+        throw RuntimeError(quoted(path) + " line " + std::to_string(lineNumber) + ": "
+                           + std::to_string(trailer.size()) + " items where the trailer has 4");
+    report.radiusMm = numberIn(trailer[0], path, lineNumber, "Flywheel Radius");
+    report.weightG = numberIn(trailer[1], path, lineNumber, "Flywheel Weight");
+    report.escNeutral = trailer[2].text;
+    report.escFull = trailer[3].text;
+    return report;
+}
+
+std::vector<LocalFit> localPolynomialFit(const std::vector<double>& x, const std::vector<double>& y,
+                                         std::size_t first, std::size_t last, int halfWindow, int degree)
+{
+    std::vector<LocalFit> fits;
+    if (first > last || last >= x.size() || last >= y.size())
+        return fits;
+    const std::size_t count = last - first + 1;
+    const auto half = static_cast<std::size_t>(std::max(0, halfWindow));
+    const std::size_t length = std::min(2 * half + 1, count);
+    fits.reserve(count);
+    for (std::size_t i = first; i <= last; ++i) {
+        std::size_t lo = i >= first + half ? i - half : first;
+        lo = std::min(lo, last + 1 - length);
+        const std::size_t hi = lo + length - 1;
+        const int fitDegree = std::min(std::max(0, degree), static_cast<int>(length) - 1);
+        fits.push_back(fitWindow(x, y, lo, hi, x[i], fitDegree));
+    }
+    return fits;
+}
+
+std::optional<SpinUp> findSpinUp(const std::vector<ReportPoint>& rows)
+{
+    if (rows.size() < 3)
+        return std::nullopt;
+    std::size_t top = 0;
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+        if (rows[i].rpm > rows[top].rpm)
+            top = i;
+    }
+    SpinUp spinUp;
+    spinUp.last = top;
+    while (spinUp.last + 1 < rows.size() && rows[spinUp.last + 1].rpm == rows[top].rpm)
+        ++spinUp.last;
+    double low = rows[0].rpm;
+    for (std::size_t i = 0; i <= top; ++i) {
+        if (rows[i].rpm <= low) {
+            low = rows[i].rpm;
+            spinUp.first = i;
+        }
+    }
+    if (rows[top].rpm <= low || spinUp.last - spinUp.first + 1 < 3)
+        return std::nullopt;
+    return spinUp;
+}
+
+std::optional<SmoothedSpinUp> smoothSpinUp(const std::vector<ReportPoint>& rows, double inertia,
+                                           const SmoothingSettings& settings)
+{
+    const std::optional<SpinUp> spinUp = findSpinUp(rows);
+    if (!spinUp)
+        return std::nullopt;
+    const std::size_t first = spinUp->first;
+    const std::size_t last = spinUp->last;
+
+    std::vector<double> steps;
+    for (std::size_t i = first + 1; i <= last; ++i) {
+        const double step = rows[i].runTime - rows[i - 1].runTime;
+        if (step > 0.0)
+            steps.push_back(step);
+    }
+    if (steps.empty())
+        return std::nullopt;
+    std::nth_element(steps.begin(), steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2), steps.end());
+    const double step = steps[steps.size() / 2];
+
+    const double low = rows[first].rpm;
+    const double target = low + (1.0 - std::exp(-1.0)) * (rows[last].rpm - low);
+    std::size_t reached = first;
+    while (reached < last && rows[reached].rpm < target)
+        ++reached;
+    const double riseTime = rows[reached].runTime - rows[first].runTime;
+    const int half = std::clamp(static_cast<int>(std::lround(settings.windowShare * riseTime / step)),
+                                settings.minHalfWindow, settings.maxHalfWindow);
+
+    std::vector<double> t(rows.size());
+    std::vector<double> rpm(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        t[i] = rows[i].runTime;
+        rpm[i] = rows[i].rpm;
+    }
+    const std::vector<LocalFit> fits = localPolynomialFit(t, rpm, first, last, half, settings.degree);
+
+    SmoothedSpinUp smoothed;
+    smoothed.rows = *spinUp;
+    smoothed.windowRecords = static_cast<int>(std::min<std::size_t>(2 * static_cast<std::size_t>(half) + 1,
+                                                                     last - first + 1));
+    smoothed.windowSeconds = (smoothed.windowRecords - 1) * step;
+    smoothed.degree = std::min(settings.degree, smoothed.windowRecords - 1);
+    smoothed.points.reserve(fits.size());
+    for (std::size_t k = 0; k < fits.size(); ++k) {
+        const ReportPoint& row = rows[first + k];
+        SmoothedPoint p;
+        p.runTime = row.runTime;
+        p.rpm = fits[k].value;
+        p.torque = 1000.0 * inertia * fits[k].slope * kRadPerSecondPerRpm;
+        p.outputPower = p.torque / 1000.0 * p.rpm * kRadPerSecondPerRpm;
+        p.inputPower = row.inputPower;
+        // Near top speed the output power is a small difference of 100 RPM
+        // steps and the input a few amperes in 0.1 A steps: their ratio can
+        // leave the range a motor can have, and is held to it.
+        p.efficiency = row.inputPower > 0.0 ? std::clamp(p.outputPower / row.inputPower * 100.0, 0.0, 100.0) : 0.0;
+        smoothed.points.push_back(p);
+    }
+    double peak = 0.0;
+    for (const SmoothedPoint& p : smoothed.points)
+        peak = std::max(peak, p.torque);
+    smoothed.efficiencyTorqueShare = settings.efficiencyTorqueShare;
+    for (SmoothedPoint& p : smoothed.points)
+        p.efficiencyResolved = peak > 0.0 && p.torque >= settings.efficiencyTorqueShare * peak;
+    return smoothed;
+}
+
+QString SmoothedSpinUp::method() const
+{
+    static const char* const kDegrees[] = {"constant", "linear", "quadratic", "cubic", "quartic"};
+    const char* degreeName = kDegrees[std::clamp(degree, 0, kMaxDegree)];
+    return QStringLiteral("Smoothed: local %1 least-squares fit of RPM against run time (Savitzky-Golay), "
+                          "window %2 records (%3 s), differentiated; torque = J·dω/dt")
+        .arg(QLatin1String(degreeName))
+        .arg(windowRecords)
+        .arg(seconds(windowSeconds));
+}
+
+QString SmoothedSpinUp::edges() const
+{
+    if (points.empty())
+        return {};
+    return QStringLiteral("Spin-up %1 s to %2 s, from the last record at its lowest speed to the last at top "
+                          "speed; at both ends the window slides inward and takes no record from outside it")
+        .arg(seconds(points.front().runTime), seconds(points.back().runTime));
+}
+
+QString SmoothedSpinUp::efficiencyNote() const
+{
+    return QStringLiteral("Smoothed: smoothed output power over recorded input power, drawn where the smoothed "
+                          "torque is above %1 % of its peak;\nbelow it the 100 RPM steps no longer resolve the "
+                          "output power")
+        .arg(QLocale::c().toString(100.0 * efficiencyTorqueShare, 'g', 3));
+}
+
+ReportCurves loadReportCurves(const QString& path, const SmoothingSettings& settings)
+{
+    ReportCurves curves;
+    curves.name = QFileInfo(path).fileName();
+    curves.report = readReport(path);
+    curves.smoothed = smoothSpinUp(curves.report.rows, curves.report.inertia(), settings);
+    return curves;
+}
+
+std::vector<QPointF> downsample(const std::vector<QPointF>& points, std::size_t maxPoints)
+{
+    if (points.size() <= maxPoints)
+        return points;
+    std::vector<QPointF> kept;
+    if (maxPoints == 0)
+        return kept;
+    if (maxPoints == 1) {
+        kept.push_back(points.front());
+        return kept;
+    }
+    const std::size_t runs = maxPoints / 2;
+    kept.reserve(2 * runs);
+    for (std::size_t r = 0; r < runs; ++r) {
+        const std::size_t begin = r * points.size() / runs;
+        const std::size_t end = (r + 1) * points.size() / runs;
+        std::size_t lowest = begin;
+        std::size_t highest = begin;
+        for (std::size_t i = begin + 1; i < end; ++i) {
+            if (points[i].y() < points[lowest].y())
+                lowest = i;
+            if (points[i].y() > points[highest].y())
+                highest = i;
+        }
+        kept.push_back(points[std::min(lowest, highest)]);
+        if (lowest != highest)
+            kept.push_back(points[std::max(lowest, highest)]);
+    }
+    return kept;
+}
+
+LiveTrace::LiveTrace(std::size_t capacity) : capacity_(std::max<std::size_t>(capacity, 2))
+{
+    points_.reserve(std::min<std::size_t>(capacity_, 4096));
+}
+
+void LiveTrace::clear()
+{
+    points_.clear();
+    stride_ = 1;
+    appended_ = 0;
+    ++version_;
+}
+
+void LiveTrace::append(const TracePoint& point)
+{
+    const std::uint64_t index = appended_++;
+    if (index % stride_ != 0)
+        return;
+    points_.push_back(point);
+    ++version_;
+    if (points_.size() >= capacity_) {
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < points_.size(); i += 2)
+            points_[kept++] = points_[i];
+        points_.resize(kept);
+        stride_ *= 2;
+    }
+}
+
+void LiveTrace::append(const RunRecord& record)
+{
+    append(TracePoint{record.runTime.toDouble(), record.rpm.toDouble(),
+                      record.outputVoltage.toDouble() * record.outputCurrent.toDouble()});
+}
+
+bool RedrawLimiter::take(std::chrono::milliseconds now, bool changed)
+{
+    if (!changed)
+        return false;
+    if (last_ && now - *last_ < minInterval_)
+        return false;
+    last_ = now;
+    return true;
+}
+
+} // namespace zelvar::curves

@@ -1,0 +1,207 @@
+#pragma once
+
+#include <QPointF>
+#include <QString>
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace zelvar {
+
+struct RunRecord;
+
+// The curves of a run and of its report, without widgets: reading a report
+// back, smoothing its spin-up, thinning points for drawing, and the live
+// trace that the charts drain while a run is recorded.
+namespace curves {
+
+// One data line of a report, as numbers to draw.
+struct ReportPoint {
+    double runTime = 0.0;     // s
+    double voltage = 0.0;     // V
+    double current = 0.0;     // A
+    double rpm = 0.0;         // 1/min
+    double torque = 0.0;      // mN·m
+    double outputPower = 0.0; // W
+    double inputPower = 0.0;  // W
+    double efficiency = 0.0;  // %
+};
+
+struct Report {
+    std::vector<ReportPoint> rows;
+    double radiusMm = 0.0;
+    double weightG = 0.0;
+    QString escNeutral;
+    QString escFull;
+
+    // The flywheel as a solid disc, J = m r² / 2, in kg·m².
+    double inertia() const;
+};
+
+// Reads a report as the analysis writes it: the header, the data lines, an
+// empty line and the trailer. Anything else (a missing file, another CSV, a
+// report cut short before its trailer) throws RuntimeError saying what is
+// wrong, naming the file and the line.
+Report readReport(const QString& path);
+
+// The value and the first derivative of a local polynomial fit at one point.
+struct LocalFit {
+    double value = 0.0;
+    double slope = 0.0; // per unit of x
+};
+
+// For each point i of [first, last], a least-squares polynomial of `degree`
+// fitted to 2 * halfWindow + 1 neighbouring points, evaluated at x[i]. The
+// window keeps its length at both ends of the range by sliding inward, so
+// that no point from outside [first, last] enters a fit. With evenly spaced
+// x and a centred window this is the Savitzky-Golay filter; the fit is done
+// in x itself, so a missing record or an uneven step does not bend it.
+// Returns last - first + 1 fits; none when the range is empty. When the
+// range holds fewer points than a window, the window is the whole range and
+// the degree falls to what its points can fix.
+std::vector<LocalFit> localPolynomialFit(const std::vector<double>& x, const std::vector<double>& y,
+                                         std::size_t first, std::size_t last, int halfWindow, int degree);
+
+// The records of a report that make up its spin-up: from the last record
+// at the lowest speed before the top speed, to the last record of the first
+// stretch at top speed. Before it the flywheel stands; after it the brake
+// (or the next run) takes over, and a fit across either kink would smear it
+// into the curve.
+struct SpinUp {
+    std::size_t first = 0;
+    std::size_t last = 0;
+};
+// None when the speed never rises or fewer than three records rise.
+std::optional<SpinUp> findSpinUp(const std::vector<ReportPoint>& rows);
+
+struct SmoothingSettings {
+    // The window's half-width, as a share of the time the spin-up takes to
+    // reach 63 % of its rise (the time constant of a motor spinning up a
+    // flywheel). The flywheel's inertia sets both how fast the speed bends
+    // and how coarse the 100 RPM steps are against the torque, so a window
+    // that follows the run's own time scale suits light and heavy flywheels
+    // alike.
+    double windowShare = 0.2;
+    int minHalfWindow = 5;  // records
+    int maxHalfWindow = 50; // records
+    int degree = 2;
+    // The efficiency is drawn where the smoothed torque is at least this
+    // share of its peak. Near top speed the torque falls to a few 100 RPM
+    // steps over the whole window, and the output power, a small difference
+    // of them, is no longer measured: its ratio to the input would be noise.
+    double efficiencyTorqueShare = 0.05;
+};
+
+struct SmoothedPoint {
+    double runTime = 0.0;     // s
+    double rpm = 0.0;         // fitted
+    double torque = 0.0;      // mN·m, J dω/dt
+    double outputPower = 0.0; // W, torque × ω
+    double inputPower = 0.0;  // W, as recorded
+    double efficiency = 0.0;  // %, output / input, held to 0 to 100; 0 without input
+    // The torque is large enough for the efficiency to mean something.
+    bool efficiencyResolved = false;
+};
+
+struct SmoothedSpinUp {
+    std::vector<SmoothedPoint> points;
+    SpinUp rows;
+    int windowRecords = 0; // 2 × half-width + 1
+    double windowSeconds = 0.0;
+    int degree = 0;
+    double efficiencyTorqueShare = 0.05;
+
+    // What was done, for the charts to say: a line each for the method and
+    // the ends, two lines ("\n") for the efficiency.
+    QString method() const;
+    QString edges() const;
+    QString efficiencyNote() const;
+};
+
+// Torque, output power and efficiency of the spin-up from a fit of RPM
+// against run time, differentiated: torque = J dω/dt with J in kg·m²
+// (mN·m out), power = torque × ω with the fitted ω. The report's own
+// torque comes from the rise between two records, in 100 RPM steps, and is 0
+// for a rise of 100 or less; the fit spreads the rise over its window
+// instead. None when the report has no spin-up.
+std::optional<SmoothedSpinUp> smoothSpinUp(const std::vector<ReportPoint>& rows, double inertia,
+                                           const SmoothingSettings& settings = {});
+
+// A report with its smoothed spin-up, ready to draw.
+struct ReportCurves {
+    QString name; // the file's name, for legends
+    Report report;
+    std::optional<SmoothedSpinUp> smoothed;
+};
+// Throws RuntimeError as readReport does.
+ReportCurves loadReportCurves(const QString& path, const SmoothingSettings& settings = {});
+
+// At most `maxPoints` of `points`, in order: the points are cut into runs of
+// consecutive points and each run keeps its lowest and its highest point, so
+// that a spike survives the thinning. Fewer points than that come back as
+// they are.
+std::vector<QPointF> downsample(const std::vector<QPointF>& points, std::size_t maxPoints);
+
+// One sample of the live trace.
+struct TracePoint {
+    double runTime = 0.0;    // s
+    double rpm = 0.0;        // 1/min
+    double inputPower = 0.0; // W
+};
+
+// The samples of the run being recorded, as the receiver hands them over. The
+// receiver must never wait on drawing, so appending only stores the sample;
+// whoever draws looks at it later, at its own pace. The memory it takes is
+// bounded: at capacity every second sample is dropped and from then on only
+// every second sample is kept, and so on, so a run of any length fits.
+class LiveTrace {
+public:
+    static constexpr std::size_t kDefaultCapacity = 1 << 17;
+
+    explicit LiveTrace(std::size_t capacity = kDefaultCapacity);
+
+    // A new run: the trace starts empty.
+    void clear();
+    void append(const TracePoint& point);
+    void append(const RunRecord& record);
+
+    const std::vector<TracePoint>& points() const { return points_; }
+    // Goes up with every change, so a reader can tell whether there is
+    // anything new since it last looked.
+    std::uint64_t version() const { return version_; }
+    // Samples handed over since the last clear(), kept or not.
+    std::uint64_t appended() const { return appended_; }
+
+private:
+    std::size_t capacity_;
+    std::vector<TracePoint> points_;
+    std::size_t stride_ = 1;
+    std::uint64_t appended_ = 0;
+    std::uint64_t version_ = 0;
+};
+
+// Decides when a live chart may redraw: only when something changed, and
+// never sooner than the minimum interval after the last redraw, however
+// often it is asked and however fast samples arrive.
+class RedrawLimiter {
+public:
+    static constexpr std::chrono::milliseconds kMinInterval{50}; // 20 redraws a second
+
+    explicit RedrawLimiter(std::chrono::milliseconds minInterval = kMinInterval) : minInterval_(minInterval) {}
+
+    // True when a redraw may run at `now`; a true answer counts as that
+    // redraw.
+    bool take(std::chrono::milliseconds now, bool changed);
+    // The next redraw may run at once (a new run, a window shown again).
+    void reset() { last_.reset(); }
+
+private:
+    std::chrono::milliseconds minInterval_;
+    std::optional<std::chrono::milliseconds> last_;
+};
+
+} // namespace curves
+} // namespace zelvar

@@ -1,0 +1,347 @@
+#include "ChartWindow.h"
+
+#include "ChartPlots.h"
+
+#include <QChart>
+#include <QChartView>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineSeries>
+#include <QLocale>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <QValueAxis>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace zelvar {
+
+namespace {
+
+// Points per live series: more than a chart's width in pixels shows nothing
+// more and costs drawing time.
+constexpr std::size_t kMaxLivePoints = 2000;
+constexpr int kLiveTab = 0;
+constexpr int kReportTab = 1;
+
+QChartView* makeView(const QString& name, QWidget* parent)
+{
+    auto* view = new QChartView(parent);
+    view->setObjectName(name);
+    view->setRenderHint(QPainter::Antialiasing);
+    view->setMinimumSize(480, 240);
+    return view;
+}
+
+void replaceChart(QChartView* view, QChart* chart)
+{
+    QChart* old = view->chart();
+    view->setChart(chart);
+    delete old;
+}
+
+// A live axis from 0 to a round number at or above `highest` (at least
+// `least`, so that an empty trace has a scale), in 3 to 7 round steps: the
+// operator reads the trace against round numbers, and they move only when the
+// run outgrows them.
+void setRoundScale(QValueAxis* axis, double highest, double least)
+{
+    const double top = std::max(highest, least);
+    const double decade = std::pow(10.0, std::floor(std::log10(top / 3)));
+    double step = decade;
+    for (const double factor : {1.0, 2.0, 2.5, 5.0, 10.0}) {
+        step = factor * decade;
+        if (top / step <= 7)
+            break;
+    }
+    const double steps = std::ceil(top / step - 1e-9);
+    axis->setRange(0.0, steps * step);
+    axis->setTickCount(static_cast<int>(steps) + 1);
+}
+
+} // namespace
+
+ChartWindow::ChartWindow(const curves::LiveTrace& trace, ChartWindowOptions options, QWidget* parent)
+    : QWidget(parent), trace_(trace), options_(std::move(options))
+{
+    setObjectName(QStringLiteral("ChartWindow"));
+    setWindowTitle(QString::fromLatin1(kCaption));
+    resize(900, 720);
+
+    tabs_ = new QTabWidget(this);
+    tabs_->setObjectName(QStringLiteral("ChartTabs"));
+
+    liveView_ = makeView(QStringLiteral("LiveChartView"), tabs_);
+    auto* live = new QChart;
+    live->setAnimationOptions(QChart::NoAnimation);
+    live->setTitle(QStringLiteral("<b>Live: RPM and input power against run time</b>"));
+    live->legend()->setAlignment(Qt::AlignBottom);
+    rpmSeries_ = new QLineSeries;
+    rpmSeries_->setName(QStringLiteral("RPM"));
+    rpmSeries_->setPen(QPen(QColor(20, 60, 160), 2.0));
+    inputPowerSeries_ = new QLineSeries;
+    inputPowerSeries_->setName(QStringLiteral("Input power (W)"));
+    inputPowerSeries_->setPen(QPen(QColor(200, 85, 0), 2.0));
+    timeAxis_ = new QValueAxis;
+    timeAxis_->setTitleText(QStringLiteral("Run time (s)"));
+    rpmAxis_ = new QValueAxis;
+    rpmAxis_->setTitleText(QStringLiteral("RPM"));
+    inputPowerAxis_ = new QValueAxis;
+    inputPowerAxis_->setTitleText(QStringLiteral("Input power (W)"));
+    for (QValueAxis* axis : {timeAxis_, rpmAxis_, inputPowerAxis_})
+        axis->setLabelFormat(QStringLiteral("%g"));
+    live->addAxis(timeAxis_, Qt::AlignBottom);
+    live->addAxis(rpmAxis_, Qt::AlignLeft);
+    live->addAxis(inputPowerAxis_, Qt::AlignRight);
+    live->addSeries(rpmSeries_);
+    live->addSeries(inputPowerSeries_);
+    rpmSeries_->attachAxis(timeAxis_);
+    rpmSeries_->attachAxis(rpmAxis_);
+    inputPowerSeries_->attachAxis(timeAxis_);
+    inputPowerSeries_->attachAxis(inputPowerAxis_);
+    replaceChart(liveView_, live);
+    tabs_->addTab(liveView_, QStringLiteral("Live"));
+
+    auto* reportPage = new QWidget(tabs_);
+    auto* reportLayout = new QVBoxLayout(reportPage);
+    reportLayout->setContentsMargins(0, 0, 0, 0);
+    torquePowerView_ = makeView(QStringLiteral("TorquePowerChartView"), reportPage);
+    efficiencyView_ = makeView(QStringLiteral("EfficiencyChartView"), reportPage);
+    reportLayout->addWidget(torquePowerView_, 3);
+    reportLayout->addWidget(efficiencyView_, 2);
+    tabs_->addTab(reportPage, QStringLiteral("Report"));
+
+    auto* addOverlays = new QPushButton(QStringLiteral("Add earlier reports..."), this);
+    addOverlays->setObjectName(QStringLiteral("AddOverlayButton"));
+    addOverlays->setToolTip(QStringLiteral("Draw up to %1 earlier reports over this one").arg(charts::kMaxOverlays));
+    auto* clear = new QPushButton(QStringLiteral("Clear earlier reports"), this);
+    clear->setObjectName(QStringLiteral("ClearOverlaysButton"));
+    auto* save = new QPushButton(QStringLiteral("Save image..."), this);
+    save->setObjectName(QStringLiteral("SaveImageButton"));
+    save->setToolTip(QStringLiteral("Write the charts on show to a PNG file"));
+    status_ = new QLabel(this);
+    status_->setObjectName(QStringLiteral("ChartStatus"));
+    status_->setTextFormat(Qt::PlainText);
+    status_->setWordWrap(true);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(addOverlays);
+    buttons->addWidget(clear);
+    buttons->addWidget(save);
+    buttons->addWidget(status_, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(tabs_, 1);
+    layout->addLayout(buttons);
+
+    connect(addOverlays, &QPushButton::clicked, this, &ChartWindow::chooseOverlays);
+    connect(clear, &QPushButton::clicked, this, &ChartWindow::clearOverlays);
+    connect(save, &QPushButton::clicked, this, &ChartWindow::chooseImageFile);
+
+    poll_ = new QTimer(this);
+    poll_->setInterval(kPollInterval);
+    poll_->setTimerType(Qt::PreciseTimer);
+    connect(poll_, &QTimer::timeout, this, &ChartWindow::pollLive);
+
+    redrawReport();
+    redrawLive();
+}
+
+ChartWindow::~ChartWindow() = default;
+
+std::chrono::milliseconds ChartWindow::now() const
+{
+    if (options_.clock)
+        return options_.clock();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
+}
+
+void ChartWindow::showLive()
+{
+    tabs_->setCurrentIndex(kLiveTab);
+    limiter_.reset();
+    pollLive();
+}
+
+bool ChartWindow::showReport(const QString& path)
+{
+    try {
+        report_ = curves::loadReportCurves(path);
+    } catch (const std::exception& e) {
+        setStatus(QStringLiteral("Cannot show the report: %1").arg(QString::fromStdString(e.what())));
+        return false;
+    }
+    redrawReport();
+    tabs_->setCurrentIndex(kReportTab);
+    setStatus(QStringLiteral("Report %1: %2 records").arg(QDir::toNativeSeparators(path)).arg(report_->report.rows.size()));
+    return true;
+}
+
+bool ChartWindow::addOverlay(const QString& path)
+{
+    if (overlays_.size() >= static_cast<std::size_t>(charts::kMaxOverlays)) {
+        setStatus(QStringLiteral("Not added: %1: at most %2 earlier reports are drawn; clear them first")
+                      .arg(QFileInfo(path).fileName())
+                      .arg(charts::kMaxOverlays));
+        return false;
+    }
+    try {
+        overlays_.push_back(curves::loadReportCurves(path));
+    } catch (const std::exception& e) {
+        setStatus(QStringLiteral("Not added: %1").arg(QString::fromStdString(e.what())));
+        return false;
+    }
+    redrawReport();
+    tabs_->setCurrentIndex(kReportTab);
+    setStatus(QStringLiteral("Earlier report %1 added (%2 of %3)")
+                  .arg(overlays_.back().name)
+                  .arg(overlays_.size())
+                  .arg(charts::kMaxOverlays));
+    return true;
+}
+
+void ChartWindow::clearOverlays()
+{
+    overlays_.clear();
+    redrawReport();
+    setStatus(QStringLiteral("Earlier reports cleared"));
+}
+
+bool ChartWindow::saveImage(const QString& path)
+{
+    bool saved = false;
+    if (showsLive()) {
+        saved = liveView_->grab().save(path, "PNG");
+    } else {
+        const curves::ReportCurves none;
+        saved = charts::saveReportCharts(path, report_ ? *report_ : none, overlays_);
+    }
+    setStatus(saved ? QStringLiteral("Saved %1").arg(QDir::toNativeSeparators(path))
+                    : QStringLiteral("Cannot write the image %1").arg(QDir::toNativeSeparators(path)));
+    return saved;
+}
+
+void ChartWindow::pollLive()
+{
+    if (!showsLive())
+        return;
+    if (limiter_.take(now(), trace_.version() != drawnVersion_))
+        redrawLive();
+}
+
+void ChartWindow::redrawLive()
+{
+    const std::vector<curves::TracePoint>& points = trace_.points();
+    std::vector<QPointF> rpm;
+    std::vector<QPointF> power;
+    rpm.reserve(points.size());
+    power.reserve(points.size());
+    double lastTime = 0.0, topRpm = 0.0, topPower = 0.0;
+    for (const curves::TracePoint& p : points) {
+        rpm.emplace_back(p.runTime, p.rpm);
+        power.emplace_back(p.runTime, p.inputPower);
+        lastTime = std::max(lastTime, p.runTime);
+        topRpm = std::max(topRpm, p.rpm);
+        topPower = std::max(topPower, p.inputPower);
+    }
+    const std::vector<QPointF> rpmShown = curves::downsample(rpm, kMaxLivePoints);
+    const std::vector<QPointF> powerShown = curves::downsample(power, kMaxLivePoints);
+    rpmSeries_->replace(QList<QPointF>(rpmShown.begin(), rpmShown.end()));
+    inputPowerSeries_->replace(QList<QPointF>(powerShown.begin(), powerShown.end()));
+    setRoundScale(timeAxis_, lastTime, 1.0);
+    setRoundScale(rpmAxis_, topRpm, 1000.0);
+    setRoundScale(inputPowerAxis_, topPower, 10.0);
+
+    drawnVersion_ = trace_.version();
+    ++liveRedraws_;
+    if (showsLive()) {
+        setStatus(points.empty() ? QStringLiteral("No samples yet: the trace starts with the next Start")
+                                 : QStringLiteral("Live: %1 samples, %2 s of run time")
+                                       .arg(trace_.appended())
+                                       .arg(QLocale::c().toString(points.back().runTime, 'f', 2)));
+    }
+}
+
+void ChartWindow::redrawReport()
+{
+    const curves::ReportCurves none;
+    const curves::ReportCurves& shown = report_ ? *report_ : none;
+    replaceChart(torquePowerView_, charts::makeTorquePowerChart(shown, overlays_));
+    replaceChart(efficiencyView_, charts::makeEfficiencyChart(shown, overlays_));
+}
+
+void ChartWindow::chooseOverlays()
+{
+    const QStringList paths = QFileDialog::getOpenFileNames(
+        this, QStringLiteral("Earlier reports to draw over this one"), options_.applicationDirectory,
+        QStringLiteral("Reports (*.csv);;All files (*)"));
+    QString firstFailure;
+    for (const QString& path : paths) {
+        if (!addOverlay(path) && firstFailure.isEmpty())
+            firstFailure = status();
+    }
+    // The first thing that went wrong is what the operator needs to read.
+    if (!firstFailure.isEmpty())
+        setStatus(firstFailure);
+}
+
+void ChartWindow::chooseImageFile()
+{
+    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save the charts as an image"),
+                                                QDir(options_.applicationDirectory).filePath(QStringLiteral("curves.png")),
+                                                QStringLiteral("PNG images (*.png)"));
+    if (path.isEmpty())
+        return;
+    if (!path.endsWith(QLatin1String(".png"), Qt::CaseInsensitive))
+        path += QLatin1String(".png");
+    saveImage(path);
+}
+
+void ChartWindow::setStatus(const QString& text)
+{
+    status_->setText(text);
+}
+
+QString ChartWindow::status() const
+{
+    return status_->text();
+}
+
+bool ChartWindow::showsLive() const
+{
+    return tabs_->currentIndex() == kLiveTab;
+}
+
+QChart* ChartWindow::liveChart() const
+{
+    return liveView_->chart();
+}
+
+QChart* ChartWindow::torquePowerChart() const
+{
+    return torquePowerView_->chart();
+}
+
+QChart* ChartWindow::efficiencyChart() const
+{
+    return efficiencyView_->chart();
+}
+
+void ChartWindow::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    poll_->start();
+}
+
+void ChartWindow::hideEvent(QHideEvent* event)
+{
+    poll_->stop();
+    QWidget::hideEvent(event);
+}
+
+} // namespace zelvar

@@ -1,0 +1,114 @@
+#pragma once
+
+#include "Curves.h"
+
+#include <QString>
+#include <QWidget>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QChart;
+class QChartView;
+class QLabel;
+class QLineSeries;
+class QTabWidget;
+class QTimer;
+class QValueAxis;
+
+namespace zelvar {
+
+struct ChartWindowOptions {
+    // Where save.csv is, and where the file dialogs start.
+    QString applicationDirectory;
+    // A steady clock for the live chart's redraw limit; the system's when
+    // not set. Tests script it.
+    std::function<std::chrono::milliseconds()> clock;
+};
+
+// The curves beside the main window: during a run a live trace of RPM and
+// input power against run time; after a Stop the report's torque, output
+// power and efficiency against RPM, raw and smoothed, with up to five
+// earlier reports drawn over them.
+//
+// The live trace is filled by the receiver and only read here, from a poll
+// timer, at most 20 times a second however fast samples arrive: the
+// receiver never waits on drawing.
+class ChartWindow final : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr const char* kCaption = "Zelvar QT4 Data - Curves";
+    // How often the live trace is looked at while the window is shown; the
+    // redraw limit decides whether it is drawn.
+    static constexpr std::chrono::milliseconds kPollInterval{25};
+
+    ChartWindow(const curves::LiveTrace& trace, ChartWindowOptions options, QWidget* parent = nullptr);
+    ~ChartWindow() override;
+
+    // The live tab, drawn from the trace as it stands.
+    void showLive();
+    // Reads a report and shows its curves on the report tab, under the
+    // earlier reports already added. A file that is not a report leaves the
+    // charts as they were; the status says why and false is returned.
+    bool showReport(const QString& path);
+    // Draws an earlier report's smoothed curves over the current one, in its
+    // own colour with its file name in the legend. False, with the reason in
+    // the status, for a file that is not a report or past the fifth.
+    bool addOverlay(const QString& path);
+    void clearOverlays();
+    // Writes the report's charts as PNG, at charts::kReportImageSize, or
+    // the live chart at its size on show when there is no report. False,
+    // with the reason in the status, when nothing could be written.
+    bool saveImage(const QString& path);
+
+    // Redraws the live chart when the trace changed and the redraw limit
+    // allows it; the poll timer calls it.
+    void pollLive();
+
+    QString status() const;
+    bool showsLive() const;
+    int liveRedraws() const { return liveRedraws_; }
+    const std::optional<curves::ReportCurves>& report() const { return report_; }
+    const std::vector<curves::ReportCurves>& overlays() const { return overlays_; }
+    QChart* liveChart() const;
+    QChart* torquePowerChart() const;
+    QChart* efficiencyChart() const;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    void redrawLive();
+    void redrawReport();
+    void chooseOverlays();
+    void chooseImageFile();
+    void setStatus(const QString& text);
+    std::chrono::milliseconds now() const;
+
+    const curves::LiveTrace& trace_;
+    ChartWindowOptions options_;
+    curves::RedrawLimiter limiter_;
+    std::uint64_t drawnVersion_ = 0;
+    int liveRedraws_ = 0;
+    std::optional<curves::ReportCurves> report_;
+    std::vector<curves::ReportCurves> overlays_;
+
+    QTabWidget* tabs_ = nullptr;
+    QChartView* liveView_ = nullptr;
+    QChartView* torquePowerView_ = nullptr;
+    QChartView* efficiencyView_ = nullptr;
+    QLineSeries* rpmSeries_ = nullptr;
+    QLineSeries* inputPowerSeries_ = nullptr;
+    QValueAxis* timeAxis_ = nullptr;
+    QValueAxis* rpmAxis_ = nullptr;
+    QValueAxis* inputPowerAxis_ = nullptr;
+    QLabel* status_ = nullptr;
+    QTimer* poll_ = nullptr;
+};
+
+} // namespace zelvar

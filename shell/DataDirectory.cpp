@@ -1,0 +1,25 @@
+#include "DataDirectory.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace zelvar {
+
+QString dataDirectory(const QString& programDirectory, const QString& userDirectory, bool programDirectoryWritable)
+{
+    if (programDirectoryWritable || userDirectory.isEmpty())
+        return programDirectory;
+    if (!QDir().mkpath(userDirectory))
+        return programDirectory; // the run then fails at Start and says why
+    const QDir from(programDirectory);
+    const QDir to(userDirectory);
+    for (const char* name : {"RCS.dat", "RTA.dat"}) {
+        const QString target = to.filePath(QLatin1String(name));
+        QFile::remove(target);
+        if (from.exists(QLatin1String(name)))
+            QFile::copy(from.filePath(QLatin1String(name)), target);
+    }
+    return userDirectory;
+}
+
+} // namespace zelvar

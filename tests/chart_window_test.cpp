@@ -1,0 +1,594 @@
+// The chart window on the offscreen platform: opened from the main window
+// without moving any of its controls, the live trace and its redraw limit
+// under a full-rate stream, the report's curves, earlier reports drawn over
+// it, and the PNG export of the window and of zelvar-analyze.
+
+#include "ChartPlots.h"
+#include "ChartWindow.h"
+#include "Curves.h"
+#include "MessageBox.h"
+#include "NorvDynoData.h"
+#include "SerialControl.h"
+#include "ZelvarApplication.h"
+
+#include "QtPrinters.h"
+
+#include <QApplication>
+#include <QChart>
+#include <QComboBox>
+#include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QLegendMarker>
+#include <QLineEdit>
+#include <QLineSeries>
+#include <QProcess>
+#include <QPushButton>
+#include <QScatterSeries>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+
+using namespace zelvar;
+using namespace std::chrono_literals;
+
+namespace {
+
+class RecordingMessageBox final : public MessageBox {
+public:
+    void showCritical(const QString& title, const QString& text) override { shown << title + " | " + text; }
+    QStringList shown;
+};
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void writeAll(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+    f.write(bytes);
+}
+
+QByteArray frame(int kind, int tick, int word5, int word7, int word9)
+{
+    const char bytes[] = {'\xD9',
+                          '\xAB',
+                          char(tick / 4096),
+                          char(tick % 4096 / 256),
+                          char(tick % 256),
+                          char(word5 / 256),
+                          char(word5 % 256),
+                          char(word7 / 256),
+                          char(word7 % 256),
+                          char(word9 / 256),
+                          char(word9 % 256),
+                          char(kind),
+                          '\xFA'};
+    return QByteArray(bytes, sizeof bytes);
+}
+
+// 30 mm, 240 g, ESC 1500 and 2000 us, interval 20 ms.
+QByteArray setupFrame()
+{
+    const char bytes[] = {'\xD9', '\xAB', 0, 0x01, 0x2C, 0x09, 0x60, 0, 30, 2, 40, 0x50, '\xFA'};
+    return QByteArray(bytes, sizeof bytes);
+}
+
+// A motor spinning the flywheel up from standstill at 0.2 s towards 30 000
+// RPM with a time constant of 0.78 s, as the dyno sends it tick by tick.
+double spinUpRpm(double t)
+{
+    return t < 0.2 ? 0.0 : 30000 * (1 - std::exp(-(t - 0.2) / 0.78));
+}
+
+QByteArray spinUpSample(int tick)
+{
+    const double t = tick / 100.0;
+    const double rpm = spinUpRpm(t);
+    const double amps = t < 0.2 ? 0.0 : std::max(0.5, 114.3 * (1 - rpm / 30000));
+    return frame(0x40, tick, t < 0.2 ? 0 : 1200, static_cast<int>(std::lround(amps * 10)),
+                 static_cast<int>(std::lround(rpm / 100)));
+}
+
+QByteArray spinUp(int firstTick, int lastTick)
+{
+    QByteArray bytes;
+    for (int tick = firstTick; tick <= lastTick; ++tick)
+        bytes += spinUpSample(tick);
+    return bytes;
+}
+
+QStringList seriesNames(const QChart* chart)
+{
+    QStringList names;
+    for (const QAbstractSeries* series : chart->series())
+        names << series->name();
+    return names;
+}
+
+QXYSeries* seriesNamed(const QChart* chart, const QString& name)
+{
+    for (QAbstractSeries* series : chart->series()) {
+        if (series->name() == name)
+            return qobject_cast<QXYSeries*>(series);
+    }
+    return nullptr;
+}
+
+// The share of an image's pixels that are not white, and how many pixels
+// are near a colour.
+struct Ink {
+    double share = 0;
+    int near = 0;
+};
+
+Ink inkOf(const QImage& image, const QRect& area, const QColor& colour)
+{
+    Ink ink;
+    long inked = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.red() < 245 || c.green() < 245 || c.blue() < 245)
+                ++inked;
+            if (std::abs(c.red() - colour.red()) + std::abs(c.green() - colour.green())
+                    + std::abs(c.blue() - colour.blue())
+                < 40)
+                ++ink.near;
+        }
+    }
+    ink.share = static_cast<double>(inked) / (static_cast<double>(area.width()) * area.height());
+    return ink;
+}
+
+// The report's charts are non-blank in both halves, and the smoothed torque
+// (dark blue) and output power (dark orange) curves are drawn.
+void expectReportChartsDrawn(const QImage& image)
+{
+    ASSERT_EQ(image.size(), charts::kReportImageSize);
+    const int half = image.height() / 2;
+    const Ink upper = inkOf(image, QRect(0, 0, image.width(), half), QColor(20, 60, 160));
+    const Ink lower = inkOf(image, QRect(0, half, image.width(), image.height() - half), QColor(0, 120, 40));
+    const Ink power = inkOf(image, QRect(0, 0, image.width(), half), QColor(200, 85, 0));
+    EXPECT_GT(upper.share, 0.05) << "torque and power chart";
+    EXPECT_GT(lower.share, 0.05) << "efficiency chart";
+    EXPECT_GT(upper.near, 300) << "the smoothed torque curve";
+    EXPECT_GT(power.near, 200) << "the smoothed power curve";
+    EXPECT_GT(lower.near, 300) << "the smoothed efficiency curve";
+}
+
+class ChartsTest : public testing::Test {
+protected:
+    ChartsTest()
+    {
+        writeAll(appDir_.filePath("RCS.dat"), "serial");
+        writeAll(appDir_.filePath("RTA.dat"), "controls");
+    }
+
+    std::unique_ptr<ZelvarApplication> makeProgram()
+    {
+        ShellOptions options;
+        options.applicationDirectory = appDir_.path();
+        options.drivesRoot = drives_.path();
+        options.makeSerialControl = [this] {
+            auto control = std::make_unique<MemorySerialControl>();
+            comm_ = control.get();
+            return control;
+        };
+        options.messageBox = &messages_;
+        options.locale = QLocale::c();
+        options.endProgram = [] {};
+        options.chartClock = [this] { return clock_; };
+        auto program = std::make_unique<ZelvarApplication>(options);
+        EXPECT_TRUE(program->Form_Load());
+        return program;
+    }
+
+    QString appFile(const char* name) const { return appDir_.filePath(QString::fromLatin1(name)); }
+
+    // A whole run through the window: Start, the set-up frame and the
+    // spin-up, Stop.
+    void run(ZelvarApplication& program, int lastTick = 300)
+    {
+        NorvDynoData& window = program.mainWindow();
+        QTest::mouseClick(window.command1Widget(), Qt::LeftButton);
+        ASSERT_EQ(window.label2Widget()->text(), "Now Running") << window.label2Widget()->toolTip().toStdString();
+        comm_->feed(setupFrame() + spinUp(1, lastTick));
+        QTest::mouseClick(window.command1Widget(), Qt::LeftButton);
+        ASSERT_EQ(window.label2Widget()->text(), "Now Ready") << window.label2Widget()->toolTip().toStdString();
+    }
+
+    // A report of a whole run, copied under another name.
+    QString reportCopy(ZelvarApplication& program, const QString& name)
+    {
+        if (!QFile::exists(appFile("save.csv")))
+            run(program);
+        const QString path = scratch_.filePath(name);
+        QFile::copy(appFile("save.csv"), path);
+        return path;
+    }
+
+    QTemporaryDir appDir_;
+    QTemporaryDir drives_;
+    QTemporaryDir scratch_;
+    RecordingMessageBox messages_;
+    MemorySerialControl* comm_ = nullptr;
+    std::chrono::milliseconds clock_{0};
+};
+
+// ---------------------------------------------------------------------------
+// On the main window.
+
+TEST_F(ChartsTest, TheCurvesButtonTakesFreeSpaceAndTheLastPlaceInTheFocusOrder)
+{
+    auto program = makeProgram();
+    NorvDynoData& window = program->mainWindow();
+    QPushButton* button = program->chartButton();
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->objectName(), "ChartButton");
+    EXPECT_EQ(button->parentWidget(), &window);
+    EXPECT_EQ(button->text(), "Curves");
+    EXPECT_TRUE(window.rect().contains(button->geometry())) << "inside the fixed client area";
+    for (const QWidget* child : window.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (child != button) {
+            EXPECT_FALSE(child->geometry().intersects(button->geometry())) << child->objectName().toStdString();
+        }
+    }
+
+    QStringList chain;
+    QWidget* const first = window.combo1Widget();
+    QWidget* widget = first;
+    do {
+        // The combo box's own text field delegates its focus to the combo.
+        if (widget->focusPolicy() & Qt::TabFocus && !widget->focusProxy())
+            chain << widget->objectName();
+        widget = widget->nextInFocusChain();
+    } while (widget != first && chain.size() < 100);
+    EXPECT_EQ(chain, QStringList({"Combo1", "Combo2", "Text2", "Command1", "Text1_7", "Text1_6", "Text1_5", "Text1_4",
+                                  "Text1_3", "Text1_2", "Text1_1", "Text1_0", "Text1_8", "ChartButton"}));
+}
+
+TEST_F(ChartsTest, TheWindowsOwnControlsKeepTheirPlacesCaptionsAndSize)
+{
+    auto program = makeProgram();
+    const NorvDynoData plain;
+    const NorvDynoData& window = program->mainWindow();
+    EXPECT_EQ(window.size(), plain.size());
+    EXPECT_EQ(window.windowTitle(), plain.windowTitle());
+    for (const QWidget* control : plain.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        SCOPED_TRACE(control->objectName().toStdString());
+        const auto* same = window.findChild<QWidget*>(control->objectName(), Qt::FindDirectChildrenOnly);
+        ASSERT_NE(same, nullptr);
+        EXPECT_EQ(same->geometry(), control->geometry());
+        EXPECT_EQ(same->metaObject(), control->metaObject());
+        if (!control->inherits("QComboBox")) { // the lists are filled by the load step
+            EXPECT_EQ(same->property("text").toString(), control->property("text").toString());
+        }
+    }
+}
+
+TEST_F(ChartsTest, CtrlGAndTheCurvesButtonOpenTheChartWindow)
+{
+    auto program = makeProgram();
+    NorvDynoData& window = program->mainWindow();
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    EXPECT_EQ(program->chartWindow(), nullptr) << "made on first use";
+
+    QTest::keyClick(window.text1Widget(3), Qt::Key_G, Qt::ControlModifier);
+    ASSERT_NE(program->chartWindow(), nullptr);
+    EXPECT_TRUE(program->chartWindow()->isVisible());
+    EXPECT_EQ(program->chartWindow()->objectName(), "ChartWindow");
+    EXPECT_EQ(window.text1Widget(3)->text(), "") << "the shortcut types nothing";
+
+    program->chartWindow()->close();
+    QTest::mouseClick(program->chartButton(), Qt::LeftButton);
+    EXPECT_TRUE(program->chartWindow()->isVisible());
+}
+
+TEST_F(ChartsTest, AStopThatWritesAReportOpensItsCurves)
+{
+    auto program = makeProgram();
+    program->mainWindow().show();
+    ASSERT_NO_FATAL_FAILURE(run(*program));
+
+    ChartWindow* charts = program->chartWindow();
+    ASSERT_NE(charts, nullptr);
+    EXPECT_TRUE(charts->isVisible());
+    EXPECT_FALSE(charts->showsLive());
+    ASSERT_TRUE(charts->report().has_value()) << charts->status().toStdString();
+    EXPECT_EQ(charts->report()->name, "save.csv");
+    EXPECT_EQ(charts->report()->report.rows.size(), 150u);
+    EXPECT_TRUE(charts->status().contains("save.csv")) << charts->status().toStdString();
+
+    // A second run replaces the curves with its own.
+    ASSERT_NO_FATAL_FAILURE(run(*program, 200));
+    EXPECT_EQ(charts->report()->report.rows.size(), 100u);
+}
+
+TEST_F(ChartsTest, AStopThatFailsOpensNoCharts)
+{
+    auto program = makeProgram();
+    NorvDynoData& window = program->mainWindow();
+    QTest::mouseClick(window.command1Widget(), Qt::LeftButton);
+    comm_->feed(spinUp(1, 40)); // no set-up frame: no flywheel to analyse with
+    QTest::mouseClick(window.command1Widget(), Qt::LeftButton);
+    ASSERT_EQ(window.label2Widget()->text(), "Error!");
+    EXPECT_EQ(program->chartWindow(), nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// The live trace.
+
+TEST_F(ChartsTest, DuringARunTheChartsShowTheLiveTraceOfEveryRecord)
+{
+    auto program = makeProgram();
+    NorvDynoData& window = program->mainWindow();
+    QTest::mouseClick(window.command1Widget(), Qt::LeftButton);
+    program->showCharts();
+    ChartWindow* charts = program->chartWindow();
+    ASSERT_NE(charts, nullptr);
+    EXPECT_TRUE(charts->showsLive());
+
+    comm_->feed(setupFrame() + spinUp(1, 100));
+    clock_ += 100ms;
+    charts->pollLive();
+    const QXYSeries* rpm = seriesNamed(charts->liveChart(), "RPM");
+    const QXYSeries* power = seriesNamed(charts->liveChart(), "Input power (W)");
+    ASSERT_TRUE(rpm && power) << seriesNames(charts->liveChart()).join(", ").toStdString();
+    ASSERT_EQ(rpm->count(), 50) << "one point per record, ticks 2 to 100";
+    EXPECT_EQ(rpm->at(49), QPointF(1.0, std::round(spinUpRpm(1.0) / 100) * 100));
+    EXPECT_EQ(power->at(0), QPointF(0.02, 0.0));
+    EXPECT_TRUE(charts->status().contains("50 samples")) << charts->status().toStdString();
+
+    // Stop shows the run's report; the next Start a new, empty trace.
+    QTest::mouseClick(window.command1Widget(), Qt::LeftButton);
+    ASSERT_EQ(window.label2Widget()->text(), "Now Ready") << window.label2Widget()->toolTip().toStdString();
+    EXPECT_FALSE(charts->showsLive());
+    QTest::mouseClick(window.command1Widget(), Qt::LeftButton);
+    ASSERT_EQ(window.label2Widget()->text(), "Now Running");
+    EXPECT_TRUE(charts->showsLive());
+    EXPECT_EQ(rpm->count(), 0);
+}
+
+TEST_F(ChartsTest, UnderAFullRateStreamTheLiveTraceIsDrawnAtMostTwentyTimesASecond)
+{
+    // The line's full rate, 886 frames a second at 115200 baud, fed through
+    // the serial control for five seconds of a scripted clock. The chart is
+    // asked to redraw every millisecond, far more often than its timer
+    // would; its limit alone keeps it to 20 a second.
+    constexpr int kSeconds = 5;
+    constexpr int kFramesPerSecond = 886;
+    auto program = makeProgram();
+    NorvDynoData& window = program->mainWindow();
+    QTest::mouseClick(window.command1Widget(), Qt::LeftButton);
+    comm_->feed(setupFrame());
+    program->showCharts();
+    ChartWindow* charts = program->chartWindow();
+    const int redrawsBefore = charts->liveRedraws();
+
+    int fed = 0;
+    for (int ms = 1; ms <= kSeconds * 1000; ++ms) {
+        clock_ = std::chrono::milliseconds(ms);
+        while (fed < ms * kFramesPerSecond / 1000)
+            comm_->feed(spinUpSample(++fed));
+        charts->pollLive();
+        if (ms % 100 == 0)
+            QApplication::processEvents(); // the window's own timer may poll too
+    }
+    const int redraws = charts->liveRedraws() - redrawsBefore;
+    EXPECT_LE(redraws, kSeconds * 20 + 1);
+    EXPECT_GE(redraws, kSeconds * 20 - 5) << "and it keeps up with the run";
+
+    // Drawing took nothing from the receiver: every frame that passes the
+    // interval rule is in the run file and in the trace.
+    QTest::mouseClick(window.command1Widget(), Qt::LeftButton);
+    const qsizetype records = readAll(appFile("Temp.dat")).count('\n');
+    EXPECT_EQ(records, fed / 2);
+    EXPECT_EQ(program->liveTrace().appended(), static_cast<std::uint64_t>(records));
+    std::printf("[ measured ] %d frames in %d s of scripted time: %d live redraws\n", fed, kSeconds, redraws);
+}
+
+// ---------------------------------------------------------------------------
+// The report's curves and earlier reports.
+
+TEST_F(ChartsTest, TheReportChartsShowRawPointsAndSmoothedCurvesAndNameTheMethod)
+{
+    auto program = makeProgram();
+    ASSERT_NO_FATAL_FAILURE(run(*program));
+    ChartWindow* charts = program->chartWindow();
+    ASSERT_TRUE(charts && charts->report() && charts->report()->smoothed);
+    const curves::SmoothedSpinUp& smoothed = *charts->report()->smoothed;
+
+    const QChart* torquePower = charts->torquePowerChart();
+    EXPECT_EQ(seriesNames(torquePower), QStringList({"Torque, report", "Output power, report", "Torque, smoothed",
+                                                     "Output power, smoothed"}));
+    EXPECT_TRUE(torquePower->title().contains(smoothed.method().toHtmlEscaped())) << torquePower->title().toStdString();
+    EXPECT_TRUE(torquePower->title().contains(smoothed.edges().toHtmlEscaped())) << torquePower->title().toStdString();
+    EXPECT_TRUE(torquePower->title().contains("Savitzky-Golay"));
+
+    const QXYSeries* raw = seriesNamed(torquePower, "Torque, report");
+    const QXYSeries* torque = seriesNamed(torquePower, "Torque, smoothed");
+    ASSERT_TRUE(raw && torque);
+    EXPECT_TRUE(qobject_cast<const QScatterSeries*>(raw)) << "raw points are points";
+    EXPECT_EQ(raw->count(), 150);
+    ASSERT_EQ(torque->count(), static_cast<int>(smoothed.points.size()));
+    for (int i = 0; i < torque->count(); ++i) {
+        EXPECT_DOUBLE_EQ(torque->at(i).x(), smoothed.points[static_cast<std::size_t>(i)].rpm);
+        EXPECT_DOUBLE_EQ(torque->at(i).y(), smoothed.points[static_cast<std::size_t>(i)].torque);
+    }
+    EXPECT_EQ(seriesNames(charts->efficiencyChart()), QStringList({"Efficiency, report", "Efficiency, smoothed"}));
+}
+
+TEST_F(ChartsTest, UpToFiveEarlierReportsAreDrawnEachInItsColourWithItsName)
+{
+    auto program = makeProgram();
+    ASSERT_NO_FATAL_FAILURE(run(*program));
+    ChartWindow* charts = program->chartWindow();
+    QSet<QRgb> colours;
+    for (int i = 1; i <= charts::kMaxOverlays; ++i) {
+        const QString name = QStringLiteral("run-%1.csv").arg(i);
+        ASSERT_TRUE(charts->addOverlay(reportCopy(*program, name))) << charts->status().toStdString();
+        EXPECT_TRUE(charts->status().contains(name)) << charts->status().toStdString();
+    }
+    ASSERT_EQ(charts->overlays().size(), 5u);
+    const QChart* torquePower = charts->torquePowerChart();
+    for (int i = 1; i <= charts::kMaxOverlays; ++i) {
+        const QString name = QStringLiteral("run-%1.csv").arg(i);
+        SCOPED_TRACE(name.toStdString());
+        auto* torque = qobject_cast<QLineSeries*>(seriesNamed(torquePower, name));
+        ASSERT_NE(torque, nullptr) << seriesNames(torquePower).join(", ").toStdString();
+        EXPECT_GT(torque->count(), 100) << "its smoothed torque";
+        colours.insert(torque->pen().color().rgb());
+        int shown = 0;
+        for (const QLegendMarker* marker : torquePower->legend()->markers()) {
+            if (marker->isVisible() && marker->label() == name)
+                ++shown;
+        }
+        EXPECT_EQ(shown, 1) << "one legend entry for the file";
+        ASSERT_NE(seriesNamed(charts->efficiencyChart(), name), nullptr);
+    }
+    EXPECT_EQ(colours.size(), 5) << "each in its own colour";
+
+    EXPECT_FALSE(charts->addOverlay(reportCopy(*program, "run-6.csv")));
+    EXPECT_TRUE(charts->status().contains("at most 5")) << charts->status().toStdString();
+    EXPECT_EQ(charts->overlays().size(), 5u);
+
+    charts->clearOverlays();
+    EXPECT_TRUE(charts->overlays().empty());
+    EXPECT_EQ(seriesNames(charts->torquePowerChart()).size(), 4);
+}
+
+struct NotAReport {
+    const char* name;
+    QByteArray contents; // null: no such file
+    const char* reason;
+};
+
+void PrintTo(const NotAReport& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class ChartsRefuse : public ChartsTest, public testing::WithParamInterface<NotAReport> {};
+
+TEST_P(ChartsRefuse, AFileThatIsNotAReportWithAMessageAndKeepsWhatIsShown)
+{
+    auto program = makeProgram();
+    ASSERT_NO_FATAL_FAILURE(run(*program));
+    ChartWindow* charts = program->chartWindow();
+    ASSERT_TRUE(charts->addOverlay(reportCopy(*program, "good.csv")));
+    const QString path = scratch_.filePath(QStringLiteral("%1.csv").arg(GetParam().name));
+    if (!GetParam().contents.isNull())
+        writeAll(path, GetParam().contents);
+
+    EXPECT_FALSE(charts->addOverlay(path));
+    EXPECT_TRUE(charts->status().startsWith("Not added: ")) << charts->status().toStdString();
+    EXPECT_TRUE(charts->status().contains(GetParam().reason)) << charts->status().toStdString();
+    EXPECT_EQ(charts->overlays().size(), 1u);
+
+    EXPECT_FALSE(charts->showReport(path));
+    EXPECT_TRUE(charts->status().startsWith("Cannot show the report: ")) << charts->status().toStdString();
+    ASSERT_TRUE(charts->report().has_value());
+    EXPECT_EQ(charts->report()->name, "save.csv") << "the report on show stays";
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, ChartsRefuse,
+                         // The reasons themselves are the report reader's, tested with it.
+                         testing::Values(NotAReport{"Missing", QByteArray(), "cannot open"},
+                                         NotAReport{"Picture", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16),
+                                                    "is not a report"}),
+                         [](const testing::TestParamInfo<NotAReport>& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
+// Images.
+
+TEST_F(ChartsTest, SaveImageWritesTheReportChartsAtTheirSizeWithTheirCurves)
+{
+    auto program = makeProgram();
+    ASSERT_NO_FATAL_FAILURE(run(*program));
+    ChartWindow* charts = program->chartWindow();
+    const QString path = scratch_.filePath("curves.png");
+    ASSERT_TRUE(charts->saveImage(path)) << charts->status().toStdString();
+    EXPECT_TRUE(charts->status().contains("curves.png")) << charts->status().toStdString();
+    QImage image;
+    ASSERT_TRUE(image.load(path, "PNG"));
+    expectReportChartsDrawn(image);
+
+    EXPECT_FALSE(charts->saveImage(scratch_.filePath("no/such/folder/curves.png")));
+    EXPECT_TRUE(charts->status().startsWith("Cannot write")) << charts->status().toStdString();
+}
+
+TEST_F(ChartsTest, SaveImageOnTheLiveTabWritesTheLiveChart)
+{
+    auto program = makeProgram();
+    QTest::mouseClick(program->mainWindow().command1Widget(), Qt::LeftButton);
+    comm_->feed(setupFrame() + spinUp(1, 100));
+    program->showCharts();
+    ChartWindow* charts = program->chartWindow();
+    ASSERT_TRUE(charts->showsLive());
+    const QString path = scratch_.filePath("live.png");
+    ASSERT_TRUE(charts->saveImage(path)) << charts->status().toStdString();
+    QImage image;
+    ASSERT_TRUE(image.load(path, "PNG"));
+    EXPECT_GT(image.width(), 400);
+    EXPECT_GT(image.height(), 200);
+    EXPECT_GT(inkOf(image, image.rect(), QColor(20, 60, 160)).near, 100) << "the RPM trace";
+}
+
+#ifdef ZELVAR_ANALYZE_PATH
+TEST_F(ChartsTest, ZelvarAnalyzeDrawsTheSameChartsWithoutADisplay)
+{
+    auto program = makeProgram();
+    ASSERT_NO_FATAL_FAILURE(run(*program));
+    const QByteArray report = readAll(appFile("save.csv"));
+    const QString image = scratch_.filePath("analysed.png");
+
+    QProcess tool;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    tool.setProcessEnvironment(environment);
+    tool.start(QStringLiteral(ZELVAR_ANALYZE_PATH), {"--dir", appDir_.path(), "--radius", "30", "--weight", "240",
+                                                     "--esc-neutral", "1500", "--esc-full", "2000", "--png", image});
+    ASSERT_TRUE(tool.waitForFinished(60000));
+    const QString out = QString::fromLocal8Bit(tool.readAllStandardOutput());
+    ASSERT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
+    EXPECT_TRUE(out.contains("save.csv: 150 records")) << out.toStdString();
+    EXPECT_TRUE(out.contains("analysed.png: charts")) << out.toStdString();
+    EXPECT_EQ(readAll(appFile("save.csv")), report) << "the same analysis as the Stop button's";
+
+    QImage drawn;
+    ASSERT_TRUE(drawn.load(image, "PNG"));
+    expectReportChartsDrawn(drawn);
+    const QString saved = scratch_.filePath("saved.png");
+    ASSERT_TRUE(program->chartWindow()->saveImage(saved));
+    EXPECT_EQ(drawn, QImage(saved)) << "the chart window's Save image draws the same";
+}
+
+TEST_F(ChartsTest, ZelvarAnalyzeSaysSoWhenTheImageCannotBeWritten)
+{
+    auto program = makeProgram();
+    ASSERT_NO_FATAL_FAILURE(run(*program));
+    QProcess tool;
+    tool.start(QStringLiteral(ZELVAR_ANALYZE_PATH),
+               {"--dir", appDir_.path(), "--radius", "30", "--weight", "240", "--png",
+                scratch_.filePath("no/such/folder/x.png")});
+    ASSERT_TRUE(tool.waitForFinished(60000));
+    EXPECT_EQ(tool.exitCode(), 1);
+    const QString err = QString::fromLocal8Bit(tool.readAllStandardError());
+    EXPECT_TRUE(err.contains("cannot write the image")) << err.toStdString();
+    EXPECT_TRUE(err.contains("x.png")) << err.toStdString();
+}
+#endif
+
+} // namespace
