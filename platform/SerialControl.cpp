@@ -53,7 +53,10 @@ SerialSettings parseSettings(const QString& text)
                          QStringLiteral("baud rate \"%1\" is not a positive integer").arg(baud));
     settings.baudRate = static_cast<qint32>(baudRate);
 
-    const QString parity = fields[1].toUpper();
+    // Only an ASCII letter names a parity: QString::toUpper would also turn
+    // the long s (U+017F) into "S".
+    const bool ascii = fields[1].size() == 1 && fields[1][0].unicode() < 0x80;
+    const QString parity = ascii ? fields[1].toUpper() : QString();
     if (parity.size() != 1 || !QStringLiteral("NEOMS").contains(parity))
         throwBadSettings(text,
                          QStringLiteral("parity \"%1\" is not N, E, O, M or S").arg(fields[1]));

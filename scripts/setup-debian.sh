@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing Zelvar QT4 Data needs on Debian 12, and
 # only what is missing. Uses sudo when not run as root.
+#   --fuzz   also clang and libFuzzer, for ./dev fuzz (the sanitizer build of
+#            CI uses g++ and its own runtimes, which g++ brings along)
 set -euo pipefail
 
 packages=(
@@ -9,6 +11,9 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   locales python3
 )
+if [ "${1:-}" = "--fuzz" ]; then
+  packages+=(clang libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -625,3 +625,21 @@ TEST_F(MemorySerialControlTest, TheHandlersRecoveryMayCloseAgain)
 
 } // namespace
 } // namespace zelvar
+
+namespace zelvar {
+namespace {
+
+// Found by the settings fuzzer: Unicode upper-casing maps the long s to "S".
+TEST(SettingsText, OnlyAnAsciiLetterNamesTheParity)
+{
+    for (const char16_t letter : {u'\u017F', u'\u0131', u'\uFF33'}) {
+        const QString text = QStringLiteral("9600,") + QChar(letter) + QStringLiteral(",8,1");
+        const auto message = runtimeErrorOf([&] { parseSettings(text); });
+        ASSERT_TRUE(message) << "accepted: U+" << std::hex << static_cast<int>(letter);
+        EXPECT_TRUE(contains(*message, QStringLiteral("parity"))) << *message;
+    }
+    EXPECT_EQ(parseSettings(QStringLiteral("9600,s,8,1")).parity, 'S');
+}
+
+} // namespace
+} // namespace zelvar
