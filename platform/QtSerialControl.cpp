@@ -2,6 +2,8 @@
 
 #include <QScopedValueRollback>
 #include <QSerialPort>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <QtGlobal>
 
 #include <algorithm>
@@ -76,8 +78,10 @@ void runFromEventLoop(const char* what, Action&& action)
 } // namespace
 
 QtSerialControl::QtSerialControl(QObject* parent)
-    : SerialControl(parent), port_(new QSerialPort(this))
+    : SerialControl(parent), port_(new QSerialPort(this)), receivePause_(new QTimer(this))
 {
+    receivePause_->setSingleShot(true);
+    connect(receivePause_, &QTimer::timeout, this, [this] { endReceivePause(); });
     connect(port_, &QSerialPort::readyRead, this, [this] { onReadyRead(); });
     connect(port_, &QSerialPort::errorOccurred, this,
             [this](QSerialPort::SerialPortError error) { onError(error); });
@@ -180,10 +184,50 @@ void QtSerialControl::throwLossDuringOperation()
 
 void QtSerialControl::onReadyRead()
 {
-    if (port_->bytesAvailable() >= kReceiveThreshold)
-        runFromEventLoop("receive event", [this] { raiseEvent(kEventReceive); });
+    if (receivePause_->isActive())
+        arrivedDuringPause_ = true;
+    else
+        raiseReceive();
 }
 
+void QtSerialControl::raiseReceive()
+{
+    // The port may have closed, or a handler emptied it, during a pause.
+    if (!port_->isOpen() || port_->bytesAvailable() < kReceiveThreshold)
+        return;
+    runFromEventLoop("receive event", [this] { raiseEvent(kEventReceive); });
+    if (!port_->isOpen())
+        return;
+    setPortWatched(false);
+    receivePause_->start(kReceiveGroupingMs);
+}
+
+void QtSerialControl::endReceivePause()
+{
+    // As everywhere, only an arrival raises the event: bytes a handler left
+    // waiting wait for the next one.
+    setPortWatched(true);
+    if (std::exchange(arrivedDuringPause_, false))
+        raiseReceive();
+}
+
+void QtSerialControl::setPortWatched(bool watched)
+{
+    // QSerialPort watches its descriptor with a read notifier of its own and
+    // reads whatever arrived each time the system reports it: at the line
+    // rate once a frame, each a wakeup of the program. During a pause the
+    // bytes wait in the system's queue (4 KB, over 300 ms at the line rate)
+    // and the next read takes them all. Only QSerialPort's current notifier
+    // on the open descriptor is touched. Where QSerialPort has no such
+    // notifier (Windows), bytes keep coming in and readyRead during a pause
+    // is simply ignored until the pause ends.
+    const auto handle = port_->handle();
+    const auto notifiers = port_->findChildren<QSocketNotifier*>(Qt::FindDirectChildrenOnly);
+    for (QSocketNotifier* notifier : notifiers) {
+        if (notifier->type() == QSocketNotifier::Read && notifier->socket() == handle)
+            notifier->setEnabled(watched);
+    }
+}
 void QtSerialControl::onError(int error)
 {
     // Errors while opening are thrown by setPortOpen(true) (the port is not
@@ -208,6 +252,8 @@ void QtSerialControl::onError(int error)
 
 void QtSerialControl::closePort()
 {
+    receivePause_->stop();
+    arrivedDuringPause_ = false;
     QScopedValueRollback<bool> scope(closing_, true);
     port_->close();
 }

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QComboBox>
 #include <QFocusEvent>
 #include <QKeyEvent>
@@ -13,10 +14,14 @@
 #include <QPushButton>
 #include <QScopedValueRollback>
 #include <QStyleFactory>
+#include <QTimer>
 
 #include <algorithm>
+#include <deque>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zelvar {
@@ -163,14 +168,53 @@ public:
     }
 };
 
+// A box shows a new value at once, unless it showed one less than
+// kBoxRefreshMs ago: then the value waits for the rest of that time, and only
+// the newest value waiting is shown. At the line rate the run values change
+// over 400 times a second, far faster than anyone reads them, and laying out
+// and painting every change would cost more than all the rest of recording.
+// text() is always the newest value; typing into the box drops a value still
+// waiting, as the typing came later.
 class LineEditBox final : public TextBox {
 public:
-    explicit LineEditBox(QLineEdit* edit) : edit_(edit) {}
-    QString text() const override { return edit_->text(); }
-    void setText(const QString& text) override { edit_->setText(text); }
+    explicit LineEditBox(QLineEdit* edit) : edit_(edit), refresh_(new QTimer(edit))
+    {
+        refresh_->setSingleShot(true);
+        QObject::connect(refresh_, &QTimer::timeout, edit_, [this] { showWaiting(); });
+        QObject::connect(edit_, &QLineEdit::textEdited, edit_, [this] {
+            waiting_.reset();
+            refresh_->stop();
+        });
+    }
+
+    QString text() const override { return waiting_ ? *waiting_ : edit_->text(); }
+
+    void setText(const QString& text) override
+    {
+        waiting_ = text;
+        if (refresh_->isActive())
+            return;
+        constexpr qint64 kRefresh = NorvDynoData::kBoxRefreshMs;
+        const qint64 since = shown_.isValid() ? shown_.elapsed() : kRefresh;
+        if (since >= kRefresh)
+            showWaiting();
+        else
+            refresh_->start(static_cast<int>(kRefresh - since));
+    }
 
 private:
+    void showWaiting()
+    {
+        if (!waiting_)
+            return;
+        edit_->setText(*std::exchange(waiting_, std::nullopt));
+        shown_.start();
+    }
+
     QLineEdit* edit_;
+    QTimer* refresh_;
+    std::optional<QString> waiting_;
+    QElapsedTimer shown_;
 };
 
 // Out-of-range indices are run-time errors here as in MemoryMainForm, where
@@ -316,7 +360,8 @@ struct NorvDynoData::Controls {
     QPushButton* command1;
     QLabel* label2;
 
-    std::vector<LineEditBox> text1Boxes;
+    // A deque: the boxes' timers call back into them, so they must not move.
+    std::deque<LineEditBox> text1Boxes;
     PickListBox combo1Box;
     PickListBox combo2Box;
     ButtonCaption command1Caption;

@@ -27,6 +27,8 @@ class NorvDynoData final : public QWidget, public MainForm {
 
 public:
     static constexpr int kTwipsPerPixel = 15;
+    // The text boxes show new values at most this often (milliseconds).
+    static constexpr int kBoxRefreshMs = 100;
     static constexpr const char* kCaption = "Zelvar QT4 Data (Remember to close this exe before unplug the usb)";
 
     explicit NorvDynoData(QWidget* parent = nullptr);

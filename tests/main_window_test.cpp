@@ -526,6 +526,40 @@ TEST(MainWindowForm, Text1BoxesReadAndWriteTheirOwnWidget)
     }
 }
 
+TEST(MainWindowForm, BoxesShowAFirstValueAtOnceAndABurstOnlyByItsNewestValue)
+{
+    NorvDynoData window;
+    zelvar::MainForm& form = window;
+    QLineEdit* rpm = window.text1Widget(3);
+    std::vector<QString> shown;
+    QObject::connect(rpm, &QLineEdit::textChanged, [&](const QString& text) { shown.push_back(text); });
+
+    form.Text1(3).setText("100");
+    EXPECT_EQ(rpm->text(), "100") << "a value after a quiet spell is shown at once";
+    for (const char* value : {"200", "300", "400"})
+        form.Text1(3).setText(value);
+    EXPECT_EQ(rpm->text(), "100") << "values within one refresh wait";
+    EXPECT_EQ(form.Text1(3).text(), "400") << "the form reads the newest value";
+
+    EXPECT_TRUE(QTest::qWaitFor([&] { return rpm->text() == "400"; }, NorvDynoData::kBoxRefreshMs * 10));
+    EXPECT_EQ(shown, (std::vector<QString>{"100", "400"})) << "only the newest of a burst is laid out";
+}
+
+TEST(MainWindowForm, TypingIntoABoxDropsAValueStillWaiting)
+{
+    NorvDynoData window;
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    zelvar::MainForm& form = window;
+    form.Text1(8).setText("20");
+    form.Text1(8).setText("15"); // waits for the next refresh
+    window.text1Widget(8)->setFocus();
+    QTest::keyClicks(window.text1Widget(8), "5");
+    EXPECT_EQ(form.Text1(8).text(), "205");
+    QTest::qWait(NorvDynoData::kBoxRefreshMs * 2);
+    EXPECT_EQ(window.text1Widget(8)->text(), "205") << "the typing came later and stays";
+}
+
 TEST(MainWindowForm, TypedBoxTextIsWhatTheFormReads)
 {
     NorvDynoData window;

@@ -151,6 +151,27 @@ TEST_F(SerialPtyTest, TheReceiveEventWaitsForTheThirteenthByte)
     EXPECT_EQ(comm_.Input(), kTrickyFrame);
 }
 
+TEST_F(SerialPtyTest, AStreamOfSingleFramesIsHandledInGroups)
+{
+    // At the line rate a frame comes every 1.1 ms; each event takes what
+    // arrived during the pause before it, in order.
+    receiveFrames();
+    comm_.setPortOpen(true);
+    constexpr int kFrames = 120;
+    const auto started = std::chrono::steady_clock::now();
+    for (int i = 0; i < kFrames; ++i) {
+        pty_.send(kTrickyFrame);
+        pumpFor(1ms);
+    }
+    ASSERT_TRUE(pumpUntil([&] { return received_.size() == kFrames * 13; })) << received_.size();
+    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - started);
+    EXPECT_EQ(received_, kTrickyFrame.repeated(kFrames));
+    const auto groups = spent.count() / QtSerialControl::kReceiveGroupingMs + 2;
+    EXPECT_LE(events_, groups) << kFrames << " frames over " << spent.count() << " ms";
+    EXPECT_GE(smallestWaitingAtReceive_, 13) << "OnComm fired with less than a frame waiting";
+}
+
 TEST_F(SerialPtyTest, BytesLeftWaitingComeWithTheNextArrival)
 {
     // A handler that takes one frame only: the other waits for more bytes.

@@ -137,7 +137,9 @@ TEST_F(ShellTest, ARunFromStartToStopThroughTheButton)
     ASSERT_EQ(window.label2Widget()->text(), "Now Running") << window.label2Widget()->toolTip().toStdString();
     EXPECT_FALSE(window.combo1Widget()->isEnabled());
     comm_->feed(setupFrame() + runSample(2, 2) + runSample(4, 3) + runSample(6, 6));
-    EXPECT_EQ(window.text1Widget(3)->text(), "600");
+    // The boxes show the newest values within one refresh.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.text1Widget(3)->text() == "600"; }))
+        << window.text1Widget(3)->text().toStdString();
     EXPECT_EQ(window.text1Widget(4)->text(), "50");
 
     QTest::mouseClick(window.command1Widget(), Qt::LeftButton);
@@ -145,6 +147,7 @@ TEST_F(ShellTest, ARunFromStartToStopThroughTheButton)
     EXPECT_EQ(window.command1Widget()->text(), "Start");
     EXPECT_TRUE(window.combo1Widget()->isEnabled());
     EXPECT_FALSE(comm_->PortOpen());
+    QTest::qWait(NorvDynoData::kBoxRefreshMs * 2);
     for (int i = 0; i < 9; ++i)
         EXPECT_EQ(window.text1Widget(i)->text(), " ") << "Text1(" << i << ")";
     const QString expected = QStringLiteral(ZELVAR_TEST_DATA_DIR "/analysis/p01_worked_example/expected_save.csv");
