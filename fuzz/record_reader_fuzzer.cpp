@@ -189,10 +189,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t mode = in.byte();
     const bool numbers = (mode & 1) != 0;
     std::string content;
-    // One mode in thirty-two, as a padded input costs a 64 KiB file: blanks
+    // One mode in 128, as a padded input costs a 64 KiB file: blanks
     // (which only lead the first field) up to 63 bytes short of the buffer's
     // end, so that the rest of the input is read across the refill.
-    if ((mode & 0x3E) == 0x02)
+    if ((mode & 0xFE) == 0x02)
         content.assign(kReaderBuffer - in.byte() % 64, ' ');
     content += in.rest();
 
