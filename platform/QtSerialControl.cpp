@@ -228,6 +228,7 @@ void QtSerialControl::setPortWatched(bool watched)
             notifier->setEnabled(watched);
     }
 }
+
 void QtSerialControl::onError(int error)
 {
     // Errors while opening are thrown by setPortOpen(true) (the port is not
