@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLabel>
@@ -192,29 +191,24 @@ public:
     void setText(const QString& text) override
     {
         waiting_ = text;
-        if (refresh_->isActive())
-            return;
-        constexpr qint64 kRefresh = NorvDynoData::kBoxRefreshMs;
-        const qint64 since = shown_.isValid() ? shown_.elapsed() : kRefresh;
-        if (since >= kRefresh)
+        if (!refresh_->isActive())
             showWaiting();
-        else
-            refresh_->start(static_cast<int>(kRefresh - since));
     }
 
 private:
+    // Shows the value waiting, if any, and holds the next one back for
+    // kBoxRefreshMs.
     void showWaiting()
     {
         if (!waiting_)
             return;
         edit_->setText(*std::exchange(waiting_, std::nullopt));
-        shown_.start();
+        refresh_->start(NorvDynoData::kBoxRefreshMs);
     }
 
     QLineEdit* edit_;
     QTimer* refresh_;
     std::optional<QString> waiting_;
-    QElapsedTimer shown_;
 };
 
 // Out-of-range indices are run-time errors here as in MemoryMainForm, where
