@@ -8,8 +8,13 @@ set -euo pipefail
 packages=(
   g++ cmake make
   qt6-base-dev qt6-serialport-dev qt6-charts-dev
+  # Qt Charts' CMake package needs Qt6OpenGL and Qt6OpenGLWidgets, which
+  # --no-install-recommends leaves out.
+  libqt6opengl6-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   locales python3
+  # xvfb-run, which ./dev run suggests on a machine without a display
+  xvfb xauth
 )
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-14-dev)
