@@ -139,7 +139,7 @@ TEST_P(MotorPhysics, BrakeTakesTheFlywheelsEnergyAndStopsAtStandstill)
 }
 
 INSTANTIATE_TEST_SUITE_P(Motors, MotorPhysics, testing::ValuesIn(kMotors),
-                         [](const testing::TestParamInfo<Motor>& info) { return "Motor" + std::to_string(info.index); });
+                         [](const testing::TestParamInfo<Motor>& motor) { return "Motor" + std::to_string(motor.index); });
 
 // The defaults are chosen for the report's sake: the analysis gives a torque
 // only to a record whose RPM rose by more than 100 since the one before, and
