@@ -55,6 +55,7 @@ FrameReceiver::FrameReceiver(SerialControl& MSComm1, MainForm& mainForm, Sequent
 
 void FrameReceiver::MSComm1_OnComm()
 {
+    lastError_.clear();
     try {
         if (MSComm1_.CommEvent() != SerialControl::kEventReceive)
             return;
@@ -80,6 +81,8 @@ void FrameReceiver::drain()
 {
     EventState state;
     TelemetryFrame frame;
+    if (syncTaken_ && syncTakenInStream_ != MSComm1_.inputBreaks())
+        syncTaken_ = false;
     // A pass needs a whole frame waiting, one byte less when its 0xD9 was
     // taken already.
     while (MSComm1_.InBufferCount() >= TelemetryFrame::kSize - (syncTaken_ ? 1 : 0)) {
@@ -88,6 +91,7 @@ void FrameReceiver::drain()
             if (readByte() != TelemetryFrame::kSync0)
                 continue;
             syncTaken_ = true;
+            syncTakenInStream_ = MSComm1_.inputBreaks();
         }
         const std::uint8_t second = readByte();
         if (second == TelemetryFrame::kSync0)

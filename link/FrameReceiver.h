@@ -52,8 +52,8 @@ public:
     // Connected to the serial control's OnComm. Never throws.
     void MSComm1_OnComm();
 
-    // The reason of the last recovery, for the window to offer; empty when
-    // there was none.
+    // The reason of the last event's recovery, for the window to offer; empty
+    // when that event had none.
     QString lastError() const { return lastError_; }
 
     // Told of every sample once it is recorded, for a live chart. It
@@ -81,8 +81,11 @@ private:
     QLocale locale_;
     // A 0xD9 already taken as the start of the next frame: the stream's
     // position outlives the event, so a frame split across two arrivals after
-    // a stray 0xD9 is not lost.
+    // a stray 0xD9 is not lost. It holds only while the stream it was taken
+    // from goes on: once waiting bytes are discarded (Start empties the
+    // buffer) the bytes that follow belong to no frame it started.
     bool syncTaken_ = false;
+    std::uint64_t syncTakenInStream_ = 0;
     QString lastError_;
     std::function<void(const RunRecord&)> sampleObserver_;
 };

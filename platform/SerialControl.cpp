@@ -170,10 +170,13 @@ void SerialControl::setPortOpen(bool open)
         // fail the first receive event of this one.
         pendingLoss_.reset();
         commEvent_ = 0;
+        ++inputBreaks_;
         propertyWritten(QStringLiteral("PortOpen=True"));
     } else {
-        if (isOpen())
+        if (isOpen()) {
             closeDevice();
+            ++inputBreaks_;
+        }
         propertyWritten(QStringLiteral("PortOpen=False"));
     }
 }
@@ -190,6 +193,7 @@ void SerialControl::setInBufferCount(int count)
     if (count != 0)
         throwError(QStringLiteral("invalid InBufferCount %1: only 0 may be set").arg(count));
     discardInput();
+    ++inputBreaks_;
     propertyWritten(QStringLiteral("InBufferCount=0"));
 }
 
@@ -239,6 +243,7 @@ void SerialControl::reportDeviceLoss(const QString& reason)
     if (!isOpen())
         return;
     closeDevice();
+    ++inputBreaks_;
     pendingLoss_ = QStringLiteral("serial device lost: %1: %2").arg(deviceName_, reason);
     commEvent_ = 0;
     Q_EMIT OnComm();

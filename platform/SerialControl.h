@@ -8,6 +8,7 @@
 
 #include "RuntimeError.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -107,6 +108,12 @@ public:
     // disappeared.
     int CommEvent();
 
+    // Counts the breaks in the input stream: waiting bytes discarded, the
+    // port opened or closed, the device lost. A reader that keeps its place
+    // in the stream from one event to the next (a sync byte already taken)
+    // starts afresh when this changes, since the bytes it expected are gone.
+    std::uint64_t inputBreaks() const { return inputBreaks_; }
+
 Q_SIGNALS:
     void OnComm();
 
@@ -147,6 +154,7 @@ private:
     int commEvent_ = 0;
     QString deviceName_;
     std::optional<QString> pendingLoss_;
+    std::uint64_t inputBreaks_ = 0;
 };
 
 // Whether a QSerialPort::SerialPortError, reported while the port is open,

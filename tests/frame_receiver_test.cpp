@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
 #include <random>
 
 using namespace zelvar;
@@ -178,6 +179,30 @@ TEST_F(FrameReceiverTest, ASecondSyncByteStartsANewFrame)
     // A sync byte followed by anything but 0xAB or 0xD9 drops both bytes.
     comm_.feed(QByteArray("\xD9\x00", 2) + runSample(6));
     EXPECT_EQ(recorded().size(), 3);
+}
+
+TEST_F(FrameReceiverTest, ASyncByteTakenIsForgottenWhenTheWaitingBytesAreDiscarded)
+{
+    // 0xD9 0xD9 and 11 more bytes: the second 0xD9 is taken as the start of
+    // a frame whose rest has not come yet.
+    const QByteArray lone = QByteArray("\xD9\xD9", 2) + QByteArray(11, '\0');
+    // What follows a cut: 0xAB and the 11 bytes of a valid sample body.
+    const QByteArray cutFrame = runSample(2).mid(1);
+    const std::pair<const char*, std::function<void()>> discards[] = {
+        {"input buffer emptied", [this] { comm_.setInBufferCount(0); }},
+        {"port closed and opened", [this] { comm_.setPortOpen(false); comm_.setPortOpen(true); }},
+    };
+    for (const auto& [how, discard] : discards) {
+        SCOPED_TRACE(how);
+        comm_.feed(lone);
+        discard();
+        comm_.feed(cutFrame);
+        comm_.feed(runSample(4));
+        EXPECT_EQ(recorded(), QStringList({"0.04,12,10,1000"})) << "a sample was made of bytes from two streams";
+        files_.Close(FrameReceiver::kRunFileNumber);
+        files_.OpenForOutput(FrameReceiver::kRunFileNumber, runFile());
+        comm_.setInBufferCount(0);
+    }
 }
 
 TEST_F(FrameReceiverTest, InvalidFramesChangeNothing)
