@@ -1,8 +1,13 @@
 #include "FileSystem.h"
 
+#include "RuntimeError.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <filesystem>
 
 namespace zelvar {
 
@@ -52,6 +57,43 @@ bool FileSystem::CopyFile(const QString& from, const QString& to) const
 QString applicationFile(const QString& applicationDirectory, const QString& name)
 {
     return QDir::toNativeSeparators(QDir(applicationDirectory).filePath(name));
+}
+
+QString createReplacementFile(const QString& target)
+{
+    const QFileInfo info(target);
+    QString lastError;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString path = info.absoluteDir().filePath(
+            info.fileName() + QStringLiteral(".%1").arg(QRandomGenerator::global()->generate() & 0xFFFFFF, 6, 16,
+                                                        QLatin1Char('0')));
+        // NewOnly creates the file the way any new file is created, so the
+        // system applies the user's umask, and never takes over a file of
+        // someone else's.
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+            file.close();
+            if (info.exists() && !QFile::setPermissions(path, QFile::permissions(target))) {
+                QFile::remove(path);
+                throw RuntimeError("cannot give \"" + path.toStdString() + "\" the mode of \""
+                                   + target.toStdString() + "\"");
+            }
+            return QDir::toNativeSeparators(path);
+        }
+        lastError = file.errorString();
+        if (!QFile::exists(path))
+            break; // not a clash of names: trying again would fail the same way
+    }
+    throw RuntimeError("cannot create a file beside \"" + target.toStdString() + "\": " + lastError.toStdString());
+}
+
+void replaceFile(const QString& from, const QString& to)
+{
+    std::error_code error;
+    std::filesystem::rename(std::filesystem::path(from.toStdU16String()), std::filesystem::path(to.toStdU16String()),
+                            error);
+    if (error)
+        throw RuntimeError("cannot replace \"" + to.toStdString() + "\": " + error.message());
 }
 
 } // namespace zelvar

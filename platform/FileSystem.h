@@ -31,4 +31,17 @@ private:
 // A file of the program's own directory, joined with the native separator.
 QString applicationFile(const QString& applicationDirectory, const QString& name);
 
+// A file written whole under a temporary name and then renamed over its
+// target, so that a failure leaves the target as it was. The temporary file
+// is made beside the target (a rename does not cross file systems) with the
+// mode the target would have had written in place: that of the file it
+// replaces, else what any new file of the user gets (0666 less the umask);
+// a temporary file of the usual kind would leave the target readable by its
+// owner alone.
+//
+// Throws RuntimeError when the file cannot be made.
+QString createReplacementFile(const QString& target);
+// Renames `from` over `to`; throws RuntimeError naming `to` when it fails.
+void replaceFile(const QString& from, const QString& to);
+
 } // namespace zelvar

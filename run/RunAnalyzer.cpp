@@ -7,11 +7,7 @@
 #include "RuntimeError.h"
 #include "SequentialFiles.h"
 
-#include <QDir>
 #include <QFile>
-#include <QTemporaryFile>
-
-#include <filesystem>
 
 namespace zelvar {
 
@@ -33,15 +29,6 @@ Decimal readBoxNamed(MainForm& form, int index, const char* name, const QLocale&
     } catch (const RuntimeError& e) {
         throw RuntimeError(std::string(name) + ": " + e.what());
     }
-}
-
-void replaceFile(const QString& from, const QString& to)
-{
-    std::error_code error;
-    std::filesystem::rename(std::filesystem::path(from.toStdU16String()), std::filesystem::path(to.toStdU16String()),
-                            error);
-    if (error)
-        throw RuntimeError("cannot replace \"" + to.toStdString() + "\": " + error.message());
 }
 
 } // namespace
@@ -84,7 +71,6 @@ RunAnalyzer::RunAnalyzer(MainForm& mainForm, SequentialFiles& files, QString app
 
 std::int64_t RunAnalyzer::analyze()
 {
-    const QDir dir(directory_);
     const QString runPath = applicationFile(directory_, QStringLiteral("Temp.dat"));
     const QString reportPath = applicationFile(directory_, QStringLiteral("save.csv"));
 
@@ -93,15 +79,7 @@ std::int64_t RunAnalyzer::analyze()
     const Decimal radius = readBoxNamed(MainForm_, 4, "Flywheel Radius", locale_);
     const Decimal weight = readBoxNamed(MainForm_, 5, "Flywheel Weight", locale_);
 
-    QString tempPath;
-    {
-        QTemporaryFile temp(dir.filePath(QStringLiteral("save.csv.XXXXXX")));
-        temp.setAutoRemove(false);
-        if (!temp.open())
-            throw RuntimeError("cannot create a report in \"" + directory_.toStdString()
-                               + "\": " + temp.errorString().toStdString());
-        tempPath = temp.fileName();
-    }
+    const QString tempPath = createReplacementFile(reportPath);
 
     try {
         const std::int64_t records = writeReport(tempPath, runPath, radius, weight);

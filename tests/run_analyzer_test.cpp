@@ -12,6 +12,11 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <optional>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 using namespace zelvar;
 
@@ -262,5 +267,43 @@ TEST_F(RunAnalyzerTest, AnalysingAgainReplacesTheReport)
     EXPECT_EQ(rows(), QList<QByteArray>({"0.02,12,10,200,0,0,120,0\r"}));
     expectOnlyFiles({"Temp.dat", "save.csv"});
 }
+
+#ifdef Q_OS_UNIX
+// The report goes in under a temporary name; it must still end up with the
+// mode a file written in place would have.
+TEST_F(RunAnalyzerTest, TheReportGetsTheModeOfANewFileOrOfTheFileItReplaces)
+{
+    struct Case {
+        const char* what;
+        mode_t umask;
+        std::optional<mode_t> previousMode;
+        mode_t expected;
+    };
+    const Case cases[] = {
+        {"new, umask 022", 022, std::nullopt, 0644},
+        {"new, umask 002", 002, std::nullopt, 0664},
+        {"new, umask 077", 077, std::nullopt, 0600},
+        {"replacing a 0664 one, umask 077", 077, 0664, 0664},
+        {"replacing a 0640 one, umask 002", 002, 0640, 0640},
+    };
+    writeRun("0.02,12,10,200\r\n");
+    const QByteArray report = QFile::encodeName(path("save.csv"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QFile::remove(path("save.csv"));
+        if (c.previousMode) {
+            writeAll(path("save.csv"), "previous report");
+            ASSERT_EQ(::chmod(report.constData(), *c.previousMode), 0);
+        }
+        const mode_t saved = ::umask(c.umask);
+        analyze();
+        ::umask(saved);
+        struct stat st {};
+        ASSERT_EQ(::stat(report.constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, c.expected) << std::oct << "mode 0" << (st.st_mode & 0777);
+        expectOnlyFiles({"Temp.dat", "save.csv"});
+    }
+}
+#endif
 
 } // namespace
