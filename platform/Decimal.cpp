@@ -310,7 +310,7 @@ void stripTrailingZeros(U128& c, int& scale) noexcept
     c = v;
 }
 
-enum class ParseStatus { Ok, NotANumber, Overflow };
+using ParseStatus = Decimal::ParseStatus;
 
 } // namespace
 
@@ -691,11 +691,16 @@ Decimal Decimal::parse(std::string_view text)
 
 bool Decimal::tryParse(std::string_view text, Decimal& out) noexcept
 {
+    return parseInto(text, out) == ParseStatus::Ok;
+}
+
+Decimal::ParseStatus Decimal::parseInto(std::string_view text, Decimal& out) noexcept
+{
     Decimal d;
-    if (DecimalAccess::parse(text, d) != ParseStatus::Ok)
-        return false;
-    out = d;
-    return true;
+    const ParseStatus status = DecimalAccess::parse(text, d);
+    if (status == ParseStatus::Ok)
+        out = d;
+    return status;
 }
 
 std::string Decimal::toString() const

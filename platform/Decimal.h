@@ -39,6 +39,10 @@ public:
     // out of range.
     static Decimal parse(std::string_view text);
     static bool tryParse(std::string_view text, Decimal& out) noexcept;
+    // tryParse that tells a number too large for the type (Overflow) from
+    // text that is no number at all.
+    enum class ParseStatus { Ok, NotANumber, Overflow };
+    static ParseStatus parseInto(std::string_view text, Decimal& out) noexcept;
 
     // Plain decimal text with "." as separator, no exponent, no trailing
     // zeros, "0" for zero, a leading "0" before the point for |x| < 1.

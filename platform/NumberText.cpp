@@ -16,26 +16,6 @@ bool isBlank(QChar ch)
     return ch == QLatin1Char(' ') || ch == QLatin1Char('\t');
 }
 
-// Sign, digits and at most one point, at least one digit: the shape of a
-// number, whatever its size.
-bool hasNumberShape(std::string_view text)
-{
-    std::size_t i = 0;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        ++i;
-    bool digit = false;
-    bool point = false;
-    for (; i < text.size(); ++i) {
-        if (text[i] == '.' && !point)
-            point = true;
-        else if (text[i] >= '0' && text[i] <= '9')
-            digit = true;
-        else
-            return false;
-    }
-    return digit;
-}
-
 QString withDecimalPoint(QString text, const QLocale& locale)
 {
     const QString point = locale.decimalPoint();
@@ -139,14 +119,15 @@ Decimal readBox(const QString& text, const QLocale& locale)
     const QByteArray latin1 = body.toLatin1();
     const std::string_view candidate(latin1.constData(), static_cast<std::size_t>(latin1.size()));
     Decimal value;
-    if (Decimal::tryParse(candidate, value))
+    const Decimal::ParseStatus status = Decimal::parseInto(candidate, value);
+    if (status == Decimal::ParseStatus::Ok)
         return value;
     // Appended piece by piece: GCC 12 at -O3 warns (wrongly, -Wrestrict)
     // about "\"" + std::string.
     std::string quoted(1, '"');
     quoted += text.toStdString();
     quoted += '"';
-    if (hasNumberShape(candidate))
+    if (status == Decimal::ParseStatus::Overflow)
         throw RuntimeError("number out of range: " + quoted);
     throw RuntimeError("not a number: " + quoted);
 }

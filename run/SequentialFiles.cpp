@@ -129,9 +129,16 @@ public:
             while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
                 text.pop_back();
             Decimal value;
-            if (!Decimal::tryParse(text, value))
+            switch (Decimal::parseInto(text, value)) {
+            case Decimal::ParseStatus::Ok:
+                break;
+            case Decimal::ParseStatus::Overflow:
+                throw RuntimeError(quoted(path()) + " line " + std::to_string(fieldLine_)
+                                   + ": number too large: \"" + text + "\"");
+            case Decimal::ParseStatus::NotANumber:
                 throw RuntimeError(quoted(path()) + " line " + std::to_string(fieldLine_)
                                    + ": not a number: \"" + text + "\"");
+            }
             field = value;
         }
         skipSeparator();

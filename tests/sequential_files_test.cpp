@@ -140,6 +140,8 @@ TEST_F(SequentialFilesTest, ReadingFailuresNameTheFileAndLine)
         {"0.02,12,,200\r\n", 2, "line 1: not a number: \"\""},
         {"0.02,\"12\",10,200\r\n", 1, "line 1: not a number: \"12\""},
         {"1e5\r\n", 0, "not a number: \"1e5\""},
+        {"0.02,99999999999999999999999999999,10,200\r\n", 1,
+         "line 1: number too large: \"99999999999999999999999999999\""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.content);
