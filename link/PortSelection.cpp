@@ -56,6 +56,7 @@ void PortSelection::setUpLists()
 template <class Apply>
 void PortSelection::applyPick(Apply&& apply)
 {
+    lastError_.clear();
     try {
         if (MSComm1_.PortOpen()) {
             MSComm1_.setPortOpen(false);

@@ -33,6 +33,7 @@ public:
     void Combo1_Click();
     void Combo2_Click();
 
+    // Why the last pick failed; empty when it succeeded.
     QString lastError() const { return lastError_; }
 
 private:

@@ -17,6 +17,7 @@ RunController::RunController(MainForm& mainForm, SerialControl& MSComm1, Sequent
 
 void RunController::Command1_Click()
 {
+    lastError_.clear();
     try {
         if (MainForm_.Command1().caption() == QLatin1String("Start"))
             startStep();

@@ -29,7 +29,7 @@ public:
     // Never throws.
     void Command1_Click();
 
-    // Why the last recovery ran; empty when none has.
+    // Why the last click ended in the recovery; empty when it did not.
     QString lastError() const { return lastError_; }
 
 private:

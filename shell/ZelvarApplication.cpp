@@ -112,12 +112,17 @@ void ZelvarApplication::Form_Unload()
     options_.endProgram();
 }
 
-void ZelvarApplication::showReason(const QString& reason)
+void ZelvarApplication::showReason(const QString& failure)
 {
     // "Error!" alone says nothing of the cause; the status line's tool tip
-    // does.
+    // does. It holds the reason of the handler that failed last, and none
+    // beside any other status: a handler that succeeds leaves an "Error!"
+    // with its reason as it was.
     QLabel* status = form_->label2Widget();
-    status->setToolTip(form_->Label2().caption() == QLatin1String("Error!") ? reason : QString());
+    if (!failure.isEmpty())
+        status->setToolTip(failure);
+    else if (form_->Label2().caption() != QLatin1String("Error!"))
+        status->setToolTip(QString());
 }
 
 void ZelvarApplication::addChartControls()

@@ -82,7 +82,7 @@ public:
     const curves::LiveTrace& liveTrace() const { return liveTrace_; }
 
 private:
-    void showReason(const QString& reason);
+    void showReason(const QString& failure);
     void addChartControls();
     ChartWindow& charts();
     void afterCommand1(bool wasRunning);

@@ -87,6 +87,7 @@ TEST_F(PortSelectionTest, AFailedReopenShowsErrorAndLeavesThePortClosed)
     // The lists stay usable: the next pick applies.
     pick(form_.Combo1(), 2, &PortSelection::Combo1_Click);
     EXPECT_EQ(comm_.CommPort(), 2);
+    EXPECT_TRUE(ports_.lastError().isEmpty()) << "a pick that worked has no reason to give";
 }
 
 TEST(PortSelectionRules, NumericValueReadsTheLeadingDigits)

@@ -173,6 +173,25 @@ TEST_F(ShellTest, AnErrorSaysWhyInTheStatusToolTip)
     EXPECT_TRUE(window.label2Widget()->toolTip().contains("No such device"));
 }
 
+TEST_F(ShellTest, APickThatWorksLeavesTheStatusAndItsReasonAsTheyWere)
+{
+    auto program = makeProgram();
+    ASSERT_TRUE(program->Form_Load());
+    NorvDynoData& window = program->mainWindow();
+    comm_->setPortMissing(3);
+    QTest::mouseClick(window.command1Widget(), Qt::LeftButton);
+    const QString reason = window.label2Widget()->toolTip();
+    ASSERT_TRUE(reason.contains("cannot open")) << reason.toStdString();
+
+    for (QComboBox* list : {window.combo1Widget(), window.combo2Widget()}) {
+        SCOPED_TRACE(list->objectName().toStdString());
+        list->setCurrentIndex(1);
+        Q_EMIT list->activated(1);
+        EXPECT_EQ(window.label2Widget()->text(), "Error!");
+        EXPECT_EQ(window.label2Widget()->toolTip(), reason);
+    }
+}
+
 TEST_F(ShellTest, PickingAnEntryAppliesItButTypingDoesNot)
 {
     auto program = makeProgram();
