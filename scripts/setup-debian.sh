@@ -15,6 +15,10 @@ packages=(
   locales python3
   # xvfb-run, which ./dev run suggests on a machine without a display
   xvfb xauth
+  # cpack -G DEB: dpkg-shlibdeps names the libraries, file finds the programs
+  dpkg-dev file
+  # the manual pages, made from the programs' --help, and the package's test
+  help2man lintian
 )
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-14-dev)
