@@ -24,10 +24,10 @@ namespace {
 
 using namespace testing_support;
 
-QByteArray runSample(int ticks, int rpm)
+QByteArray runSample(int ticks, int rpm, char kind = 0x40)
 {
     const char bytes[] = {'\xD9', '\xAB', char(ticks / 4096), char((ticks % 4096) / 256), char(ticks % 256),
-                          0x04, char(0xB0), 0x00, 0x64, char(rpm >> 8), char(rpm & 0xFF), 0x40, '\xFA'};
+                          0x04, char(0xB0), 0x00, 0x64, char(rpm >> 8), char(rpm & 0xFF), kind, '\xFA'};
     return QByteArray(bytes, sizeof bytes);
 }
 
@@ -84,6 +84,26 @@ TEST_F(ReceiverPtyTest, FramesWrittenOnTheLineAreRecorded)
     EXPECT_EQ(recorded(), expected);
     EXPECT_EQ(form_.texts().mid(0, 4), QStringList({"4", "12", "10", "20000"}));
     EXPECT_EQ(form_.Label2().caption(), "Now Running") << receiver_.lastError().toStdString();
+}
+
+// The serial control raises its receive event at most once per 20 ms, and the
+// once-a-second rule for live samples applies within one event: of two live
+// samples that arrive together only the first is kept.
+TEST_F(ReceiverPtyTest, LiveSamplesArrivingTogetherAreOneEventAndOneRecord)
+{
+    const QByteArray first = runSample(2, 1, 0x60);
+    const QByteArray second = runSample(4, 2, 0x60);
+    pty_.send(first + second);
+    ASSERT_TRUE(pumpUntil([&] { return !recorded().isEmpty(); }));
+    // Long past the grouping pause: the second frame had its chance.
+    pumpFor(200ms);
+    EXPECT_EQ(recorded(), QStringList({"0.02,12,10,100"}));
+
+    pty_.send(first);
+    pumpFor(500ms);
+    pty_.send(second);
+    ASSERT_TRUE(pumpUntil([&] { return recorded().size() >= 3; })) << recorded().join(' ').toStdString();
+    EXPECT_EQ(recorded().mid(1), QStringList({"0.02,12,10,100", "0.04,12,10,200"}));
 }
 
 TEST_F(ReceiverPtyTest, APulledCableEndsTheRunWithItsRecordsKept)
