@@ -92,8 +92,7 @@ while IFS= read -r line; do
             printf '%s\n' "$line" >>"$scratch/faults" ;;
         "W: "*)
             case "$tag" in
-                no-manual-page|package-contains-timestamped-gzip|changelog-not-compressed-with-max-compression|\
-                manpage-not-compressed-with-max-compression)
+                no-manual-page|package-contains-timestamped-gzip|changelog-not-compressed-with-max-compression)
                     printf '%s\n' "$line" >>"$scratch/faults" ;;
             esac ;;
     esac
