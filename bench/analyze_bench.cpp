@@ -1,7 +1,6 @@
 // Throughput and memory of the run analysis on a generated run file, and the
 // peak memory it needs, which must not grow with the file.
 
-#include "MainForm.h"
 #include "RunAnalyzer.h"
 #include "SequentialFiles.h"
 #include "run_file.h"
@@ -48,19 +47,15 @@ void BM_AnalyzeRunFile(benchmark::State& state)
         state.SkipWithError("cannot write the run file");
         return;
     }
-    MemoryMainForm form;
-    form.Text1(4).setText("30");
-    form.Text1(5).setText("240");
-    form.Text1(6).setText("1500");
-    form.Text1(7).setText("2000");
+    const FlywheelAndEsc values{Decimal(30), Decimal(240), QStringLiteral("1500"), QStringLiteral("2000")};
     SequentialFiles files;
-    RunAnalyzer analyzer(form, files, dir.path(), QLocale::c());
+    RunAnalyzer analyzer(files, dir.path());
 
     long growthKb = 0;
     for (auto _ : state) {
         const long before = statusKb("VmRSS:");
         resetPeak();
-        if (analyzer.analyze() != records)
+        if (analyzer.analyze(values) != records)
             state.SkipWithError("wrong record count");
         growthKb = std::max(growthKb, statusKb("VmHWM:") - before);
     }

@@ -6,6 +6,7 @@
 #include "FrameReceiver.h"
 #include "MainForm.h"
 #include "SequentialFiles.h"
+#include "RunFiles.h"
 #include "SerialControl.h"
 
 #include <QTemporaryDir>
@@ -43,8 +44,8 @@ void BM_DecodeAndRecord(benchmark::State& state)
     ManualClock clock(36000.0);
     FrameReceiver receiver(comm, form, files, clock, QLocale::c());
     QObject::connect(&comm, &SerialControl::OnComm, [&] { receiver.MSComm1_OnComm(); });
-    form.Text1(8).setText("20");
-    files.OpenForOutput(FrameReceiver::kRunFileNumber, runFile);
+    form.Text1(Box::Interval).setText("20");
+    files.OpenForOutput(runfiles::kRunFileNumber, runFile);
     comm.setPortOpen(true);
 
     // Back-to-back frames with even, distinct tick counts, so that every
@@ -65,12 +66,12 @@ void BM_DecodeAndRecord(benchmark::State& state)
         if (++next == events.size()) {
             next = 0;
             state.PauseTiming(); // keep the file from growing without bound
-            files.Close(FrameReceiver::kRunFileNumber);
-            files.OpenForOutput(FrameReceiver::kRunFileNumber, runFile);
+            files.Close(runfiles::kRunFileNumber);
+            files.OpenForOutput(runfiles::kRunFileNumber, runFile);
             state.ResumeTiming();
         }
     }
-    if (form.Label2().caption() == "Error!")
+    if (form.Label2().caption() == caption::kError)
         state.SkipWithError(receiver.lastError().toStdString().c_str());
     state.counters["frames_per_s"] = benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
     state.counters["link_limit_frames_per_s"] = kLinkLimitFramesPerSecond;

@@ -20,6 +20,7 @@
 #include "FrameReceiver.h"
 #include "MainForm.h"
 #include "RuntimeError.h"
+#include "RunFiles.h"
 #include "SequentialFiles.h"
 #include "SerialControl.h"
 
@@ -40,7 +41,7 @@ using namespace zelvar;
 
 namespace {
 
-constexpr int kRunFile = FrameReceiver::kRunFileNumber;
+constexpr int kRunFile = runfiles::kRunFileNumber;
 
 std::string show(const QString& text)
 {

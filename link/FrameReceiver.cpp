@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "MainForm.h"
 #include "NumberText.h"
+#include "RunFiles.h"
 #include "RunRecord.h"
 #include "RuntimeError.h"
 #include "SequentialFiles.h"
@@ -116,7 +117,7 @@ void FrameReceiver::handleFrame(const TelemetryFrame& frame, EventState& state)
 {
     // The interval rule is judged for every synchronised frame, whatever its
     // kind: a bad interval box stops the receiver at the next frame.
-    const std::int64_t divisor = receive::intervalDivisor(MainForm_.Text1(8).text(), locale_);
+    const std::int64_t divisor = receive::intervalDivisor(MainForm_.Text1(Box::Interval).text(), locale_);
     const bool intervalPasses = receive::passesInterval(frame.tickCount(), divisor);
 
     if (receive::isRunSampleToShow(frame, state.lastShownRunTime, intervalPasses)) {
@@ -139,24 +140,24 @@ void FrameReceiver::showSample(const TelemetryFrame& frame, EventState& state)
     const RunRecord record{Decimal::scaled(frame.tickCount(), 2), frame.outputVoltage(), frame.outputCurrent(),
                            frame.rpm()};
     state.lastShownRunTime = frame.runTime();
-    MainForm_.Text1(0).setText(boxText(record.runTime, locale_));
-    MainForm_.Text1(1).setText(boxText(record.outputVoltage, locale_));
-    MainForm_.Text1(2).setText(boxText(record.outputCurrent, locale_));
-    MainForm_.Text1(3).setText(boxText(record.rpm, locale_));
+    MainForm_.Text1(Box::RunTime).setText(boxText(record.runTime, locale_));
+    MainForm_.Text1(Box::OutputVoltage).setText(boxText(record.outputVoltage, locale_));
+    MainForm_.Text1(Box::OutputCurrent).setText(boxText(record.outputCurrent, locale_));
+    MainForm_.Text1(Box::Rpm).setText(boxText(record.rpm, locale_));
     if (frame.kind() == TelemetryFrame::LiveSample)
         state.lastLiveDisplayTime = static_cast<float>(clock_.secondsSinceMidnight());
-    record.write(files_, kRunFileNumber);
+    record.write(files_, runfiles::kRunFileNumber);
     if (sampleObserver_)
         sampleObserver_(record);
 }
 
 void FrameReceiver::applySetup(const TelemetryFrame& frame)
 {
-    MainForm_.Text1(4).setText(boxText(frame.flywheelRadius(), locale_));
-    MainForm_.Text1(5).setText(boxText(frame.flywheelWeight(), locale_));
-    MainForm_.Text1(6).setText(boxText(frame.escNeutral(), locale_));
-    MainForm_.Text1(7).setText(boxText(frame.escFull(), locale_));
-    MainForm_.Text1(8).setText(boxText(frame.interval(), locale_));
+    MainForm_.Text1(Box::FlywheelRadius).setText(boxText(frame.flywheelRadius(), locale_));
+    MainForm_.Text1(Box::FlywheelWeight).setText(boxText(frame.flywheelWeight(), locale_));
+    MainForm_.Text1(Box::EscNeutral).setText(boxText(frame.escNeutral(), locale_));
+    MainForm_.Text1(Box::EscFull).setText(boxText(frame.escFull(), locale_));
+    MainForm_.Text1(Box::Interval).setText(boxText(frame.interval(), locale_));
 }
 
 void FrameReceiver::recover(const QString& reason)
@@ -165,8 +166,8 @@ void FrameReceiver::recover(const QString& reason)
     syncTaken_ = false;
     MainForm_.Combo2().setEnabled(true);
     MainForm_.Combo1().setEnabled(true);
-    MainForm_.Command1().setCaption(QStringLiteral("Start"));
-    MainForm_.Label2().setCaption(QStringLiteral("Error!"));
+    MainForm_.Command1().setCaption(caption::kStart);
+    MainForm_.Label2().setCaption(caption::kError);
     // Nothing may escape into the event loop: a port that fails to close is
     // left to the next Start, which opens it anew.
     try {
@@ -176,7 +177,7 @@ void FrameReceiver::recover(const QString& reason)
     }
     // The run file keeps every record written; freeing its number lets the
     // next Start bind it again.
-    files_.Close(kRunFileNumber);
+    files_.Close(runfiles::kRunFileNumber);
 }
 
 } // namespace zelvar

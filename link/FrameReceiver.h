@@ -44,8 +44,6 @@ bool isLiveSampleToShow(const TelemetryFrame& frame, float lastLiveDisplayTime, 
 // every record written so far.
 class FrameReceiver {
 public:
-    static constexpr int kRunFileNumber = 10;
-
     FrameReceiver(SerialControl& MSComm1, MainForm& mainForm, SequentialFiles& files, const Clock& clock,
                   const QLocale& locale = QLocale::system());
 

@@ -67,7 +67,7 @@ void PortSelection::applyPick(Apply&& apply)
         }
     } catch (const std::exception& e) {
         lastError_ = QString::fromStdString(e.what());
-        MainForm_.Label2().setCaption(QStringLiteral("Error!"));
+        MainForm_.Label2().setCaption(caption::kError);
         try {
             if (MSComm1_.PortOpen())
                 MSComm1_.setPortOpen(false);

@@ -42,7 +42,7 @@ TextBox& MemoryMainForm::Text1(int index)
 QStringList MemoryMainForm::texts() const
 {
     QStringList out;
-    for (const Box& box : text1_)
+    for (const Field& box : text1_)
         out << box.text();
     return out;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QLatin1String>
 #include <QString>
 #include <QStringList>
 
@@ -43,24 +44,52 @@ public:
     virtual void setCaption(const QString& caption) = 0;
 };
 
+// The nine read-out boxes, Text1(0) to Text1(8), by what they show.
+enum class Box {
+    RunTime,        // s
+    OutputVoltage,  // V
+    OutputCurrent,  // A
+    Rpm,            // 1/min
+    FlywheelRadius, // mm
+    FlywheelWeight, // g
+    EscNeutral,     // us
+    EscFull,        // us
+    Interval,       // ms, the sampling interval the receiver's interval rule reads
+};
+
+// The captions the handlers set and compare. The button's caption is the run
+// state, and the status line says how the last step ended.
+namespace caption {
+inline constexpr QLatin1String kStart{"Start"}; // Command1 while idle
+inline constexpr QLatin1String kStop{"Stop"};   // Command1 during a run
+inline constexpr QLatin1String kNowReady{"Now Ready"};
+inline constexpr QLatin1String kNowRunning{"Now Running"};
+inline constexpr QLatin1String kError{"Error!"};
+} // namespace caption
+
 class MainForm {
 public:
     static constexpr int kText1Count = 9;
 
     virtual ~MainForm() = default;
-    // Read-out boxes 0 to 8; any other index throws RuntimeError.
+    TextBox& Text1(Box box) { return Text1(static_cast<int>(box)); }
+    // By index, for what walks all nine boxes; any other index throws
+    // RuntimeError.
     virtual TextBox& Text1(int index) = 0;
     virtual ComboBox& Combo1() = 0;
     virtual ComboBox& Combo2() = 0;
     virtual Caption& Command1() = 0;
     virtual Caption& Label2() = 0;
+
+    // A run is in progress whenever the button offers anything but Start.
+    bool isRunning() { return Command1().caption() != caption::kStart; }
 };
 
 // The main window without a display, as it looks before the load step: empty
 // boxes and lists, "Start" and "Now Ready".
 class MemoryMainForm final : public MainForm {
 public:
-    class Box final : public TextBox {
+    class Field final : public TextBox {
     public:
         QString text() const override { return text_; }
         void setText(const QString& text) override { text_ = text; }
@@ -99,6 +128,7 @@ public:
         QString caption_;
     };
 
+    using MainForm::Text1;
     TextBox& Text1(int index) override;
     List& Combo1() override { return combo1_; }
     List& Combo2() override { return combo2_; }
@@ -109,11 +139,11 @@ public:
     QStringList texts() const;
 
 private:
-    Box text1_[kText1Count];
+    Field text1_[kText1Count];
     List combo1_;
     List combo2_;
-    Label command1_{QStringLiteral("Start")};
-    Label label2_{QStringLiteral("Now Ready")};
+    Label command1_{caption::kStart};
+    Label label2_{caption::kNowReady};
 };
 
 } // namespace zelvar

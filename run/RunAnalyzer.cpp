@@ -1,8 +1,7 @@
 #include "RunAnalyzer.h"
 
 #include "FileSystem.h"
-#include "MainForm.h"
-#include "NumberText.h"
+#include "RunFiles.h"
 #include "RunRecord.h"
 #include "RuntimeError.h"
 #include "SequentialFiles.h"
@@ -10,6 +9,9 @@
 #include <QFile>
 
 namespace zelvar {
+
+using runfiles::kReportFileNumber;
+using runfiles::kRunFileInputNumber;
 
 namespace {
 
@@ -21,15 +23,6 @@ const Decimal kTorqueThreshold(100); // RPM rise at or below which the torque is
 const Decimal kEfficiencyCap(100);
 const Decimal kTwo(2);
 const Decimal kSixty(60);
-
-Decimal readBoxNamed(MainForm& form, int index, const char* name, const QLocale& locale)
-{
-    try {
-        return readBox(form.Text1(index).text(), locale);
-    } catch (const RuntimeError& e) {
-        throw RuntimeError(std::string(name) + ": " + e.what());
-    }
-}
 
 } // namespace
 
@@ -63,26 +56,19 @@ ReportRow RowCalculator::next(const Decimal& t, const Decimal& v, const Decimal&
     return row;
 }
 
-RunAnalyzer::RunAnalyzer(MainForm& mainForm, SequentialFiles& files, QString applicationDirectory,
-                         const QLocale& locale)
-    : MainForm_(mainForm), files_(files), directory_(std::move(applicationDirectory)), locale_(locale)
+RunAnalyzer::RunAnalyzer(SequentialFiles& files, QString applicationDirectory)
+    : files_(files), directory_(std::move(applicationDirectory))
 {
 }
 
-std::int64_t RunAnalyzer::analyze()
+std::int64_t RunAnalyzer::analyze(const FlywheelAndEsc& values)
 {
-    const QString runPath = applicationFile(directory_, QStringLiteral("Temp.dat"));
-    const QString reportPath = applicationFile(directory_, QStringLiteral("save.csv"));
-
-    // Both values are read before anything is written, so that boxes without
-    // numbers leave every file as it was.
-    const Decimal radius = readBoxNamed(MainForm_, 4, "Flywheel Radius", locale_);
-    const Decimal weight = readBoxNamed(MainForm_, 5, "Flywheel Weight", locale_);
-
+    const QString runPath = applicationFile(directory_, QLatin1String(runfiles::kRunFileName));
+    const QString reportPath = applicationFile(directory_, QLatin1String(runfiles::kReportFileName));
     const QString tempPath = createReplacementFile(reportPath);
 
     try {
-        const std::int64_t records = writeReport(tempPath, runPath, radius, weight);
+        const std::int64_t records = writeReport(tempPath, runPath, values);
         replaceFile(tempPath, reportPath);
         return records;
     } catch (...) {
@@ -96,17 +82,24 @@ std::int64_t RunAnalyzer::analyze()
     }
 }
 
-std::int64_t RunAnalyzer::writeReport(const QString& reportPath, const QString& runPath, const Decimal& radius,
-                                      const Decimal& weight)
+namespace {
+
+Record textRecord(const auto& texts)
 {
-    const Decimal inertia = RowCalculator::inertiaOf(radius, weight);
+    Record record;
+    for (const char* text : texts)
+        record.emplace_back(QString::fromLatin1(text));
+    return record;
+}
+
+} // namespace
+
+std::int64_t RunAnalyzer::writeReport(const QString& reportPath, const QString& runPath, const FlywheelAndEsc& values)
+{
+    const Decimal inertia = RowCalculator::inertiaOf(values.radiusMm, values.weightG);
 
     files_.OpenForOutput(kReportFileNumber, reportPath, SequentialFiles::Flush::OnClose);
-    files_.WriteRecord(kReportFileNumber,
-                       {QStringLiteral("Run Time (sec)"), QStringLiteral("Output Voltage (V)"),
-                        QStringLiteral("Output Current (A)"), QStringLiteral("RPM"), QStringLiteral("Torque (mNm)"),
-                        QStringLiteral("Horse Power (W)"), QStringLiteral("Input Power (W)"),
-                        QStringLiteral("Efficiency (%)")});
+    files_.WriteRecord(kReportFileNumber, textRecord(runfiles::kReportHeader));
 
     RowCalculator rows(inertia);
     files_.OpenForInput(kRunFileInputNumber, runPath);
@@ -137,10 +130,8 @@ std::int64_t RunAnalyzer::writeReport(const QString& reportPath, const QString& 
     }
 
     files_.WriteRecord(kReportFileNumber, {});
-    files_.WriteRecord(kReportFileNumber,
-                       {QStringLiteral("Flywheel Radius"), QStringLiteral("Flywheel Weight"),
-                        QStringLiteral("ESC Neutral Timing"), QStringLiteral("ESC Full Throttle Timing")});
-    files_.WriteRecord(kReportFileNumber, {radius, weight, MainForm_.Text1(6).text(), MainForm_.Text1(7).text()});
+    files_.WriteRecord(kReportFileNumber, textRecord(runfiles::kTrailerHeader));
+    files_.WriteRecord(kReportFileNumber, {values.radiusMm, values.weightG, values.escNeutral, values.escFull});
     files_.Close(kReportFileNumber);
     files_.Close(kRunFileInputNumber);
     return count;

@@ -2,7 +2,6 @@
 
 #include "Decimal.h"
 
-#include <QLocale>
 #include <QString>
 
 #include <cstdint>
@@ -10,7 +9,6 @@
 
 namespace zelvar {
 
-class MainForm;
 class SequentialFiles;
 
 // One data line of the report.
@@ -46,21 +44,26 @@ private:
     Decimal lastTime_;
 };
 
+// What the report is computed with besides the run: the flywheel, and the
+// ESC timings that only go into its trailer, as the operator typed them.
+struct FlywheelAndEsc {
+    Decimal radiusMm;
+    Decimal weightG;
+    QString escNeutral;
+    QString escFull;
+};
+
 // Turns the run file Temp.dat into the report save.csv, both in the
 // application directory: a header, one row per record, an empty line, and a
-// trailer with the flywheel and ESC values read from Text1(4) to Text1(7).
+// trailer with the flywheel and ESC values.
 //
 // The report is written under a temporary name beside save.csv and renamed
 // over it only when complete: after any failure the previous report is as it
-// was and no temporary file remains. File numbers 11 and 12 are free again
-// when analyze() returns or throws.
+// was and no temporary file remains. The report's and the run's input file
+// numbers are free again when analyze() returns or throws.
 class RunAnalyzer {
 public:
-    static constexpr int kReportFileNumber = 11;
-    static constexpr int kRunFileInputNumber = 12;
-
-    RunAnalyzer(MainForm& mainForm, SequentialFiles& files, QString applicationDirectory,
-                const QLocale& locale = QLocale::system());
+    RunAnalyzer(SequentialFiles& files, QString applicationDirectory);
 
     // Called every `kProgressStep` records with the count so far.
     static constexpr std::int64_t kProgressStep = 1 << 16;
@@ -68,16 +71,13 @@ public:
 
     // Throws RuntimeError naming the file, the record and the value at fault.
     // Returns the number of records analysed.
-    std::int64_t analyze();
+    std::int64_t analyze(const FlywheelAndEsc& values);
 
 private:
-    std::int64_t writeReport(const QString& reportPath, const QString& runPath, const Decimal& radius,
-                             const Decimal& weight);
+    std::int64_t writeReport(const QString& reportPath, const QString& runPath, const FlywheelAndEsc& values);
 
-    MainForm& MainForm_;
     SequentialFiles& files_;
     QString directory_;
-    QLocale locale_;
     std::function<void(std::int64_t)> progress_;
 };
 

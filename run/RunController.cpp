@@ -2,11 +2,36 @@
 
 #include "FileSystem.h"
 #include "MainForm.h"
+#include "NumberText.h"
 #include "RunAnalyzer.h"
+#include "RunFiles.h"
+#include "RuntimeError.h"
 #include "SequentialFiles.h"
 #include "SerialControl.h"
 
 namespace zelvar {
+
+using runfiles::kRunFileNumber;
+
+namespace {
+
+Decimal readNumberBox(MainForm& form, Box box, const char* name, const QLocale& locale)
+{
+    try {
+        return readBox(form.Text1(box).text(), locale);
+    } catch (const RuntimeError& e) {
+        throw RuntimeError(std::string(name) + ": " + e.what());
+    }
+}
+
+} // namespace
+
+FlywheelAndEsc readFlywheelAndEsc(MainForm& form, const QLocale& locale)
+{
+    return {readNumberBox(form, Box::FlywheelRadius, "Flywheel Radius", locale),
+            readNumberBox(form, Box::FlywheelWeight, "Flywheel Weight", locale), form.Text1(Box::EscNeutral).text(),
+            form.Text1(Box::EscFull).text()};
+}
 
 RunController::RunController(MainForm& mainForm, SerialControl& MSComm1, SequentialFiles& files,
                              QString applicationDirectory, const QLocale& locale)
@@ -19,10 +44,10 @@ void RunController::Command1_Click()
 {
     lastError_.clear();
     try {
-        if (MainForm_.Command1().caption() == QLatin1String("Start"))
-            startStep();
-        else
+        if (MainForm_.isRunning())
             stopStep();
+        else
+            startStep();
     } catch (const std::exception& e) {
         recover(QString::fromStdString(e.what()));
     }
@@ -30,12 +55,12 @@ void RunController::Command1_Click()
 
 void RunController::startStep()
 {
-    files_.OpenForOutput(kRunFileNumber, applicationFile(directory_, QStringLiteral("Temp.dat")));
-    MainForm_.Text1(8).setText(QStringLiteral("20"));
+    files_.OpenForOutput(kRunFileNumber, applicationFile(directory_, QLatin1String(runfiles::kRunFileName)));
+    MainForm_.Text1(Box::Interval).setText(QStringLiteral("20"));
     MainForm_.Combo2().setEnabled(false);
     MainForm_.Combo1().setEnabled(false);
-    MainForm_.Command1().setCaption(QStringLiteral("Stop"));
-    MainForm_.Label2().setCaption(QStringLiteral("Now Running"));
+    MainForm_.Command1().setCaption(caption::kStop);
+    MainForm_.Label2().setCaption(caption::kNowRunning);
     // A closed port is opened, closed and opened again, the way the dyno's
     // adapters have always been brought up for a run.
     if (!MSComm1_.PortOpen()) {
@@ -50,12 +75,15 @@ void RunController::startStep()
 
 void RunController::stopStep()
 {
+    // The boxes are read before any file is touched: boxes without numbers
+    // leave the run file and the report as they were.
+    const FlywheelAndEsc values = readFlywheelAndEsc(MainForm_, locale_);
     files_.Close(kRunFileNumber);
-    RunAnalyzer(MainForm_, files_, directory_, locale_).analyze();
+    RunAnalyzer(files_, directory_).analyze(values);
     MainForm_.Combo2().setEnabled(true);
     MainForm_.Combo1().setEnabled(true);
-    MainForm_.Command1().setCaption(QStringLiteral("Start"));
-    MainForm_.Label2().setCaption(QStringLiteral("Now Ready"));
+    MainForm_.Command1().setCaption(caption::kStart);
+    MainForm_.Label2().setCaption(caption::kNowReady);
     if (MSComm1_.PortOpen())
         MSComm1_.setPortOpen(false);
     blankReadouts();
@@ -66,8 +94,8 @@ void RunController::recover(const QString& reason)
     lastError_ = reason;
     MainForm_.Combo2().setEnabled(true);
     MainForm_.Combo1().setEnabled(true);
-    MainForm_.Command1().setCaption(QStringLiteral("Start"));
-    MainForm_.Label2().setCaption(QStringLiteral("Error!"));
+    MainForm_.Command1().setCaption(caption::kStart);
+    MainForm_.Label2().setCaption(caption::kError);
     try {
         if (MSComm1_.PortOpen())
             MSComm1_.setPortOpen(false);
@@ -75,7 +103,7 @@ void RunController::recover(const QString& reason)
         // Nothing may escape into the event loop; the next Start opens anew.
     }
     blankReadouts();
-    for (int number : {kRunFileNumber, RunAnalyzer::kReportFileNumber, RunAnalyzer::kRunFileInputNumber}) {
+    for (int number : {kRunFileNumber, runfiles::kReportFileNumber, runfiles::kRunFileInputNumber}) {
         try {
             files_.Close(number);
         } catch (const std::exception&) {

@@ -5,9 +5,15 @@
 
 namespace zelvar {
 
+struct FlywheelAndEsc;
 class MainForm;
 class SequentialFiles;
 class SerialControl;
+
+// The flywheel and ESC boxes as the analysis takes them: radius and weight as
+// numbers in the given locale (a box without one throws RuntimeError naming
+// the box), the ESC timings as typed.
+FlywheelAndEsc readFlywheelAndEsc(MainForm& form, const QLocale& locale);
 
 // The Start/Stop button. Its caption is the run state: "Start" means idle,
 // anything else running.
@@ -21,8 +27,6 @@ class SerialControl;
 // Temp.dat keeps every record written.
 class RunController {
 public:
-    static constexpr int kRunFileNumber = 10;
-
     RunController(MainForm& mainForm, SerialControl& MSComm1, SequentialFiles& files, QString applicationDirectory,
                   const QLocale& locale = QLocale::system());
 

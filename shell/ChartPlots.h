@@ -1,6 +1,7 @@
 #pragma once
 
-#include "Curves.h"
+#include "LiveTrace.h"
+#include "Smoothing.h"
 
 #include <QColor>
 #include <QImage>

@@ -34,6 +34,7 @@ public:
     explicit NorvDynoData(QWidget* parent = nullptr);
     ~NorvDynoData() override;
 
+    using MainForm::Text1;
     TextBox& Text1(int index) override;
     ComboBox& Combo1() override;
     ComboBox& Combo2() override;
@@ -42,6 +43,7 @@ public:
 
     // The widgets, for tests and for placing extra controls.
     QLineEdit* text1Widget(int index) const;
+    QLineEdit* text1Widget(Box box) const { return text1Widget(static_cast<int>(box)); }
     QComboBox* combo1Widget() const;
     QComboBox* combo2Widget() const;
     QPushButton* command1Widget() const;

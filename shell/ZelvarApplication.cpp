@@ -47,7 +47,7 @@ ZelvarApplication::ZelvarApplication(ShellOptions options)
     connect(form_.get(), &NorvDynoData::Command1_Click, this, [this] {
         if (!runControl_)
             return;
-        const bool wasRunning = running();
+        const bool wasRunning = form_->isRunning();
         runControl_->Command1_Click();
         showReason(runControl_->lastError());
         afterCommand1(wasRunning);
@@ -121,7 +121,7 @@ void ZelvarApplication::showReason(const QString& failure)
     QLabel* status = form_->label2Widget();
     if (!failure.isEmpty())
         status->setToolTip(failure);
-    else if (form_->Label2().caption() != QLatin1String("Error!"))
+    else if (form_->Label2().caption() != caption::kError)
         status->setToolTip(QString());
 }
 
@@ -132,7 +132,7 @@ void ZelvarApplication::addChartControls()
     chartButton_->setToolTip(QStringLiteral("Charts of the run and of its report (Ctrl+G)"));
     chartButton_->setGeometry(kChartButtonPlace);
     // The last stop of the window's focus order, after the interval box.
-    QWidget::setTabOrder(form_->text1Widget(8), chartButton_);
+    QWidget::setTabOrder(form_->text1Widget(Box::Interval), chartButton_);
     connect(chartButton_, &QPushButton::clicked, this, &ZelvarApplication::showCharts);
 
     auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_G), form_.get());
@@ -147,7 +147,7 @@ ChartWindow& ZelvarApplication::charts()
         options.applicationDirectory = options_.applicationDirectory;
         options.clock = options_.chartClock;
         charts_ = std::make_unique<ChartWindow>(liveTrace_, options);
-        if (!running() && QFile::exists(reportPath()))
+        if (!form_->isRunning() && QFile::exists(reportPath()))
             charts_->showReport(reportPath());
     }
     return *charts_;
@@ -156,7 +156,7 @@ ChartWindow& ZelvarApplication::charts()
 void ZelvarApplication::showCharts()
 {
     ChartWindow& window = charts();
-    if (running())
+    if (form_->isRunning())
         window.showLive();
     window.show();
     window.raise();
@@ -166,11 +166,11 @@ void ZelvarApplication::showCharts()
 void ZelvarApplication::afterCommand1(bool wasRunning)
 {
     const QString status = form_->Label2().caption();
-    if (!wasRunning && status == QLatin1String("Now Running")) {
+    if (!wasRunning && status == caption::kNowRunning) {
         liveTrace_.clear();
         if (charts_ && charts_->isVisible())
             charts_->showLive();
-    } else if (wasRunning && status == QLatin1String("Now Ready")) {
+    } else if (wasRunning && status == caption::kNowReady) {
         // A Stop that wrote a report: its curves are what the operator came
         // for.
         const bool fresh = !charts_;
@@ -180,11 +180,6 @@ void ZelvarApplication::afterCommand1(bool wasRunning)
         window.show();
         window.raise();
     }
-}
-
-bool ZelvarApplication::running() const
-{
-    return form_->Command1().caption() != QLatin1String("Start");
 }
 
 QString ZelvarApplication::reportPath() const

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Clock.h"
-#include "Curves.h"
+#include "LiveTrace.h"
 #include "FileSystem.h"
 #include "SequentialFiles.h"
 
@@ -86,7 +86,6 @@ private:
     void addChartControls();
     ChartWindow& charts();
     void afterCommand1(bool wasRunning);
-    bool running() const;
     QString reportPath() const;
 
     ShellOptions options_;

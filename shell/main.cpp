@@ -2,18 +2,15 @@
 
 #include "DataDirectory.h"
 #include "NorvDynoData.h"
+#include "UnattendedRun.h"
 #include "ZelvarApplication.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
-#include <QLabel>
-#include <QPushButton>
 #include <QStandardPaths>
-#include <QTimer>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -72,8 +69,6 @@ int main(int argc, char* argv[])
         QStringLiteral("drives-root"),
         QStringLiteral("Where drive paths such as C:\\WINDOWS\\system32 live off Windows (for tests)."),
         QStringLiteral("DIR"));
-    // Unattended runs (the soak test, a bench script): the buttons are pressed
-    // as an operator would, and the status line decides the exit code.
     const QCommandLineOption runFor(
         QStringLiteral("run-for"),
         QStringLiteral("Press Start once the window shows, Stop after SECONDS, then end; exit code 0 when the "
@@ -108,29 +103,7 @@ int main(int argc, char* argv[])
                      qPrintable(parser.value(runFor)));
         return 2;
     }
-    int exitCode = 1;
-    QTimer::singleShot(0, &window, [&] {
-        window.command1Widget()->click();
-        if (window.label2Widget()->text() != QLatin1String("Now Running")) {
-            std::fprintf(stderr, "zelvar-data: Start: %s: %s\n", qPrintable(window.label2Widget()->text()),
-                         qPrintable(window.label2Widget()->toolTip()));
-            QCoreApplication::exit(1);
-            return;
-        }
-        QTimer::singleShot(std::chrono::milliseconds(qint64(seconds * 1000)), &window, [&] {
-            // A run that already ended in "Error!" shows Start again.
-            if (window.command1Widget()->text() == QLatin1String("Stop"))
-                window.command1Widget()->click();
-            const QString status = window.label2Widget()->text();
-            if (status == QLatin1String("Now Ready"))
-                exitCode = 0;
-            else
-                std::fprintf(stderr, "zelvar-data: Stop: %s: %s\n", qPrintable(status),
-                             qPrintable(window.label2Widget()->toolTip()));
-            QCoreApplication::exit(exitCode);
-        });
-    });
-    QApplication::exec();
+    const int exitCode = zelvar::runUnattended(program, seconds);
     program.Form_Unload();
     return exitCode;
 }

@@ -5,7 +5,8 @@
 
 #include "ChartPlots.h"
 #include "ChartWindow.h"
-#include "Curves.h"
+#include "LiveTrace.h"
+#include "Smoothing.h"
 #include "MessageBox.h"
 #include "NorvDynoData.h"
 #include "SerialControl.h"

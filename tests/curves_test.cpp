@@ -2,9 +2,11 @@
 // smoothing of a spin-up against known curves, thinning, the live trace and
 // its redraw limit.
 
-#include "Curves.h"
+#include "LiveTrace.h"
+#include "Smoothing.h"
 #include "MainForm.h"
 #include "RunAnalyzer.h"
+#include "RunController.h"
 #include "RunRecord.h"
 #include "RuntimeError.h"
 #include "SequentialFiles.h"
@@ -116,7 +118,7 @@ TEST_F(ReadReportTest, GivesBackTheRowsAndTrailerTheAnalysisWrote)
     form.Text1(6).setText("15\"00");
     form.Text1(7).setText("full, fast");
     SequentialFiles files;
-    RunAnalyzer(form, files, dir_.path(), QLocale::c()).analyze();
+    RunAnalyzer(files, dir_.path()).analyze(readFlywheelAndEsc(form, QLocale::c()));
 
     const Report report = readReport(path("save.csv"));
     ASSERT_EQ(report.rows.size(), 3u);

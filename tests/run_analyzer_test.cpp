@@ -1,6 +1,8 @@
 #include "MainForm.h"
 #include "RunAnalyzer.h"
+#include "RunController.h"
 #include "RuntimeError.h"
+#include "RunFiles.h"
 #include "SequentialFiles.h"
 
 #include <QDir>
@@ -62,8 +64,9 @@ protected:
 
     std::int64_t analyze(const QLocale& locale = QLocale::c())
     {
-        RunAnalyzer analyzer(form_, files_, dir_.path(), locale);
-        return analyzer.analyze();
+        // The boxes as run control reads them at Stop.
+        RunAnalyzer analyzer(files_, dir_.path());
+        return analyzer.analyze(readFlywheelAndEsc(form_, locale));
     }
 
     // Runs an analysis that must fail; returns its message.
@@ -81,8 +84,8 @@ protected:
     void expectOnlyFiles(const QStringList& names) const
     {
         EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name), names);
-        EXPECT_FALSE(files_.isBound(RunAnalyzer::kReportFileNumber));
-        EXPECT_FALSE(files_.isBound(RunAnalyzer::kRunFileInputNumber));
+        EXPECT_FALSE(files_.isBound(runfiles::kReportFileNumber));
+        EXPECT_FALSE(files_.isBound(runfiles::kRunFileInputNumber));
     }
 
     QTemporaryDir dir_;

@@ -4,12 +4,12 @@
 // also draws the report's charts into an image, without a display.
 
 #include "ChartPlots.h"
-#include "Curves.h"
-#include "MainForm.h"
 #include "NumberText.h"
 #include "RunAnalyzer.h"
+#include "RunFiles.h"
 #include "RuntimeError.h"
 #include "SequentialFiles.h"
+#include "Smoothing.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -109,12 +109,13 @@ int main(int argc, char* argv[])
     if (!parser.positionalArguments().isEmpty())
         return fail(kBadArguments, QStringLiteral("unexpected argument \"%1\" (see --help)")
                                        .arg(parser.positionalArguments().constFirst()));
-    for (const QCommandLineOption* number : {&radius, &weight}) {
-        const QString name = number->names().constFirst();
-        if (!parser.isSet(*number))
+    FlywheelAndEsc values{{}, {}, parser.value(neutral), parser.value(full)};
+    for (auto [option, value] : {std::pair{&radius, &values.radiusMm}, std::pair{&weight, &values.weightG}}) {
+        const QString name = option->names().constFirst();
+        if (!parser.isSet(*option))
             return fail(kBadArguments, QStringLiteral("--%1 is required (see --help)").arg(name));
         try {
-            readBox(parser.value(*number));
+            *value = readBox(parser.value(*option));
         } catch (const RuntimeError& e) {
             return fail(kBadArguments, QStringLiteral("--%1: %2").arg(name, QString::fromStdString(e.what())));
         }
@@ -123,16 +124,8 @@ int main(int argc, char* argv[])
     if (!QFileInfo(directory).isDir())
         return fail(kBadArguments, QStringLiteral("--dir: \"%1\" is not a directory").arg(directory));
 
-    // The analysis reads its values from the window's boxes; here the boxes
-    // hold what the command line says.
-    MemoryMainForm form;
-    form.Text1(4).setText(parser.value(radius));
-    form.Text1(5).setText(parser.value(weight));
-    form.Text1(6).setText(parser.value(neutral));
-    form.Text1(7).setText(parser.value(full));
-
     SequentialFiles files;
-    RunAnalyzer analyzer(form, files, QDir(directory).absolutePath());
+    RunAnalyzer analyzer(files, QDir(directory).absolutePath());
     const bool showProgress = isatty(fileno(stderr)) != 0;
     if (showProgress) {
         analyzer.setProgress([](std::int64_t records) {
@@ -140,10 +133,10 @@ int main(int argc, char* argv[])
         });
     }
     try {
-        const std::int64_t records = analyzer.analyze();
+        const std::int64_t records = analyzer.analyze(values);
         if (showProgress)
             std::fprintf(stderr, "\r\033[K");
-        const QString report = QDir(directory).absoluteFilePath(QStringLiteral("save.csv"));
+        const QString report = QDir(directory).absoluteFilePath(QLatin1String(runfiles::kReportFileName));
         std::printf("%s: %lld records\n", qPrintable(QDir::toNativeSeparators(report)),
                     static_cast<long long>(records));
         if (parser.isSet(png)) {

@@ -1,9 +1,5 @@
-#include "Curves.h"
+#include "Smoothing.h"
 
-#include "RunRecord.h"
-#include "RuntimeError.h"
-
-#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 
@@ -17,86 +13,6 @@ namespace zelvar::curves {
 namespace {
 
 constexpr double kRadPerSecondPerRpm = 2.0 * std::numbers::pi / 60.0;
-
-const char* const kHeader[] = {"Run Time (sec)",  "Output Voltage (V)", "Output Current (A)", "RPM",
-                               "Torque (mNm)",    "Horse Power (W)",    "Input Power (W)",    "Efficiency (%)"};
-const char* const kTrailerHeader[] = {"Flywheel Radius", "Flywheel Weight", "ESC Neutral Timing",
-                                      "ESC Full Throttle Timing"};
-
-struct CsvField {
-    bool quoted = false;
-    QString text;
-};
-
-// One line of the report's encoding: items separated by ",", a text in double
-// quotes with a quote inside it doubled, a number bare.
-std::vector<CsvField> splitLine(const QByteArray& line)
-{
-    std::vector<CsvField> fields;
-    qsizetype at = 0;
-    const qsizetype size = line.size();
-    for (;;) {
-        CsvField field;
-        while (at < size && line[at] == ' ')
-            ++at;
-        if (at < size && line[at] == '"') {
-            field.quoted = true;
-            QByteArray text;
-            ++at;
-            while (at < size) {
-                if (line[at] == '"') {
-                    if (at + 1 < size && line[at + 1] == '"') {
-                        text += '"';
-                        at += 2;
-                        continue;
-                    }
-                    ++at;
-                    break;
-                }
-                text += line[at++];
-            }
-            field.text = QString::fromUtf8(text);
-            while (at < size && line[at] != ',')
-                ++at;
-        } else {
-            const qsizetype start = at;
-            while (at < size && line[at] != ',')
-                ++at;
-            field.text = QString::fromUtf8(line.mid(start, at - start)).trimmed();
-        }
-        fields.push_back(std::move(field));
-        if (at >= size)
-            break;
-        ++at; // the comma
-    }
-    return fields;
-}
-
-std::string quoted(const QString& path)
-{
-    return "\"" + path.toStdString() + "\"";
-}
-
-bool isTextLine(const std::vector<CsvField>& fields, const char* const* texts, std::size_t count)
-{
-    if (fields.size() != count)
-        return false;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (!fields[i].quoted || fields[i].text != QLatin1String(texts[i]))
-            return false;
-    }
-    return true;
-}
-
-double numberIn(const CsvField& field, const QString& path, qsizetype lineNumber, const char* what)
-{
-    bool ok = false;
-    const double value = field.quoted ? 0.0 : QLocale::c().toDouble(field.text, &ok);
-    if (!ok || !std::isfinite(value))
-        throw RuntimeError(quoted(path) + " line " + std::to_string(lineNumber) + ": " + what + " \""
-                           + field.text.toStdString() + "\" is not a number");
-    return value;
-}
 
 // Solves the normal equations of a small least-squares fit in place, with
 // partial pivoting. False when the points cannot fix every coefficient (all
@@ -170,69 +86,6 @@ QString seconds(double value)
 }
 
 } // namespace
-
-double Report::inertia() const
-{
-    const double r = radiusMm / 1000.0;
-    return weightG / 1000.0 * r * r / 2.0;
-}
-
-Report readReport(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw RuntimeError("cannot open " + quoted(path) + ": " + file.errorString().toStdString());
-    // Line by line: a report is as long as its run, which only the disk
-    // bounds.
-    qsizetype lineNumber = 0;
-    const auto nextLine = [&](QByteArray& line) {
-        if (file.atEnd())
-            return false;
-        line = file.readLine();
-        if (line.endsWith('\n'))
-            line.chop(1);
-        if (line.endsWith('\r'))
-            line.chop(1);
-        ++lineNumber;
-        return true;
-    };
-
-    QByteArray line;
-    if (!nextLine(line) || !isTextLine(splitLine(line), kHeader, std::size(kHeader)))
-        throw RuntimeError(quoted(path) + " is not a report: its first line is not the report header");
-
-    Report report;
-    bool blank = false;
-    while (nextLine(line)) {
-        if (line.isEmpty()) {
-            blank = true;
-            break;
-        }
-        const std::vector<CsvField> fields = splitLine(line);
-        if (fields.size() != std::size(kHeader))
-            throw RuntimeError(quoted(path) + " line " + std::to_string(lineNumber) + ": "
-                               + std::to_string(fields.size()) + " items where a report line has 8");
-        std::array<double, 8> v{};
-        for (std::size_t i = 0; i < v.size(); ++i)
-            v[i] = numberIn(fields[i], path, lineNumber, kHeader[i]);
-        report.rows.push_back({v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]});
-    }
-    // The empty line, then the trailer's header and values.
-    const qsizetype lastRow = blank ? lineNumber - 1 : lineNumber;
-    if (!blank || !nextLine(line) || !isTextLine(splitLine(line), kTrailerHeader, std::size(kTrailerHeader))
-        || !nextLine(line))
-        throw RuntimeError(quoted(path) + " has no trailer with the flywheel values after line "
-                           + std::to_string(lastRow) + ": the analysis did not finish it");
-    const std::vector<CsvField> trailer = splitLine(line);
-    if (trailer.size() != std::size(kTrailerHeader))
-        throw RuntimeError(quoted(path) + " line " + std::to_string(lineNumber) + ": "
-                           + std::to_string(trailer.size()) + " items where the trailer has 4");
-    report.radiusMm = numberIn(trailer[0], path, lineNumber, "Flywheel Radius");
-    report.weightG = numberIn(trailer[1], path, lineNumber, "Flywheel Weight");
-    report.escNeutral = trailer[2].text;
-    report.escFull = trailer[3].text;
-    return report;
-}
 
 std::vector<LocalFit> localPolynomialFit(const std::vector<double>& x, const std::vector<double>& y,
                                          std::size_t first, std::size_t last, int halfWindow, int degree)
@@ -412,51 +265,6 @@ std::vector<QPointF> downsample(const std::vector<QPointF>& points, std::size_t 
             kept.push_back(points[std::max(lowest, highest)]);
     }
     return kept;
-}
-
-LiveTrace::LiveTrace(std::size_t capacity) : capacity_(std::max<std::size_t>(capacity, 2))
-{
-    points_.reserve(std::min<std::size_t>(capacity_, 4096));
-}
-
-void LiveTrace::clear()
-{
-    points_.clear();
-    stride_ = 1;
-    appended_ = 0;
-    ++version_;
-}
-
-void LiveTrace::append(const TracePoint& point)
-{
-    const std::uint64_t index = appended_++;
-    if (index % stride_ != 0)
-        return;
-    points_.push_back(point);
-    ++version_;
-    if (points_.size() >= capacity_) {
-        std::size_t kept = 0;
-        for (std::size_t i = 0; i < points_.size(); i += 2)
-            points_[kept++] = points_[i];
-        points_.resize(kept);
-        stride_ *= 2;
-    }
-}
-
-void LiveTrace::append(const RunRecord& record)
-{
-    append(TracePoint{record.runTime.toDouble(), record.rpm.toDouble(),
-                      record.outputVoltage.toDouble() * record.outputCurrent.toDouble()});
-}
-
-bool RedrawLimiter::take(std::chrono::milliseconds now, bool changed)
-{
-    if (!changed)
-        return false;
-    if (last_ && now - *last_ < minInterval_)
-        return false;
-    last_ = now;
-    return true;
 }
 
 } // namespace zelvar::curves

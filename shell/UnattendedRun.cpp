@@ -1,0 +1,52 @@
+#include "UnattendedRun.h"
+
+#include "NorvDynoData.h"
+#include "ZelvarApplication.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+
+namespace zelvar {
+
+namespace {
+
+void report(const char* step, const NorvDynoData& window)
+{
+    std::fprintf(stderr, "zelvar-data: %s: %s: %s\n", step, qPrintable(window.label2Widget()->text()),
+                 qPrintable(window.label2Widget()->toolTip()));
+}
+
+} // namespace
+
+int runUnattended(ZelvarApplication& program, double seconds)
+{
+    NorvDynoData& window = program.mainWindow();
+    int exitCode = 1;
+    QTimer::singleShot(0, &window, [&] {
+        window.command1Widget()->click();
+        if (window.label2Widget()->text() != caption::kNowRunning) {
+            report("Start", window);
+            QCoreApplication::exit(1);
+            return;
+        }
+        QTimer::singleShot(std::chrono::milliseconds(qint64(seconds * 1000)), &window, [&] {
+            // A run that already ended in "Error!" shows Start again.
+            if (window.isRunning())
+                window.command1Widget()->click();
+            if (window.label2Widget()->text() == caption::kNowReady)
+                exitCode = 0;
+            else
+                report("Stop", window);
+            QCoreApplication::exit(exitCode);
+        });
+    });
+    QApplication::exec();
+    return exitCode;
+}
+
+} // namespace zelvar
