@@ -48,7 +48,7 @@ fi
 # The mirror this machine's apt uses, so that the root comes from where the
 # machine's own packages come from.
 mirror=$(grep -h -o -m1 -E '^(URIs:|deb) +https?://[^ ]+' /etc/apt/sources.list.d/*.sources /etc/apt/sources.list \
-         2>/dev/null | head -n 1 | awk '{print $2}')
+         2>/dev/null | head -n 1 | awk '{print $2}' || true)
 mirror=${mirror:-http://deb.debian.org/debian}
 
 base="$dir/base"
