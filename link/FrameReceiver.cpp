@@ -48,9 +48,9 @@ bool isLiveSampleToShow(const TelemetryFrame& frame, float lastLiveDisplayTime, 
 
 } // namespace receive
 
-FrameReceiver::FrameReceiver(SerialControl& MSComm1, MainForm& mainForm, SequentialFiles& files,
+FrameReceiver::FrameReceiver(SerialControl& serial, MainForm& form, SequentialFiles& files,
                              const Clock& clock, const QLocale& locale)
-    : MSComm1_(MSComm1), MainForm_(mainForm), files_(files), clock_(clock), locale_(locale)
+    : serial_(serial), form_(form), files_(files), clock_(clock), locale_(locale)
 {
 }
 
@@ -58,7 +58,7 @@ void FrameReceiver::MSComm1_OnComm()
 {
     lastError_.clear();
     try {
-        if (MSComm1_.CommEvent() != SerialControl::kEventReceive)
+        if (serial_.CommEvent() != SerialControl::kEventReceive)
             return;
         // The records of one event reach the system together, before the
         // handler returns: one system call per event rather than per record.
@@ -73,7 +73,7 @@ void FrameReceiver::MSComm1_OnComm()
 std::uint8_t FrameReceiver::readByte()
 {
     char byte = 0;
-    if (MSComm1_.InputTo(&byte) != 1)
+    if (serial_.InputTo(&byte) != 1)
         throw RuntimeError("the serial control returned no byte");
     return static_cast<std::uint8_t>(byte);
 }
@@ -82,17 +82,17 @@ void FrameReceiver::drain()
 {
     EventState state;
     TelemetryFrame frame;
-    if (syncTaken_ && syncTakenInStream_ != MSComm1_.inputBreaks())
+    if (syncTaken_ && syncTakenInStream_ != serial_.inputBreaks())
         syncTaken_ = false;
     // A pass needs a whole frame waiting, one byte less when its 0xD9 was
     // taken already.
-    while (MSComm1_.InBufferCount() >= TelemetryFrame::kSize - (syncTaken_ ? 1 : 0)) {
-        MSComm1_.setInputLen(1);
+    while (serial_.InBufferCount() >= TelemetryFrame::kSize - (syncTaken_ ? 1 : 0)) {
+        serial_.setInputLen(1);
         if (!syncTaken_) {
             if (readByte() != TelemetryFrame::kSync0)
                 continue;
             syncTaken_ = true;
-            syncTakenInStream_ = MSComm1_.inputBreaks();
+            syncTakenInStream_ = serial_.inputBreaks();
         }
         const std::uint8_t second = readByte();
         if (second == TelemetryFrame::kSync0)
@@ -104,8 +104,8 @@ void FrameReceiver::drain()
         // The body is read as exactly 11 bytes so that frames waiting behind
         // it are kept.
         constexpr int kBody = TelemetryFrame::kSize - 2;
-        MSComm1_.setInputLen(kBody);
-        if (MSComm1_.InputTo(reinterpret_cast<char*>(frame.bytes.data()) + 2) != kBody)
+        serial_.setInputLen(kBody);
+        if (serial_.InputTo(reinterpret_cast<char*>(frame.bytes.data()) + 2) != kBody)
             throw RuntimeError("the serial control returned a short frame body");
         frame.bytes[0] = TelemetryFrame::kSync0;
         frame.bytes[1] = TelemetryFrame::kSync1;
@@ -117,7 +117,7 @@ void FrameReceiver::handleFrame(const TelemetryFrame& frame, EventState& state)
 {
     // The interval rule is judged for every synchronised frame, whatever its
     // kind: a bad interval box stops the receiver at the next frame.
-    const std::int64_t divisor = receive::intervalDivisor(MainForm_.Text1(Box::Interval).text(), locale_);
+    const std::int64_t divisor = receive::intervalDivisor(form_.Text1(Box::Interval).text(), locale_);
     const bool intervalPasses = receive::passesInterval(frame.tickCount(), divisor);
 
     if (receive::isRunSampleToShow(frame, state.lastShownRunTime, intervalPasses)) {
@@ -140,10 +140,10 @@ void FrameReceiver::showSample(const TelemetryFrame& frame, EventState& state)
     const RunRecord record{Decimal::scaled(frame.tickCount(), 2), frame.outputVoltage(), frame.outputCurrent(),
                            frame.rpm()};
     state.lastShownRunTime = frame.runTime();
-    MainForm_.Text1(Box::RunTime).setText(boxText(record.runTime, locale_));
-    MainForm_.Text1(Box::OutputVoltage).setText(boxText(record.outputVoltage, locale_));
-    MainForm_.Text1(Box::OutputCurrent).setText(boxText(record.outputCurrent, locale_));
-    MainForm_.Text1(Box::Rpm).setText(boxText(record.rpm, locale_));
+    form_.Text1(Box::RunTime).setText(boxText(record.runTime, locale_));
+    form_.Text1(Box::OutputVoltage).setText(boxText(record.outputVoltage, locale_));
+    form_.Text1(Box::OutputCurrent).setText(boxText(record.outputCurrent, locale_));
+    form_.Text1(Box::Rpm).setText(boxText(record.rpm, locale_));
     if (frame.kind() == TelemetryFrame::LiveSample)
         state.lastLiveDisplayTime = static_cast<float>(clock_.secondsSinceMidnight());
     record.write(files_, runfiles::kRunFileNumber);
@@ -153,26 +153,26 @@ void FrameReceiver::showSample(const TelemetryFrame& frame, EventState& state)
 
 void FrameReceiver::applySetup(const TelemetryFrame& frame)
 {
-    MainForm_.Text1(Box::FlywheelRadius).setText(boxText(frame.flywheelRadius(), locale_));
-    MainForm_.Text1(Box::FlywheelWeight).setText(boxText(frame.flywheelWeight(), locale_));
-    MainForm_.Text1(Box::EscNeutral).setText(boxText(frame.escNeutral(), locale_));
-    MainForm_.Text1(Box::EscFull).setText(boxText(frame.escFull(), locale_));
-    MainForm_.Text1(Box::Interval).setText(boxText(frame.interval(), locale_));
+    form_.Text1(Box::FlywheelRadius).setText(boxText(frame.flywheelRadius(), locale_));
+    form_.Text1(Box::FlywheelWeight).setText(boxText(frame.flywheelWeight(), locale_));
+    form_.Text1(Box::EscNeutral).setText(boxText(frame.escNeutral(), locale_));
+    form_.Text1(Box::EscFull).setText(boxText(frame.escFull(), locale_));
+    form_.Text1(Box::Interval).setText(boxText(frame.interval(), locale_));
 }
 
 void FrameReceiver::recover(const QString& reason)
 {
     lastError_ = reason;
     syncTaken_ = false;
-    MainForm_.Combo2().setEnabled(true);
-    MainForm_.Combo1().setEnabled(true);
-    MainForm_.Command1().setCaption(caption::kStart);
-    MainForm_.Label2().setCaption(caption::kError);
+    form_.Combo2().setEnabled(true);
+    form_.Combo1().setEnabled(true);
+    form_.Command1().setCaption(caption::kStart);
+    form_.Label2().setCaption(caption::kError);
     // Nothing may escape into the event loop: a port that fails to close is
     // left to the next Start, which opens it anew.
     try {
-        if (MSComm1_.PortOpen())
-            MSComm1_.setPortOpen(false);
+        if (serial_.PortOpen())
+            serial_.setPortOpen(false);
     } catch (const std::exception&) {
     }
     // The run file keeps every record written; freeing its number lets the

@@ -44,7 +44,7 @@ bool isLiveSampleToShow(const TelemetryFrame& frame, float lastLiveDisplayTime, 
 // every record written so far.
 class FrameReceiver {
 public:
-    FrameReceiver(SerialControl& MSComm1, MainForm& mainForm, SequentialFiles& files, const Clock& clock,
+    FrameReceiver(SerialControl& serial, MainForm& form, SequentialFiles& files, const Clock& clock,
                   const QLocale& locale = QLocale::system());
 
     // Connected to the serial control's OnComm. Never throws.
@@ -72,8 +72,8 @@ private:
     void applySetup(const TelemetryFrame& frame);
     void recover(const QString& reason);
 
-    SerialControl& MSComm1_;
-    MainForm& MainForm_;
+    SerialControl& serial_;
+    MainForm& form_;
     SequentialFiles& files_;
     const Clock& clock_;
     QLocale locale_;

@@ -34,23 +34,23 @@ int PortSelection::numericValue(const QString& text)
     return value;
 }
 
-PortSelection::PortSelection(MainForm& mainForm, SerialControl& MSComm1) : MainForm_(mainForm), MSComm1_(MSComm1) {}
+PortSelection::PortSelection(MainForm& form, SerialControl& serial) : form_(form), serial_(serial) {}
 
 void PortSelection::setUpLists()
 {
-    ComboBox& ports = MainForm_.Combo1();
+    ComboBox& ports = form_.Combo1();
     ports.insertItem(0, portEntries().constFirst());
     for (const QString& entry : portEntries().mid(1))
         ports.addItem(entry);
     ports.setCurrentIndex(0);
-    MSComm1_.setCommPort(numericValue(ports.text()));
+    serial_.setCommPort(numericValue(ports.text()));
 
-    ComboBox& settings = MainForm_.Combo2();
+    ComboBox& settings = form_.Combo2();
     const QStringList entries = settingsEntries();
     for (int i = 0; i < entries.size(); ++i)
         settings.insertItem(i, entries[i]);
     settings.setCurrentIndex(0);
-    MSComm1_.setSettings(settings.text());
+    serial_.setSettings(settings.text());
 }
 
 template <class Apply>
@@ -58,19 +58,19 @@ void PortSelection::applyPick(Apply&& apply)
 {
     lastError_.clear();
     try {
-        if (MSComm1_.PortOpen()) {
-            MSComm1_.setPortOpen(false);
+        if (serial_.PortOpen()) {
+            serial_.setPortOpen(false);
             apply();
-            MSComm1_.setPortOpen(true);
+            serial_.setPortOpen(true);
         } else {
             apply();
         }
     } catch (const std::exception& e) {
         lastError_ = QString::fromStdString(e.what());
-        MainForm_.Label2().setCaption(caption::kError);
+        form_.Label2().setCaption(caption::kError);
         try {
-            if (MSComm1_.PortOpen())
-                MSComm1_.setPortOpen(false);
+            if (serial_.PortOpen())
+                serial_.setPortOpen(false);
         } catch (const std::exception&) {
         }
     }
@@ -78,12 +78,12 @@ void PortSelection::applyPick(Apply&& apply)
 
 void PortSelection::Combo1_Click()
 {
-    applyPick([this] { MSComm1_.setCommPort(numericValue(MainForm_.Combo1().text())); });
+    applyPick([this] { serial_.setCommPort(numericValue(form_.Combo1().text())); });
 }
 
 void PortSelection::Combo2_Click()
 {
-    applyPick([this] { MSComm1_.setSettings(MainForm_.Combo2().text()); });
+    applyPick([this] { serial_.setSettings(form_.Combo2().text()); });
 }
 
 } // namespace zelvar

@@ -21,7 +21,7 @@ public:
     // The number the leading digits of a list text spell; 0 when none.
     static int numericValue(const QString& text);
 
-    PortSelection(MainForm& mainForm, SerialControl& MSComm1);
+    PortSelection(MainForm& form, SerialControl& serial);
 
     // Fills both lists, selects their first entries and applies them: port
     // 3, "115200,N,8,1". The port is not opened.
@@ -40,8 +40,8 @@ private:
     template <class Apply>
     void applyPick(Apply&& apply);
 
-    MainForm& MainForm_;
-    SerialControl& MSComm1_;
+    MainForm& form_;
+    SerialControl& serial_;
     QString lastError_;
 };
 

@@ -33,9 +33,9 @@ FlywheelAndEsc readFlywheelAndEsc(MainForm& form, const QLocale& locale)
             form.Text1(Box::EscFull).text()};
 }
 
-RunController::RunController(MainForm& mainForm, SerialControl& MSComm1, SequentialFiles& files,
+RunController::RunController(MainForm& form, SerialControl& serial, SequentialFiles& files,
                              QString applicationDirectory, const QLocale& locale)
-    : MainForm_(mainForm), MSComm1_(MSComm1), files_(files), directory_(std::move(applicationDirectory)),
+    : form_(form), serial_(serial), files_(files), directory_(std::move(applicationDirectory)),
       locale_(locale)
 {
 }
@@ -44,7 +44,7 @@ void RunController::Command1_Click()
 {
     lastError_.clear();
     try {
-        if (MainForm_.isRunning())
+        if (form_.isRunning())
             stopStep();
         else
             startStep();
@@ -56,49 +56,49 @@ void RunController::Command1_Click()
 void RunController::startStep()
 {
     files_.OpenForOutput(kRunFileNumber, applicationFile(directory_, QLatin1String(runfiles::kRunFileName)));
-    MainForm_.Text1(Box::Interval).setText(QStringLiteral("20"));
-    MainForm_.Combo2().setEnabled(false);
-    MainForm_.Combo1().setEnabled(false);
-    MainForm_.Command1().setCaption(caption::kStop);
-    MainForm_.Label2().setCaption(caption::kNowRunning);
+    form_.Text1(Box::Interval).setText(QStringLiteral("20"));
+    form_.Combo2().setEnabled(false);
+    form_.Combo1().setEnabled(false);
+    form_.Command1().setCaption(caption::kStop);
+    form_.Label2().setCaption(caption::kNowRunning);
     // A closed port is opened, closed and opened again, the way the dyno's
     // adapters have always been brought up for a run.
-    if (!MSComm1_.PortOpen()) {
-        MSComm1_.setPortOpen(true);
-        MSComm1_.setPortOpen(false);
-        MSComm1_.setPortOpen(true);
+    if (!serial_.PortOpen()) {
+        serial_.setPortOpen(true);
+        serial_.setPortOpen(false);
+        serial_.setPortOpen(true);
     }
     // Whatever the dyno sent before Start is not part of the run.
-    if (MSComm1_.PortOpen())
-        MSComm1_.setInBufferCount(0);
+    if (serial_.PortOpen())
+        serial_.setInBufferCount(0);
 }
 
 void RunController::stopStep()
 {
     // The boxes are read before any file is touched: boxes without numbers
     // leave the run file and the report as they were.
-    const FlywheelAndEsc values = readFlywheelAndEsc(MainForm_, locale_);
+    const FlywheelAndEsc values = readFlywheelAndEsc(form_, locale_);
     files_.Close(kRunFileNumber);
     RunAnalyzer(files_, directory_).analyze(values);
-    MainForm_.Combo2().setEnabled(true);
-    MainForm_.Combo1().setEnabled(true);
-    MainForm_.Command1().setCaption(caption::kStart);
-    MainForm_.Label2().setCaption(caption::kNowReady);
-    if (MSComm1_.PortOpen())
-        MSComm1_.setPortOpen(false);
+    form_.Combo2().setEnabled(true);
+    form_.Combo1().setEnabled(true);
+    form_.Command1().setCaption(caption::kStart);
+    form_.Label2().setCaption(caption::kNowReady);
+    if (serial_.PortOpen())
+        serial_.setPortOpen(false);
     blankReadouts();
 }
 
 void RunController::recover(const QString& reason)
 {
     lastError_ = reason;
-    MainForm_.Combo2().setEnabled(true);
-    MainForm_.Combo1().setEnabled(true);
-    MainForm_.Command1().setCaption(caption::kStart);
-    MainForm_.Label2().setCaption(caption::kError);
+    form_.Combo2().setEnabled(true);
+    form_.Combo1().setEnabled(true);
+    form_.Command1().setCaption(caption::kStart);
+    form_.Label2().setCaption(caption::kError);
     try {
-        if (MSComm1_.PortOpen())
-            MSComm1_.setPortOpen(false);
+        if (serial_.PortOpen())
+            serial_.setPortOpen(false);
     } catch (const std::exception&) {
         // Nothing may escape into the event loop; the next Start opens anew.
     }
@@ -114,7 +114,7 @@ void RunController::recover(const QString& reason)
 void RunController::blankReadouts()
 {
     for (int i = 0; i < MainForm::kText1Count; ++i)
-        MainForm_.Text1(i).setText(QStringLiteral(" "));
+        form_.Text1(i).setText(QStringLiteral(" "));
 }
 
 } // namespace zelvar

@@ -27,7 +27,7 @@ FlywheelAndEsc readFlywheelAndEsc(MainForm& form, const QLocale& locale);
 // Temp.dat keeps every record written.
 class RunController {
 public:
-    RunController(MainForm& mainForm, SerialControl& MSComm1, SequentialFiles& files, QString applicationDirectory,
+    RunController(MainForm& form, SerialControl& serial, SequentialFiles& files, QString applicationDirectory,
                   const QLocale& locale = QLocale::system());
 
     // Never throws.
@@ -42,8 +42,8 @@ private:
     void recover(const QString& reason);
     void blankReadouts();
 
-    MainForm& MainForm_;
-    SerialControl& MSComm1_;
+    MainForm& form_;
+    SerialControl& serial_;
     SequentialFiles& files_;
     QString directory_;
     QLocale locale_;

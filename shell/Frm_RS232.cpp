@@ -6,16 +6,16 @@
 
 namespace zelvar {
 
-Frm_RS232::Frm_RS232(std::unique_ptr<SerialControl> MSComm1, MainForm& mainForm, SequentialFiles& files,
+Frm_RS232::Frm_RS232(std::unique_ptr<SerialControl> serial, MainForm& form, SequentialFiles& files,
                      const Clock& clock, const QLocale& locale)
-    : MSComm1_(std::move(MSComm1)),
-      receiver_(std::make_unique<FrameReceiver>(*MSComm1_, mainForm, files, clock, locale))
+    : serial_(std::move(serial)),
+      receiver_(std::make_unique<FrameReceiver>(*serial_, form, files, clock, locale))
 {
     setObjectName(QStringLiteral("Frm_RS232"));
     setWindowTitle(QString::fromLatin1(kCaption));
     setFixedSize(1680 / NorvDynoData::kTwipsPerPixel, 828 / NorvDynoData::kTwipsPerPixel);
-    MSComm1_->setObjectName(QStringLiteral("MSComm1"));
-    connect(MSComm1_.get(), &SerialControl::OnComm, this, [this] { receiver_->MSComm1_OnComm(); });
+    serial_->setObjectName(QStringLiteral("MSComm1"));
+    connect(serial_.get(), &SerialControl::OnComm, this, [this] { receiver_->MSComm1_OnComm(); });
 }
 
 Frm_RS232::~Frm_RS232() = default;

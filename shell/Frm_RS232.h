@@ -21,15 +21,15 @@ class Frm_RS232 final : public QWidget {
 public:
     static constexpr const char* kCaption = "Form1";
 
-    Frm_RS232(std::unique_ptr<SerialControl> MSComm1, MainForm& mainForm, SequentialFiles& files,
+    Frm_RS232(std::unique_ptr<SerialControl> serial, MainForm& form, SequentialFiles& files,
               const Clock& clock, const QLocale& locale);
     ~Frm_RS232() override;
 
-    SerialControl& MSComm1() { return *MSComm1_; }
+    SerialControl& MSComm1() { return *serial_; }
     FrameReceiver& receiver() { return *receiver_; }
 
 private:
-    std::unique_ptr<SerialControl> MSComm1_;
+    std::unique_ptr<SerialControl> serial_;
     std::unique_ptr<FrameReceiver> receiver_;
 };
 

@@ -80,28 +80,28 @@ bool ZelvarApplication::Form_Load()
     }
     startup::installComponents(fileSystem_, directory);
 
-    SerialForm_ = std::make_unique<Frm_RS232>(options_.makeSerialControl(), *form_, files_, *options_.clock,
+    serialForm_ = std::make_unique<Frm_RS232>(options_.makeSerialControl(), *form_, files_, *options_.clock,
                                               options_.locale);
     // After the receiver, which the serial host connected first: by then a
     // failure has been handled and its reason is known.
-    connect(&SerialForm_->MSComm1(), &SerialControl::OnComm, this,
-            [this] { showReason(SerialForm_->receiver().lastError()); });
+    connect(&serialForm_->MSComm1(), &SerialControl::OnComm, this,
+            [this] { showReason(serialForm_->receiver().lastError()); });
     // Only stored here; the chart window draws it at its own pace.
-    SerialForm_->receiver().setSampleObserver([this](const RunRecord& record) { liveTrace_.append(record); });
+    serialForm_->receiver().setSampleObserver([this](const RunRecord& record) { liveTrace_.append(record); });
 
-    ports_ = std::make_unique<PortSelection>(*form_, SerialForm_->MSComm1());
+    ports_ = std::make_unique<PortSelection>(*form_, serialForm_->MSComm1());
     ports_->setUpLists();
-    runControl_ = std::make_unique<RunController>(*form_, SerialForm_->MSComm1(), files_, directory,
+    runControl_ = std::make_unique<RunController>(*form_, serialForm_->MSComm1(), files_, directory,
                                                   options_.locale);
     return true;
 }
 
 void ZelvarApplication::Form_Unload()
 {
-    if (SerialForm_) {
+    if (serialForm_) {
         try {
-            if (SerialForm_->MSComm1().PortOpen())
-                SerialForm_->MSComm1().setPortOpen(false);
+            if (serialForm_->MSComm1().PortOpen())
+                serialForm_->MSComm1().setPortOpen(false);
         } catch (const std::exception&) {
             // The program ends all the same.
         }

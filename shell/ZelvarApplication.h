@@ -70,7 +70,7 @@ public:
 
     NorvDynoData& mainWindow() { return *form_; }
     // SerialForm: the serial host window, once the load step has loaded it.
-    Frm_RS232* serialForm() { return SerialForm_.get(); }
+    Frm_RS232* serialForm() { return serialForm_.get(); }
     SequentialFiles& files() { return files_; }
 
     // The chart window, made and shown on first use: Ctrl+G, the Curves
@@ -96,7 +96,7 @@ private:
     // Filled by the receiver, drawn by the chart window: it outlives both.
     curves::LiveTrace liveTrace_;
     std::unique_ptr<NorvDynoData> form_;
-    std::unique_ptr<Frm_RS232> SerialForm_;
+    std::unique_ptr<Frm_RS232> serialForm_;
     std::unique_ptr<PortSelection> ports_;
     std::unique_ptr<RunController> runControl_;
     std::unique_ptr<ChartWindow> charts_;
