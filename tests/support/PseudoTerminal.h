@@ -1,74 +1,25 @@
 #pragma once
 
-// A real pseudo-terminal for tests of the serial path, and the Qt event loop
-// they need: the test holds the master side and plays the dyno controller; the
-// program opens the slave through ZELVAR_COM<n>, as a user points it at a USB
-// adapter. POSIX only.
+// A real pseudo-terminal for tests of the serial path: the test holds the
+// master side and plays the dyno controller; the program opens the slave
+// through ZELVAR_COM<n>, as a user points it at a USB adapter. POSIX only.
+
+// QSerialPort on the slave needs the application object and the event loop.
+#include "EventLoop.h"
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QTimer>
+#include <QByteArray>
+#include <QString>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <functional>
 #include <termios.h>
 #include <unistd.h>
 
 namespace zelvar::testing_support {
-
-using namespace std::chrono_literals;
-
-// QSerialPort needs an event dispatcher, which comes with the application
-// object; gtest_main does not make one.
-class QtApplication : public testing::Environment {
-public:
-    // GUI tests make their QApplication in main(); the others get one here.
-    void SetUp() override
-    {
-        if (QCoreApplication::instance() == nullptr)
-            app_ = new QCoreApplication(argc_, argv_);
-    }
-    void TearDown() override
-    {
-        delete app_;
-        app_ = nullptr;
-    }
-
-private:
-    int argc_ = 1;
-    char name_[16] = "zelvar_test";
-    char* argv_[2] = {name_, nullptr};
-    QCoreApplication* app_ = nullptr;
-};
-
-inline testing::Environment* const qtApplication =
-    testing::AddGlobalTestEnvironment(new QtApplication);
-
-// Runs the event loop until `done` holds; false when `limit` passed first. The
-// limit only bounds the wait: passing tests return as soon as `done` holds.
-inline bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s)
-{
-    QDeadlineTimer deadline(limit);
-    QTimer wake; // WaitForMoreEvents would otherwise sleep past the deadline
-    wake.start(5);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
-inline void pumpFor(std::chrono::milliseconds period)
-{
-    pumpUntil([] { return false; }, period);
-}
 
 // The master side of a pseudo-terminal pair.
 //
