@@ -1,13 +1,16 @@
 #include <QDir>
-#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "Files.h"
 #include "QtPrinters.h"
 
 #include <gtest/gtest.h>
 
 namespace {
+
+using zelvar::testing_support::readAll;
+using zelvar::testing_support::writeAll;
 
 struct Outcome {
     int exitCode;
@@ -23,19 +26,6 @@ Outcome runTool(const QStringList& arguments)
         return {-1, {}, QStringLiteral("did not finish")};
     return {tool.exitCode(), QString::fromUtf8(tool.readAllStandardOutput()),
             QString::fromUtf8(tool.readAllStandardError())};
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-void writeAll(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
 }
 
 class AnalyzeToolTest : public testing::Test {

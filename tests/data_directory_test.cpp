@@ -2,6 +2,8 @@
 
 #include "DataDirectory.h"
 
+#include "Files.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -9,6 +11,8 @@
 #include <gtest/gtest.h>
 
 using namespace zelvar;
+using testing_support::readAll;
+using testing_support::writeAll;
 
 namespace {
 
@@ -19,21 +23,10 @@ protected:
         ASSERT_TRUE(root_.isValid());
         ASSERT_TRUE(QDir(root_.path()).mkdir("program"));
         for (const char* name : {"RCS.dat", "RTA.dat"})
-            write(program() + "/" + name, name);
+            writeAll(program() + "/" + name, name);
     }
     QString program() const { return root_.filePath("program"); }
     QString user() const { return root_.filePath("home/.local/share/zelvar-data"); }
-    static void write(const QString& path, const QByteArray& bytes)
-    {
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
-        f.write(bytes);
-    }
-    static QByteArray read(const QString& path)
-    {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
-    }
 
     QTemporaryDir root_;
 };
@@ -47,28 +40,28 @@ TEST_F(DataDirectoryTest, AWritableProgramDirectoryIsUsedAsItIs)
 TEST_F(DataDirectoryTest, AnUnwritableOneSendsTheRunsToTheUsersDirectoryWithTheControlFiles)
 {
     EXPECT_EQ(dataDirectory(program(), user(), false), user());
-    EXPECT_EQ(read(user() + "/RCS.dat"), "RCS.dat");
-    EXPECT_EQ(read(user() + "/RTA.dat"), "RTA.dat");
+    EXPECT_EQ(readAll(user() + "/RCS.dat"), "RCS.dat");
+    EXPECT_EQ(readAll(user() + "/RTA.dat"), "RTA.dat");
 }
 
 TEST_F(DataDirectoryTest, TheCopiesFollowTheProgramsControlFiles)
 {
     ASSERT_EQ(dataDirectory(program(), user(), false), user());
-    write(user() + "/Temp.dat", "0.02,12,10,200\r\n");
-    write(program() + "/RCS.dat", "new");
+    writeAll(user() + "/Temp.dat", "0.02,12,10,200\r\n");
+    writeAll(program() + "/RCS.dat", "new");
     ASSERT_TRUE(QFile::remove(program() + "/RTA.dat"));
 
     EXPECT_EQ(dataDirectory(program(), user(), false), user());
-    EXPECT_EQ(read(user() + "/RCS.dat"), "new");
+    EXPECT_EQ(readAll(user() + "/RCS.dat"), "new");
     EXPECT_FALSE(QFile::exists(user() + "/RTA.dat")) << "the load step must still miss it";
-    EXPECT_EQ(read(user() + "/Temp.dat"), "0.02,12,10,200\r\n") << "the last run is kept";
+    EXPECT_EQ(readAll(user() + "/Temp.dat"), "0.02,12,10,200\r\n") << "the last run is kept";
 }
 
 TEST_F(DataDirectoryTest, WithoutAUserDirectoryTheProgramDirectoryStays)
 {
     EXPECT_EQ(dataDirectory(program(), QString(), false), program());
     // A user directory that cannot be made (a file is in its way).
-    write(root_.filePath("home"), "x");
+    writeAll(root_.filePath("home"), "x");
     EXPECT_EQ(dataDirectory(program(), user(), false), program());
 }
 

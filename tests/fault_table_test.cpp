@@ -12,7 +12,6 @@
 #include "SerialControl.h"
 #include "ZelvarApplication.h"
 
-#include "FrameEncoder.h"
 #include "QtPrinters.h"
 
 #include <QComboBox>
@@ -29,11 +28,17 @@
 
 #include <cmath>
 #include <memory>
+#include <optional>
 #include <variant>
 
 #ifdef Q_OS_UNIX
 
+#include "DynoSim.h"
+#include "EventLoop.h"
+#include "Files.h"
+#include "Frames.h"
 #include "PseudoTerminal.h"
+#include "RecordingMessageBox.h"
 
 #include <unistd.h>
 
@@ -42,33 +47,10 @@ using namespace zelvar::testing_support;
 
 namespace {
 
-class RecordingMessageBox final : public MessageBox {
-public:
-    void showCritical(const QString& title, const QString& text) override { shown << title + " | " + text; }
-    QStringList shown;
-};
-
-QByteArray readAll(const QString& path)
+// A run sample at 12 V and 5 A, its speed climbing with the tick.
+QByteArray climbingSample(int tick)
 {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeAll(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
-    f.write(bytes);
-}
-
-QByteArray bytesOf(const TelemetryFrame& frame)
-{
-    return QByteArray(reinterpret_cast<const char*>(frame.bytes.data()), TelemetryFrame::kSize);
-}
-
-QByteArray runSample(int tick)
-{
-    return bytesOf(dynosim::sampleFrame(TelemetryFrame::RunSample, tick, {1200, 50, tick % 300}));
+    return frameBytes(TelemetryFrame::RunSample, tick, {1200, 50, tick % 300});
 }
 
 // The tick counts of the records in a run file (the first field is the run
@@ -151,10 +133,7 @@ protected:
 
     void TearDown() override
     {
-        if (sim_.state() != QProcess::NotRunning) {
-            sim_.kill();
-            sim_.waitForFinished(5000);
-        }
+        sim_.reset();
         program_.reset();
         qunsetenv("ZELVAR_COM3");
     }
@@ -190,9 +169,9 @@ protected:
     // waits until the program has recorded `expectedRecords` in all.
     void sendAndWait(std::initializer_list<int> ticks, qsizetype expectedRecords, bool setup = false)
     {
-        QByteArray bytes = setup ? bytesOf(dynosim::setupFrame({})) : QByteArray();
+        QByteArray bytes = setup ? setupFrame() : QByteArray();
         for (int tick : ticks)
-            bytes += runSample(tick);
+            bytes += climbingSample(tick);
         pty_.send(bytes);
         EXPECT_TRUE(pumpUntil([&] { return records() >= expectedRecords || status() == "Error!"; }))
             << records() << " records, status " << status().toStdString();
@@ -214,13 +193,9 @@ protected:
     // Starts dyno-sim on its own pseudo-terminal and points COM 3 at it.
     void startSim(QStringList arguments)
     {
-        const QString linkFile = file("link.txt");
-        arguments << "--link-file" << linkFile << "--wait-for-reader";
-        sim_.start(QStringLiteral(ZELVAR_DYNO_SIM_PATH), arguments);
-        ASSERT_TRUE(sim_.waitForStarted(5000));
-        ASSERT_TRUE(pumpUntil([&] { return readAll(linkFile).startsWith("ZELVAR_COM3="); }, 10s))
-            << sim_.readAllStandardError().toStdString();
-        const QByteArray mapping = readAll(linkFile).split('\n').first();
+        sim_.emplace(arguments << "--wait-for-reader", dir_.path());
+        const QByteArray mapping = sim_->mapping();
+        ASSERT_TRUE(mapping.startsWith("ZELVAR_COM3=")) << sim_->finish().err.toStdString();
         qputenv("ZELVAR_COM3", mapping.mid(mapping.indexOf('=') + 1));
     }
 
@@ -234,7 +209,7 @@ protected:
 
     QTemporaryDir dir_;
     PseudoTerminal pty_;
-    QProcess sim_;
+    std::optional<DynoSimProcess> sim_;
     RecordingMessageBox messages_;
     std::unique_ptr<ZelvarApplication> program_;
 };
@@ -252,8 +227,7 @@ TEST_F(FaultTableTest, DevicePulledMidRunEndsInErrorWithEveryRecordKept)
     EXPECT_TRUE(window().combo1Widget()->isEnabled());
     EXPECT_FALSE(portOpen());
     // The event loop may have seen it end already.
-    EXPECT_TRUE(sim_.state() == QProcess::NotRunning || sim_.waitForFinished(10000))
-        << sim_.readAllStandardError().toStdString();
+    EXPECT_TRUE(sim_->waitForFinished(10s)) << sim_->finish().err.toStdString();
     const QList<int> expected = ticksToRecord(readAll(file("stream.bin")), 2);
     const QList<int> recorded = recordedTicks(readAll(file("Temp.dat")));
     EXPECT_TRUE(isUnbrokenStretch(recorded, expected));
@@ -319,7 +293,7 @@ TEST_F(FaultTableTest, PortHeldByAnotherProgramEndsStartInError)
     int tick = 0;
     ASSERT_TRUE(pumpUntil(
         [&] {
-            pty_.send(runSample(tick += 2));
+            pty_.send(climbingSample(tick += 2));
             return readAll(otherRun).count('\n') >= 1;
         },
         20s))
@@ -416,7 +390,7 @@ TEST_F(FaultTableTest, AFullDiskWhileRecordingEndsTheRunInError)
     load();
     click();
     ASSERT_EQ(status(), "Now Running") << reason();
-    pty_.send(runSample(2));
+    pty_.send(climbingSample(2));
     ASSERT_TRUE(pumpUntil([&] { return status() == "Error!"; })) << status().toStdString();
     EXPECT_NE(reason().find("No space left on device"), std::string::npos) << reason();
     EXPECT_NE(reason().find("Temp.dat"), std::string::npos) << reason();
@@ -474,7 +448,7 @@ TEST_F(FaultTableTest, AnIntervalOfZeroTypedDuringARunStopsItAtTheNextFrame)
     ASSERT_EQ(status(), "Now Running") << reason();
     sendAndWait({2, 4}, 2);
     type(window().text1Widget(8), "0");
-    pty_.send(runSample(6));
+    pty_.send(climbingSample(6));
     ASSERT_TRUE(pumpUntil([&] { return status() == "Error!"; }));
     EXPECT_NE(reason().find("divisor of 0"), std::string::npos) << reason();
     EXPECT_EQ(recordedTicks(readAll(file("Temp.dat"))), QList<int>({2, 4}));
@@ -514,8 +488,7 @@ TEST_F(FaultTableTest, StrayBytesAndBadFramesLoseNoGoodSample)
     click();
     EXPECT_EQ(status(), "Now Ready") << reason();
     // Ended as by Ctrl-C, so that its copy of the stream is complete.
-    sim_.terminate();
-    ASSERT_TRUE(sim_.state() == QProcess::NotRunning || sim_.waitForFinished(10000));
+    ASSERT_NE(sim_->finish().exitCode, -1) << "dyno-sim did not end when asked";
 
     const QByteArray stream = readAll(file("stream.bin"));
     const QList<int> recorded = recordedTicks(readAll(file("Temp.dat")));

@@ -7,7 +7,10 @@
 #include "SerialControl.h"
 #include "ZelvarApplication.h"
 
+#include "Files.h"
+#include "Frames.h"
 #include "QtPrinters.h"
+#include "RecordingMessageBox.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -21,39 +24,12 @@
 #include <gtest/gtest.h>
 
 using namespace zelvar;
+using namespace zelvar::testing_support;
 
 namespace {
 
-class RecordingMessageBox final : public MessageBox {
-public:
-    void showCritical(const QString& title, const QString& text) override { shown << title + " | " + text; }
-    QStringList shown;
-};
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-void writeAll(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
-QByteArray frame(int kind, int b2, int b3, int b4, int b5, int b6, int b7, int b8, int b9, int b10)
-{
-    const char bytes[] = {'\xD9', '\xAB', char(b2), char(b3), char(b4), char(b5), char(b6),
-                          char(b7), char(b8), char(b9), char(b10), char(kind), '\xFA'};
-    return QByteArray(bytes, sizeof bytes);
-}
-
-// T ticks, 12 V, 10 A, rpm hundreds.
-QByteArray runSample(int ticks, int rpmHundreds) { return frame(0x40, 0, ticks / 256, ticks % 256, 0x04, 0xB0, 0, 100, 0, rpmHundreds); }
-// 50 mm, 1000 g, 1500 us, interval 20 ms, 2000 us.
-QByteArray setupFrame() { return frame(0x50, 0, 0x01, 0xF4, 0x27, 0x10, 0, 30, 2, 40); }
+// 50 mm, 1000 g, ESC 1500 and 2000 us, interval 20 ms.
+const QByteArray kSetupFrame = setupFrame({.radiusTenthsMm = 500, .weightTenthsG = 10000});
 
 class ShellTest : public testing::Test {
 protected:
@@ -136,7 +112,7 @@ TEST_F(ShellTest, ARunFromStartToStopThroughTheButton)
     QTest::mouseClick(window.command1Widget(), Qt::LeftButton);
     ASSERT_EQ(window.label2Widget()->text(), "Now Running") << window.label2Widget()->toolTip().toStdString();
     EXPECT_FALSE(window.combo1Widget()->isEnabled());
-    comm_->feed(setupFrame() + runSample(2, 2) + runSample(4, 3) + runSample(6, 6));
+    comm_->feed(kSetupFrame + runSample(2, 2) + runSample(4, 3) + runSample(6, 6));
     // The boxes show the newest values within one refresh.
     EXPECT_TRUE(QTest::qWaitFor([&] { return window.text1Widget(3)->text() == "600"; }))
         << window.text1Widget(3)->text().toStdString();

@@ -1,30 +1,19 @@
 #include "FileSystem.h"
 #include "StartUp.h"
 
+#include "Files.h"
 #include "QtPrinters.h"
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 using namespace zelvar;
+using testing_support::readAll;
+using testing_support::writeAll;
 
 namespace {
-
-void writeAll(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
-    f.write(bytes);
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 // An application directory and a drives root, both temporary.
 class StartUpTest : public testing::Test {

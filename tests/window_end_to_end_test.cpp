@@ -12,7 +12,6 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,44 +20,29 @@
 
 #ifdef Q_OS_UNIX
 
-#include "PseudoTerminal.h"
+#include "DynoSim.h"
+#include "EventLoop.h"
+#include "Files.h"
+#include "RecordingMessageBox.h"
 
 using namespace zelvar;
 using namespace zelvar::testing_support;
 
 namespace {
 
-class RecordingMessageBox final : public MessageBox {
-public:
-    void showCritical(const QString& title, const QString& text) override { shown << title + " | " + text; }
-    QStringList shown;
-};
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 TEST(WindowEndToEnd, ARunAgainstTheSimulatedDynoGivesAReport)
 {
     QTemporaryDir dir;
-    for (const char* name : {"RCS.dat", "RTA.dat"}) {
-        QFile f(dir.filePath(name));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    }
+    for (const char* name : {"RCS.dat", "RTA.dat"})
+        writeAll(dir.filePath(name), "");
 
     // One spin-up of five seconds after half a second at standstill, in real
     // time; the run is stopped before the simulator ends, since its end is a
     // pulled cable to the program.
-    QProcess sim;
-    const QString linkFile = dir.filePath("link.txt");
-    sim.start(QStringLiteral(ZELVAR_DYNO_SIM_PATH),
-              {"--link-file", linkFile, "--wait-for-reader", "--idle", "0.5", "--spin", "5", "--brake", "0.5", "--repeat", "1"});
-    ASSERT_TRUE(sim.waitForStarted(5000));
-    ASSERT_TRUE(pumpUntil([&] { return readAll(linkFile).startsWith("ZELVAR_COM3="); }, 10s))
-        << sim.readAllStandardError().toStdString();
-    const QByteArray mapping = readAll(linkFile).split('\n').first();
+    DynoSimProcess sim({"--wait-for-reader", "--idle", "0.5", "--spin", "5", "--brake", "0.5", "--repeat", "1"},
+                       dir.path());
+    const QByteArray mapping = sim.mapping();
+    ASSERT_TRUE(mapping.startsWith("ZELVAR_COM3=")) << sim.finish().err.toStdString();
     qputenv("ZELVAR_COM3", mapping.mid(mapping.indexOf('=') + 1));
 
     RecordingMessageBox messages;
@@ -85,7 +69,7 @@ TEST(WindowEndToEnd, ARunAgainstTheSimulatedDynoGivesAReport)
     QTest::mouseClick(window.command1Widget(), Qt::LeftButton);
     EXPECT_EQ(window.label2Widget()->text(), "Now Ready") << window.label2Widget()->toolTip().toStdString();
     qunsetenv("ZELVAR_COM3");
-    sim.waitForFinished(10000);
+    sim.waitForFinished(10s);
 
     const QList<QByteArray> records = readAll(dir.filePath("Temp.dat")).split('\n');
     EXPECT_GE(records.size(), 100) << "two seconds of samples at 50 a second";
