@@ -19,6 +19,8 @@ packages=(
   dpkg-dev file
   # the manual pages, made from the programs' --help, and the package's test
   help2man lintian
+  # ./dev format: the C++ layout of .clang-format
+  clang-format
 )
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-14-dev)
