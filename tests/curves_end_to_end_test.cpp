@@ -43,7 +43,8 @@ QByteArray readAll(const QString& path)
 }
 
 // The model's values, one row per 10 ms tick from tick 0, as dyno-sim
-// --truth writes them.
+// --truth writes them: the first seven columns (the later ones, the motor's
+// own torque and power and the rig's losses, are not needed here).
 struct TruthRow {
     double time, rpm, torqueMnm, outputPower, inputPower, voltage, current;
 };
@@ -54,7 +55,7 @@ std::vector<TruthRow> readTruth(const QString& path)
     const QByteArrayList lines = readAll(path).split('\n');
     for (const QByteArray& line : lines.mid(1)) {
         const QByteArrayList f = line.trimmed().split(',');
-        if (f.size() == 7)
+        if (f.size() >= 7)
             rows.push_back({f[0].toDouble(), f[1].toDouble(), f[2].toDouble(), f[3].toDouble(), f[4].toDouble(),
                             f[5].toDouble(), f[6].toDouble()});
     }

@@ -220,7 +220,8 @@ TEST(SimOptions, ValuesAreTakenInTheUnitsTheyAreGivenIn)
     const ParseResult r = parse({"--radius", "30.5", "--weight", "180.2", "--esc-neutral", "1450", "--esc-full",
                                  "1950", "--interval", "30", "--kv", "1800", "--resistance", "0.08",
                                  "--no-load-current", "0.7", "--supply", "7.4", "--supply-resistance", "0",
-                                 "--idle", "0.25", "--spin", "3", "--brake", "0", "--repeat", "2", "--kind", "live",
+                                 "--friction", "2.5", "--windage", "30", "--idle", "0.25", "--spin", "3", "--coast",
+                                 "1.5", "--brake", "0", "--repeat", "2", "--kind", "live",
                                  "--pace", "line", "--baud", "57600", "--stray", "0.01", "--burst", "4",
                                  "--vanish-after", "2.5", "--seed", "99", "--com", "7", "--wait-for-reader"});
     ASSERT_EQ(r.action, ParseResult::Action::Run) << r.text.toStdString();
@@ -232,7 +233,10 @@ TEST(SimOptions, ValuesAreTakenInTheUnitsTheyAreGivenIn)
     EXPECT_EQ(o.motor.supplyResistance, 0.0);
     EXPECT_EQ(o.schedule.idleTicks, 25);
     EXPECT_EQ(o.schedule.spinTicks, 300);
+    EXPECT_EQ(o.schedule.coastTicks, 150);
     EXPECT_EQ(o.schedule.brakeTicks, 0);
+    EXPECT_EQ(o.losses.friction, 0.0025);
+    EXPECT_NEAR(o.losses.torque(10000 * 2 * kPi / 60, 0.0), 0.0025 + 0.030, 1e-15) << "windage given at 10000 RPM";
     EXPECT_EQ(o.schedule.repeat, 2);
     EXPECT_EQ(o.kind, TelemetryFrame::LiveSample);
     EXPECT_EQ(o.pace, Pace::Line);
@@ -243,7 +247,7 @@ TEST(SimOptions, ValuesAreTakenInTheUnitsTheyAreGivenIn)
     EXPECT_EQ(o.faults.seed, 99u);
     EXPECT_EQ(o.comPort, 7);
     EXPECT_TRUE(o.waitForReader);
-    EXPECT_EQ(o.lastTick(), 2 * 325 - 1) << "two runs of 0.25 + 3 + 0 s";
+    EXPECT_EQ(o.lastTick(), 2 * 475 - 1) << "two runs of 0.25 + 3 + 1.5 + 0 s";
 }
 
 TEST(SimOptions, TheStreamEndsWithItsDurationElseWithTheRunsElseAtTheLastTickCount)
@@ -285,7 +289,17 @@ TEST(SimOptions, BadValuesAreRefusedWithOneLineNamingTheOption)
         {{"--supply", "700"}, "--supply: 700 is too large (at most 655.35)"},
         {{"--no-load-current", "200"}, "is not below the stall current"},
         {{"--resistance", "0.0001", "--supply-resistance", "0"}, "more than the 6553.5 A a frame carries"},
+        {{"--friction", "-1"}, "--friction: -1 is too small (at least 0)"},
+        {{"--friction", "lots"}, "--friction: \"lots\" is not a number"},
+        {{"--friction", "1e6"}, "--friction: 1e6 is too large (at most 1000)"},
+        {{"--friction", "500"}, "--friction: 500 mN m is not below the motor's stall torque"},
+        {{"--windage", "-0.5"}, "--windage: -0.5 is too small (at least 0)"},
+        {{"--windage", "nan"}, "--windage: \"nan\" is not a number"},
+        {{"--windage", "5000"}, "--windage: 5000 is too large (at most 1000)"},
         {{"--spin", "0"}, "--spin: 0 is too small"},
+        {{"--coast", "-1"}, "--coast: -1 is too small (at least 0)"},
+        {{"--coast", "long"}, "--coast: \"long\" is not a number"},
+        {{"--coast", "20000"}, "--coast: 20000 is too large"},
         {{"--repeat", "1.5"}, "--repeat: \"1.5\" is not a whole number"},
         {{"--duration", "20000"}, "--duration: 20000 is too large"},
         {{"--kind", "setup"}, "--kind: \"setup\" is neither run nor live"},

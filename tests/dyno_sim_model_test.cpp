@@ -13,6 +13,7 @@
 #include <cmath>
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace zelvar::dynosim {
@@ -141,6 +142,239 @@ TEST_P(MotorPhysics, BrakeTakesTheFlywheelsEnergyAndStopsAtStandstill)
 INSTANTIATE_TEST_SUITE_P(Motors, MotorPhysics, testing::ValuesIn(kMotors),
                          [](const testing::TestParamInfo<Motor>& motor) { return "Motor" + std::to_string(motor.index); });
 
+// The rig's losses, from the figures its owner measures: a friction and the
+// windage's torque at 10000 RPM, in mN m.
+struct Rig {
+    const char* name;
+    double frictionMnm;
+    double windageMnm;
+    Flywheel flywheel;
+};
+
+std::ostream& operator<<(std::ostream& os, const Rig& r)
+{
+    return os << r.name << " (friction " << r.frictionMnm << " mN m, windage " << r.windageMnm
+              << " mN m at 10000 RPM, flywheel " << r.flywheel.radiusMm << " mm " << r.flywheel.weightG << " g)";
+}
+
+const Rig kRigs[] = {
+    {"friction only", 20.0, 0.0, {}},
+    {"windage only", 0.0, 25.0, {}},
+    {"friction and windage", 5.0, 30.0, {}},
+    {"heavy flywheel", 8.0, 60.0, {45, 600}},
+};
+
+constexpr double kRadPerRpm = 1.0 / kRpmPerRadPerSecond;
+
+RigLosses lossesOf(const Rig& r)
+{
+    return RigLosses::fromMeasured(r.frictionMnm, r.windageMnm);
+}
+
+// T_loss at a turning speed, straight from the measured figures.
+double lossMnm(const Rig& r, double rpm)
+{
+    return r.frictionMnm + r.windageMnm * (rpm / 10000) * (rpm / 10000);
+}
+
+// J dw/dt = -(c0 + c2 w^2) solved in closed form: the speed `t` seconds into
+// a coast from `rpm0`, and 0 once the flywheel has stopped.
+double coastRpm(const Rig& r, double rpm0, double t)
+{
+    const double j = inertia(r.flywheel);
+    const double c0 = r.frictionMnm / 1000;
+    const double c2 = r.windageMnm / 1000 / std::pow(10000 * kRadPerRpm, 2);
+    const double w0 = rpm0 * kRadPerRpm;
+    double w = 0;
+    if (c2 == 0) {
+        w = w0 - c0 * t / j;
+    } else if (c0 == 0) {
+        w = w0 / (1 + c2 * w0 * t / j);
+    } else {
+        const double a = std::sqrt(c0 / c2);
+        const double angle = std::atan(w0 / a) - std::sqrt(c0 * c2) * t / j;
+        w = angle > 0 ? a * std::tan(angle) : 0;
+    }
+    return std::max(w, 0.0) / kRadPerRpm;
+}
+
+// Spins up for 2 s, then coasts for `coastTicks`; the dyno at the coast's
+// first tick.
+Dyno coastingDyno(const Rig& r, int coastTicks)
+{
+    Dyno dyno({}, r.flywheel, RunSchedule{0, 200, 0, 1, coastTicks}, lossesOf(r));
+    while (dyno.phase() != Phase::Coast)
+        dyno.advance();
+    return dyno;
+}
+
+class RigLossPhysics : public testing::TestWithParam<Rig> {};
+
+TEST_P(RigLossPhysics, CoastDownFollowsTheClosedFormAndStopsWithoutTurningBack)
+{
+    const Rig& r = GetParam();
+    Dyno dyno = coastingDyno(r, 2000);
+    const int start = dyno.tick();
+    const double rpm0 = dyno.state().rpm;
+    ASSERT_GT(rpm0, 10000);
+    int stoppedAt = -1;
+    while (dyno.phase() == Phase::Coast) {
+        const TickState s = dyno.state();
+        const double t = (s.tick - start) * kTickSeconds;
+        const double expected = coastRpm(r, rpm0, t);
+        ASSERT_NEAR(s.rpm, expected, 1e-8 * rpm0) << "at " << t << " s of the coast from " << rpm0 << " RPM";
+        ASSERT_GE(s.rpm, 0.0) << "at " << t << " s";
+        if (stoppedAt >= 0)
+            ASSERT_EQ(s.rpm, 0.0) << "a stopped flywheel starts again at " << t << " s";
+        else if (s.rpm == 0.0)
+            stoppedAt = s.tick - start;
+        dyno.advance();
+    }
+    // Where the closed form stops, the model stops within the same tick.
+    const bool stops = coastRpm(r, rpm0, 20.0) == 0.0;
+    EXPECT_EQ(stoppedAt >= 0, stops) << "the coast ends at " << coastRpm(r, rpm0, 20.0) << " RPM";
+    if (stops) {
+        EXPECT_GT(coastRpm(r, rpm0, (stoppedAt - 1) * kTickSeconds), 0.0)
+            << "the model stopped by tick " << stoppedAt << " of the coast, the closed form a tick before";
+    }
+}
+
+TEST_P(RigLossPhysics, CoastDownDecelerationIsTheLossTorqueOverTheInertia)
+{
+    const Rig& r = GetParam();
+    Dyno dyno = coastingDyno(r, 600);
+    std::vector<TickState> coast;
+    while (dyno.phase() == Phase::Coast) {
+        coast.push_back(dyno.state());
+        dyno.advance();
+    }
+    const double supply = MotorParameters{}.supplyVoltage;
+    for (std::size_t i = 1; i + 1 < coast.size(); i += 100) {
+        const TickState& s = coast[i];
+        const double loss = lossMnm(r, s.rpm);
+        // dw/dt by the central difference over the two ticks around.
+        const double deceleration = (coast[i - 1].rpm - coast[i + 1].rpm) * kRadPerRpm / (2 * kTickSeconds);
+        const double expected = loss / 1000 / inertia(r.flywheel);
+        EXPECT_NEAR(deceleration, expected, 1e-4 * expected) << "at " << s.rpm << " RPM, loss " << loss << " mN m";
+        EXPECT_NEAR(s.lossTorque * 1000, loss, 1e-9 * loss) << "at " << s.rpm << " RPM";
+        EXPECT_EQ(s.torque, -s.lossTorque) << "at " << s.rpm << " RPM: only the losses act";
+        EXPECT_EQ(std::make_tuple(s.motorTorque, s.motorOutputPower, s.current, s.inputPower, s.terminalVoltage),
+                  std::make_tuple(0.0, 0.0, 0.0, 0.0, supply))
+            << "at " << s.rpm << " RPM: the motor is disconnected";
+    }
+}
+
+// Powered, the flywheel settles where the motor's torque meets the losses':
+// Kt ((V - Kt w) / R - I0) = c0 + c2 w^2, a quadratic in w.
+TEST_P(RigLossPhysics, PoweredTheFlywheelSettlesWhereMotorTorqueMeetsTheLosses)
+{
+    const Rig& r = GetParam();
+    const MotorParameters m;
+    const double kt = torqueConstant(m);
+    const double c0 = r.frictionMnm / 1000;
+    const double c2 = r.windageMnm / 1000 / std::pow(10000 * kRadPerRpm, 2);
+    const double b = kt * kt / totalResistance(m);
+    const double c = c0 - kt * (m.supplyVoltage / totalResistance(m) - m.noLoadCurrent);
+    const double settled = (c2 == 0 ? -c / b : (-b + std::sqrt(b * b - 4 * c2 * c)) / (2 * c2)) / kRadPerRpm;
+
+    MotorModel model(m, r.flywheel, lossesOf(r));
+    model.runPowered(30 * timeConstant({r.name, m, r.flywheel}));
+    EXPECT_NEAR(model.rpm(), settled, 1e-6 * settled);
+    EXPECT_LT(model.rpm(), noLoadRpm(m) - 100) << "the losses hold the speed below no-load";
+    EXPECT_NEAR(model.operatingPoint(true).shaftTorque * 1000, lossMnm(r, model.rpm()), 1e-6);
+}
+
+TEST_P(RigLossPhysics, PoweredTheNetTorqueAcceleratesTheFlywheelAndTheLossesTakeTheRest)
+{
+    const Rig& r = GetParam();
+    Dyno dyno({}, r.flywheel, RunSchedule{0, 300, 0, 1}, lossesOf(r));
+    std::vector<TickState> spin;
+    while (dyno.phase() == Phase::SpinUp) {
+        spin.push_back(dyno.state());
+        dyno.advance();
+    }
+    const double kt = torqueConstant(MotorParameters{});
+    for (std::size_t i = 1; i + 1 < spin.size(); i += 37) {
+        const TickState& s = spin[i];
+        const double jdw = inertia(r.flywheel) * (spin[i + 1].rpm - spin[i - 1].rpm) * kRadPerRpm / (2 * kTickSeconds);
+        EXPECT_NEAR(s.torque, jdw, 1e-4 * s.motorTorque) << "J dw/dt at " << s.rpm << " RPM";
+        EXPECT_NEAR(s.motorTorque, kt * (s.current - MotorParameters{}.noLoadCurrent), 1e-12)
+            << "at " << s.rpm << " RPM";
+        EXPECT_NEAR(s.lossTorque * 1000, lossMnm(r, s.rpm), 1e-9 * lossMnm(r, s.rpm)) << "at " << s.rpm << " RPM";
+        EXPECT_NEAR(s.motorTorque - s.lossTorque, s.torque, 1e-12) << "at " << s.rpm << " RPM";
+        EXPECT_NEAR(s.motorOutputPower, s.motorTorque * s.rpm * kRadPerRpm, 1e-9 * s.motorOutputPower);
+    }
+}
+
+TEST_P(RigLossPhysics, ShaftEnergyEndsInTheLossesAndTheBrake)
+{
+    const Rig& r = GetParam();
+    Dyno dyno({}, r.flywheel, RunSchedule{0, 150, 30, 1, 250}, lossesOf(r));
+    // The losses' work, the trapezoid rule over the ticks' loss power.
+    double lossWork = 0;
+    double lastPower = 0;
+    for (int i = 0; i < 430; ++i) {
+        const TickState s = dyno.state();
+        const double power = s.lossTorque * s.rpm * kRadPerRpm;
+        lossWork += (lastPower + power) / 2 * kTickSeconds;
+        lastPower = power;
+        dyno.advance();
+    }
+    ASSERT_EQ(dyno.state().rpm, 0.0) << "stopped by the end of the brake time";
+    const EnergyLedger& e = dyno.model().energy();
+    EXPECT_GT(e.rigLoss, 0.01 * e.shaft);
+    EXPECT_GE(e.brake, 0.0);
+    EXPECT_NEAR(e.rigLoss, lossWork, 1e-4 * lossWork);
+    EXPECT_NEAR(e.shaft, e.rigLoss + e.brake, 1e-7 * e.shaft) << "losses " << e.rigLoss << " J, brake " << e.brake
+                                                              << " J";
+}
+
+INSTANTIATE_TEST_SUITE_P(Rigs, RigLossPhysics, testing::ValuesIn(kRigs),
+                         [](const testing::TestParamInfo<Rig>& rig) { return "Rig" + std::to_string(rig.index); });
+
+TEST(RigLosses, FrictionHoldsAStandingFlywheelAgainstUpToItsOwnTorqueAndNeverTurnsIt)
+{
+    struct Case {
+        double omega, drive, loss;
+    };
+    const RigLosses rig{0.005, 0.0, 0.002};
+    const Case cases[] = {
+        {0.0, 0.0, 0.0},       // standing, nothing pushes: nothing to hold
+        {0.0, 0.003, 0.003},   // a weaker push than the friction is held whole
+        {0.0, 0.2, 0.005},     // a stronger one loses the friction's share
+        {0.0, -0.2, 0.0},      // friction never turns the flywheel
+        {2.0, 0.0, 0.013},     // turning: the whole loss, whatever drives it
+        {2.0, 0.2, 0.013},
+    };
+    for (const Case& c : cases)
+        EXPECT_NEAR(rig.torque(c.omega, c.drive), c.loss, 1e-15)
+            << "at " << c.omega << " rad/s with " << c.drive << " N m of drive";
+
+    MotorModel stuck({}, {}, RigLosses{MotorModel({}, {}).stallTorque() + 1e-6, 0.0, 0.0});
+    stuck.runPowered(1.0);
+    stuck.coast(1.0);
+    EXPECT_EQ(stuck.speed(), 0.0) << "friction above the stall torque holds the flywheel";
+    EXPECT_GT(stuck.energy().windingLoss, 0.0) << "while the motor draws its stall current";
+    EXPECT_EQ(stuck.energy().rigLoss, 0.0);
+}
+
+TEST(DynoSchedule, TheBrakeNeverPushesWhereTheLossesAloneSlowTheFlywheelFaster)
+{
+    const Rig heavy{"strong windage, slow brake", 2.0, 400.0, {}};
+    Dyno dyno({}, {}, RunSchedule{0, 200, 500, 1}, lossesOf(heavy));
+    while (dyno.phase() == Phase::SpinUp)
+        dyno.advance();
+    int braking = 0;
+    while (dyno.state().rpm > 0.0) {
+        const TickState s = dyno.state();
+        ASSERT_EQ(s.phase, Phase::Brake) << "stopped within the brake time";
+        EXPECT_GE(-s.torque, s.lossTorque * (1 - 1e-12)) << "at " << s.rpm << " RPM";
+        ++braking;
+        dyno.advance();
+    }
+    EXPECT_LT(braking, 500) << "the losses stop the flywheel before the brake time";
+}
+
 // The defaults are chosen for the report's sake: the analysis gives a torque
 // only to a record whose RPM rose by more than 100 since the one before, and
 // the frames carry RPM in steps of 100, so a record's rise is only good to
@@ -176,19 +410,22 @@ std::string phases(Dyno& dyno, int ticks)
 {
     std::string out;
     for (int i = 0; i < ticks; ++i) {
-        out += "ISB"[static_cast<int>(dyno.phase())];
+        out += "ISCB"[static_cast<int>(dyno.phase())];
         dyno.advance();
     }
     return out;
 }
 
-TEST(DynoSchedule, RunsFollowIdleSpinBrakeAndTheFlywheelStandsAfterTheLast)
+TEST(DynoSchedule, RunsFollowIdleSpinCoastBrakeAndTheFlywheelStandsAfterTheLast)
 {
     Dyno dyno({}, {}, RunSchedule{2, 3, 2, 2});
     EXPECT_EQ(phases(dyno, 18), "IISSSBBIISSSBBIIII");
 
     Dyno endless({}, {}, RunSchedule{1, 2, 0, 0});
     EXPECT_EQ(phases(endless, 9), "ISSISSISS");
+
+    Dyno coasting({}, {}, RunSchedule{2, 3, 2, 2, 3});
+    EXPECT_EQ(phases(coasting, 24), "IISSSCCCBBIISSSCCCBBIIII") << "each run coasts between spin and brake";
 }
 
 TEST(DynoSchedule, BrakeStopsTheFlywheelWithinTheBrakeTimeWithTheMotorOff)

@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <QByteArrayList>
+#include <QCryptographicHash>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -28,6 +29,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <optional>
+#include <string>
 #include <tuple>
 #include <unistd.h>
 #include <vector>
@@ -152,7 +154,11 @@ std::vector<Sample> recordedSamples(const QString& runFile)
 // The model's values, one row per tick from tick 0.
 struct TruthRow {
     double time, rpm, torqueMnm, outputPower, inputPower, voltage, current;
+    double motorTorqueMnm, lossTorqueMnm, motorOutputPower;
 };
+
+constexpr const char* kTruthHeader = "time_s,rpm,torque_mNm,output_power_W,input_power_W,voltage_V,current_A,"
+                                     "motor_torque_mNm,loss_torque_mNm,motor_output_power_W";
 
 std::vector<TruthRow> readTruth(const QString& path)
 {
@@ -162,9 +168,9 @@ std::vector<TruthRow> readTruth(const QString& path)
         lines.removeFirst();
     for (const QByteArray& line : lines) {
         const QByteArrayList f = line.trimmed().split(',');
-        if (f.size() == 7)
+        if (f.size() == 10)
             rows.push_back({f[0].toDouble(), f[1].toDouble(), f[2].toDouble(), f[3].toDouble(), f[4].toDouble(),
-                            f[5].toDouble(), f[6].toDouble()});
+                            f[5].toDouble(), f[6].toDouble(), f[7].toDouble(), f[8].toDouble(), f[9].toDouble()});
     }
     return rows;
 }
@@ -243,7 +249,8 @@ TEST(DynoSimTool, HelpExplainsEveryOption)
           "--no-load-current", "--supply", "--supply-resistance", "--idle", "--spin", "--brake", "--repeat",
           "--duration", "--kind", "--pace", "--baud", "--stray", "--bad-trailer", "--bad-kind", "--duplicate",
           "--burst", "--vanish-after", "--seed", "--com", "--link-file", "--wait-for-reader", "--out", "--truth",
-          "--version", "ZELVAR_COM"})
+          "--version", "ZELVAR_COM", "--friction", "--windage", "--coast", "motor_torque_mNm", "loss_torque_mNm",
+          "motor_output_power_W"})
         EXPECT_TRUE(o.out.contains(option)) << option << " missing from:\n" << o.out.toStdString();
 }
 
@@ -284,6 +291,7 @@ TEST(DynoSimTool, TheStreamCarriesTheModelsValuesQuantisedTickByTick)
     EXPECT_TRUE(o.out.split('\n').contains(mapping)) << o.out.toStdString();
     EXPECT_TRUE(o.err.contains("0 dropped")) << o.err.toStdString();
 
+    EXPECT_EQ(readAll(truthFile).split('\r').constFirst(), kTruthHeader);
     const std::vector<TruthRow> truth = readTruth(truthFile);
     ASSERT_EQ(truth.size(), 250u) << "one row per tick of 2.5 s";
     const std::vector<TelemetryFrame> frames = framesIn(readAll(stream));
@@ -309,6 +317,102 @@ TEST(DynoSimTool, TheStreamCarriesTheModelsValuesQuantisedTickByTick)
     EXPECT_GT(truth[50].current, 100.0) << "the spin-up starts at stall current";
     EXPECT_LT(truth[160].torqueMnm, 0.0) << "braking";
     EXPECT_EQ(truth[249].rpm, 0.0) << "stopped by the end of the brake time";
+}
+
+// The stream and the truth's first seven columns as dyno-sim wrote them
+// before the rig had losses and a coast: a loss-free rig, run by the
+// defaults, still gives them byte for byte.
+TEST(DynoSimTool, TheLossFreeRigStreamsAndTellsTheTruthByteForByteAsBefore)
+{
+    QTemporaryDir dir;
+    const QString stream = dir.filePath("stream.bin");
+    const QString truthFile = dir.filePath("truth.csv");
+    const Outcome o = runSim({"--pace", "line", "--repeat", "2", "--idle", "0.3", "--spin", "1.5", "--brake", "0.4",
+                              "--seed", "5", "--stray", "0.05", "--duplicate", "0.02", "--out", stream, "--truth",
+                              truthFile});
+    ASSERT_EQ(o.exitCode, 0) << o.err.toStdString();
+
+    QByteArray firstSeven;
+    for (const QByteArray& line : readAll(truthFile).split('\n')) {
+        const QByteArrayList f = line.trimmed().split(',');
+        if (f.size() == 10)
+            firstSeven += f.mid(0, 7).join(',') + "\r\n";
+    }
+    const auto sha256 = [](const QByteArray& bytes) {
+        return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().toStdString();
+    };
+    EXPECT_EQ(sha256(readAll(stream)), "11e0f9954a3186d5fe327bc1b23c940b358a6a4fa19d6d2483aa39abb15d5fc4");
+    EXPECT_EQ(sha256(firstSeven), "fe939bddf4d66693f3c3f4547bbc92a9b858b2f8ad1e25f97c55a9e87c9c5e65")
+        << "the first lines:\n" << firstSeven.left(400).toStdString();
+
+    const std::vector<TruthRow> truth = readTruth(truthFile);
+    ASSERT_EQ(truth.size(), 440u);
+    for (const TruthRow& t : truth) {
+        ASSERT_EQ(t.lossTorqueMnm, 0.0) << "at " << t.time << " s";
+        ASSERT_EQ(t.motorTorqueMnm, t.current > 0 ? t.torqueMnm : 0.0) << "at " << t.time << " s";
+    }
+}
+
+// Each run spins, coasts for the coast time with the motor disconnected, and
+// brakes; the truth's new columns split the net torque into the motor's and
+// the rig's losses', and the frames show the disconnected motor.
+TEST(DynoSimTool, EachRunCoastsForTheCoastTimeWithOnlyTheRigsLossesSlowingIt)
+{
+    constexpr double kFrictionMnm = 3, kWindageMnm = 20, kSupply = 12;
+    constexpr int kCoastTicks = 50;
+    QTemporaryDir dir;
+    const QString stream = dir.filePath("stream.bin");
+    const QString truthFile = dir.filePath("truth.csv");
+    const Outcome o = runSim({"--pace", "line", "--idle", "0.2", "--spin", "1", "--coast", "0.5", "--brake", "0.3",
+                              "--repeat", "2", "--friction", "3", "--windage", "20", "--out", stream, "--truth",
+                              truthFile});
+    ASSERT_EQ(o.exitCode, 0) << o.err.toStdString();
+    const std::vector<TruthRow> truth = readTruth(truthFile);
+    ASSERT_EQ(truth.size(), 400u) << "two runs of 0.2 + 1 + 0.5 + 0.3 s";
+
+    std::vector<int> coasts; // ticks of each coast
+    bool wasCoasting = false;
+    for (const TruthRow& t : truth) {
+        const std::string at = "at " + std::to_string(t.time) + " s, " + std::to_string(t.rpm) + " RPM";
+        ASSERT_GE(t.rpm, 0.0) << at;
+        const bool powered = t.current > 0;
+        const bool coasting = !powered && t.voltage == kSupply;
+        // At standstill friction holds back as much of the drive as it can:
+        // all of it, the motor's stall torque being larger.
+        const double loss = t.rpm > 0 ? kFrictionMnm + kWindageMnm * std::pow(t.rpm / 10000, 2)
+                          : powered   ? kFrictionMnm
+                                      : 0.0;
+        EXPECT_NEAR(t.lossTorqueMnm, loss, 1e-9 * loss) << at;
+        if (powered) {
+            EXPECT_NEAR(t.motorTorqueMnm - t.lossTorqueMnm, t.torqueMnm, 1e-9 * t.motorTorqueMnm) << at;
+            EXPECT_NEAR(t.motorOutputPower, t.motorTorqueMnm / 1000 * t.rpm * dynosim::kPi / 30,
+                        1e-9 * t.motorOutputPower)
+                << at;
+        } else {
+            EXPECT_EQ(std::make_tuple(t.motorTorqueMnm, t.motorOutputPower, t.inputPower), std::make_tuple(0.0, 0.0, 0.0))
+                << at << ": no drive without power";
+        }
+        if (coasting) {
+            EXPECT_EQ(t.torqueMnm, -t.lossTorqueMnm) << at;
+            if (!wasCoasting)
+                coasts.push_back(0);
+            ++coasts.back();
+        }
+        wasCoasting = coasting;
+    }
+    EXPECT_EQ(coasts, std::vector<int>(2, kCoastTicks)) << "one coast of 0.5 s after each spin";
+
+    int coastFrames = 0;
+    for (const TelemetryFrame& f : framesIn(readAll(stream))) {
+        if (!f.is(TelemetryFrame::RunSample))
+            continue;
+        const TruthRow& t = truth[static_cast<std::size_t>(f.tickCount())];
+        if (t.current == 0 && t.voltage == kSupply) {
+            ++coastFrames;
+            EXPECT_EQ(std::make_tuple(f.word(5), f.word(7)), std::make_tuple(1200, 0)) << "tick " << f.tickCount();
+        }
+    }
+    EXPECT_EQ(coastFrames, 2 * kCoastTicks);
 }
 
 TEST(DynoSimTool, ASeedReplaysTheSameFaultsInTheStream)

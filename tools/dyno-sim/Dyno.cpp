@@ -1,5 +1,6 @@
 #include "Dyno.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace zelvar::dynosim {
@@ -11,17 +12,19 @@ long long RunSchedule::totalTicks() const
 
 QByteArray truthHeader()
 {
-    return QByteArrayLiteral("time_s,rpm,torque_mNm,output_power_W,input_power_W,voltage_V,current_A\r\n");
+    return QByteArrayLiteral("time_s,rpm,torque_mNm,output_power_W,input_power_W,voltage_V,current_A,"
+                             "motor_torque_mNm,loss_torque_mNm,motor_output_power_W\r\n");
 }
 
 QByteArray truthLine(const TickState& s)
 {
     // The shortest text that reads back as the same double, and "." whatever
     // the user's locale: the values read back are the model's own.
-    char line[256];
+    char line[320];
     char* at = line;
-    const double values[] = {s.time(),      s.rpm,           s.torque * 1000.0, s.outputPower,
-                             s.inputPower, s.terminalVoltage, s.current};
+    const double values[] = {s.time(),     s.rpm,           s.torque * 1000.0,     s.outputPower,
+                             s.inputPower, s.terminalVoltage, s.current,           s.motorTorque * 1000.0,
+                             s.lossTorque * 1000.0,           s.motorOutputPower};
     for (const double value : values) {
         if (at != line)
             *at++ = ',';
@@ -32,8 +35,9 @@ QByteArray truthLine(const TickState& s)
     return QByteArray(line, at - line);
 }
 
-Dyno::Dyno(const MotorParameters& motor, const Flywheel& flywheel, const RunSchedule& schedule)
-    : model_(motor, flywheel), schedule_(schedule)
+Dyno::Dyno(const MotorParameters& motor, const Flywheel& flywheel, const RunSchedule& schedule,
+           const RigLosses& losses)
+    : model_(motor, flywheel, losses), schedule_(schedule)
 {
 }
 
@@ -49,6 +53,8 @@ Phase Dyno::phaseAt(int tick) const
         return Phase::Idle;
     if (at < schedule_.idleTicks + schedule_.spinTicks)
         return Phase::SpinUp;
+    if (at < schedule_.idleTicks + schedule_.spinTicks + schedule_.coastTicks)
+        return Phase::Coast;
     return Phase::Brake;
 }
 
@@ -59,7 +65,12 @@ double Dyno::brakeRate() const
     // The brake is set as it comes on, to reach standstill at the end of the
     // brake time; a brake time of 0 stops the flywheel within one tick.
     const int ticks = phase() == Phase::Brake && schedule_.brakeTicks > 0 ? schedule_.brakeTicks : 1;
-    return model_.speed() / (ticks * kTickSeconds);
+    const double timely = model_.speed() / (ticks * kTickSeconds);
+    // A brake only holds back: where the rig's losses alone slow the flywheel
+    // faster, it is set to their deceleration at the start (the largest, as
+    // they fall with the speed) and the flywheel stops sooner.
+    const double byLosses = model_.lossTorque(false) / model_.flywheel().inertia();
+    return std::max(timely, byLosses);
 }
 
 TickState Dyno::state() const
@@ -68,17 +79,27 @@ TickState Dyno::state() const
     s.tick = tick_;
     s.phase = phase();
     s.rpm = model_.rpm();
+    const double omega = model_.speed();
     if (s.phase == Phase::SpinUp) {
         const OperatingPoint p = model_.operatingPoint(true);
         s.terminalVoltage = p.terminalVoltage;
         s.current = p.current;
-        s.torque = p.shaftTorque;
-        s.outputPower = p.outputPower;
+        s.motorTorque = p.shaftTorque;
+        s.motorOutputPower = p.outputPower;
+        s.lossTorque = model_.lossTorque(true);
+        s.torque = s.motorTorque - s.lossTorque;
         s.inputPower = p.inputPower;
-    } else if (model_.speed() > 0.0) {
+    } else if (s.phase == Phase::Coast) {
+        // Disconnected, the motor draws nothing and the supply shows its
+        // open-circuit voltage.
+        s.terminalVoltage = model_.motor().supplyVoltage;
+        s.lossTorque = model_.lossTorque(false);
+        s.torque = -s.lossTorque;
+    } else if (omega > 0.0) {
+        s.lossTorque = model_.lossTorque(false);
         s.torque = -model_.flywheel().inertia() * brakeRate();
-        s.outputPower = s.torque * model_.speed();
     }
+    s.outputPower = s.torque * omega;
     return s;
 }
 
@@ -86,6 +107,9 @@ void Dyno::advance()
 {
     if (phase() == Phase::SpinUp) {
         model_.runPowered(kTickSeconds);
+        brakeRate_ = 0.0;
+    } else if (phase() == Phase::Coast) {
+        model_.coast(kTickSeconds);
         brakeRate_ = 0.0;
     } else if (model_.speed() > 0.0) {
         brakeRate_ = brakeRate();

@@ -10,21 +10,24 @@ namespace zelvar::dynosim {
 inline constexpr double kTickSeconds = 0.01;
 
 // A run is a spin-up from standstill: the flywheel stands for the idle time,
-// the motor is powered for the spin time, then switched off while the brake
-// brings the flywheel to standstill within the brake time. Runs follow one
-// another `repeat` times (0: without end); after the last the flywheel stands.
+// the motor is powered for the spin time, then disconnected while the
+// flywheel coasts for the coast time (only the rig's losses slow it: the
+// coast-down that measures them), then the brake brings the flywheel to
+// standstill within the brake time. Runs follow one another `repeat` times
+// (0: without end); after the last the flywheel stands.
 struct RunSchedule {
     int idleTicks = 100;
     int spinTicks = 500;
     int brakeTicks = 100;
     int repeat = 0;
+    int coastTicks = 0;
 
-    int cycleTicks() const { return idleTicks + spinTicks + brakeTicks; }
+    int cycleTicks() const { return idleTicks + spinTicks + coastTicks + brakeTicks; }
     // Ticks until the last run has ended; -1 when the runs have no end.
     long long totalTicks() const;
 };
 
-enum class Phase { Idle, SpinUp, Brake };
+enum class Phase { Idle, SpinUp, Coast, Brake };
 
 // The dyno at one tick: the model's true values at that instant, the drive
 // being the one that holds from this tick to the next.
@@ -32,11 +35,14 @@ struct TickState {
     int tick = 0;
     Phase phase = Phase::Idle;
     double rpm = 0.0;
-    double terminalVoltage = 0.0; // V; 0 while the motor is off
+    double terminalVoltage = 0.0; // V; the open supply's while coasting, 0 while the motor is off
     double current = 0.0;         // A
-    double torque = 0.0;          // N m on the flywheel: the motor's, or the brake's (negative)
+    double torque = 0.0;          // N m that accelerates the flywheel, J dw/dt: negative while it slows
     double outputPower = 0.0;     // W, torque * speed
     double inputPower = 0.0;      // W, into the motor's terminals
+    double motorTorque = 0.0;     // N m from the motor's shaft; 0 while it is not powered
+    double lossTorque = 0.0;      // N m the rig's friction and windage take
+    double motorOutputPower = 0.0; // W, motor torque * speed
 
     // tick / 100 rather than tick * 0.01: the nearest double to the decimal
     // run time, as the program computes it.
@@ -44,13 +50,17 @@ struct TickState {
 };
 
 // The model's true values, one CSV line per tick, in the report's units:
-// time_s, rpm, torque_mNm, output_power_W, input_power_W, voltage_V, current_A.
+// time_s, rpm, torque_mNm, output_power_W, input_power_W, voltage_V, current_A,
+// motor_torque_mNm, loss_torque_mNm, motor_output_power_W. The motor's and
+// the losses' columns come last so that readers of the first seven keep
+// reading them where they were.
 QByteArray truthHeader();
 QByteArray truthLine(const TickState& state);
 
 class Dyno {
 public:
-    Dyno(const MotorParameters& motor, const Flywheel& flywheel, const RunSchedule& schedule);
+    Dyno(const MotorParameters& motor, const Flywheel& flywheel, const RunSchedule& schedule,
+         const RigLosses& losses = {});
 
     const MotorModel& model() const { return model_; }
     const RunSchedule& schedule() const { return schedule_; }

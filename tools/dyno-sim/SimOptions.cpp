@@ -146,13 +146,29 @@ void addOptions(QCommandLineParser& parser)
         option("supply", "Supply voltage in V, open circuit.", "V", num(d.motor.supplyVoltage)),
         option("supply-resistance", "Internal resistance of the supply in ohm.", "OHM",
                num(d.motor.supplyResistance)),
+        // The rig.
+        option("friction",
+               "Bearing friction of the rig in mN m, up to 1000 and below the motor's stall torque: a constant "
+               "torque against the rotation while the flywheel turns (it holds a standing flywheel, never turns "
+               "it).",
+               "MNM", QStringLiteral("0")),
+        option("windage",
+               "The air's drag torque on the flywheel at 10000 RPM in mN m, up to 1000; it grows with the square "
+               "of the RPM.",
+               "MNM", QStringLiteral("0")),
         // The runs.
         option("idle", "Standstill before each spin-up, in s (10 ms steps).", "S",
                num(d.schedule.idleTicks * kTickSeconds)),
         option("spin", "How long the motor is powered in each run, in s.", "S",
                num(d.schedule.spinTicks * kTickSeconds)),
-        option("brake", "Time in which the brake stops the flywheel after each run, in s.", "S",
-               num(d.schedule.brakeTicks * kTickSeconds)),
+        option("coast",
+               "After each spin the motor is disconnected for this long, in s: the current reads 0, the voltage "
+               "the open supply's, and only the rig's friction and windage slow the flywheel.",
+               "S", QStringLiteral("0")),
+        option("brake",
+               "Time in which the brake stops the flywheel after each spin (and coast), in s; sooner where the "
+               "rig's friction and windage alone slow it faster.",
+               "S", num(d.schedule.brakeTicks * kTickSeconds)),
         option("repeat", "Number of runs; 0 repeats them without end.", "N", QStringLiteral("0")),
         option("duration",
                "Ends the stream after this much run time, in s; 0 ends it after the last run (with "
@@ -187,8 +203,9 @@ void addOptions(QCommandLineParser& parser)
                       "not in it).",
                "FILE"),
         option("truth",
-               "Write the model's true values per tick to FILE as CSV: time_s, rpm, torque_mNm, "
-               "output_power_W, input_power_W, voltage_V, current_A.",
+               "Write the model's true values per tick to FILE as CSV: time_s, rpm, torque_mNm (the net "
+               "torque that accelerates the flywheel), output_power_W, input_power_W, voltage_V, current_A, "
+               "motor_torque_mNm, loss_torque_mNm (the rig's friction and windage), motor_output_power_W.",
                "FILE"),
     });
 }
@@ -236,8 +253,21 @@ void readOptions(const QCommandLineParser& parser, SimOptions& o)
                            .arg(describe(model.noLoadRpm()))
                            .toStdString());
 
+    // Far beyond the losses of any small motor's rig: a larger value is a
+    // slip of the unit.
+    constexpr double kMostLossMnm = 1000.0;
+    const double friction = read.number(QStringLiteral("friction"), 0.0, kMostLossMnm).value_or(0.0);
+    const double windage = read.number(QStringLiteral("windage"), 0.0, kMostLossMnm).value_or(0.0);
+    if (friction >= 1000.0 * model.stallTorque())
+        throw BadValue(QStringLiteral("--friction: %1 mN m is not below the motor's stall torque of %2 mN m: the "
+                                      "flywheel would not turn")
+                           .arg(describe(friction), describe(1000.0 * model.stallTorque()))
+                           .toStdString());
+    o.losses = RigLosses::fromMeasured(friction, windage);
+
     assign(o.schedule.idleTicks, read.ticks(QStringLiteral("idle"), 0.0));
     assign(o.schedule.spinTicks, read.ticks(QStringLiteral("spin"), kTickSeconds));
+    assign(o.schedule.coastTicks, read.ticks(QStringLiteral("coast"), 0.0));
     assign(o.schedule.brakeTicks, read.ticks(QStringLiteral("brake"), 0.0));
     assign(o.schedule.repeat, read.integer(QStringLiteral("repeat"), 0, 1000000));
     assign(o.durationTicks, read.ticks(QStringLiteral("duration"), 0.0));
@@ -301,7 +331,9 @@ ParseResult parseArguments(const QStringList& arguments)
         "The tick count runs on from the start of the stream, across runs. The stream ends\n"
         "with its duration or on Ctrl-C, and the device closes (a program still reading it\n"
         "sees the device disappear). Faults are chosen with the options below; --seed\n"
-        "replays a fault pattern."));
+        "replays a fault pattern. By default the rig has no losses of its own; --friction\n"
+        "and --windage give it some, and --coast lets the flywheel coast down on them\n"
+        "between each spin and its brake."));
     parser.addHelpOption();
     parser.addVersionOption();
     addOptions(parser);

@@ -23,6 +23,7 @@ enum class Pace {
 struct SimOptions {
     MotorParameters motor;
     Flywheel flywheel;
+    RigLosses losses;
     SetupCode setup;
     RunSchedule schedule;
     TelemetryFrame::Kind kind = TelemetryFrame::RunSample;

@@ -74,7 +74,8 @@ public:
     {
         timespec now{};
         clock_gettime(CLOCK_MONOTONIC, &now);
-        return static_cast<double>(now.tv_sec - start_.tv_sec) + static_cast<double>(now.tv_nsec - start_.tv_nsec) * 1e-9;
+        return static_cast<double>(now.tv_sec - start_.tv_sec)
+             + static_cast<double>(now.tv_nsec - start_.tv_nsec) * 1e-9;
     }
 
 private:
@@ -86,10 +87,7 @@ class OutputFile {
 public:
     explicit OutputFile(const QString& path) : file_(path) {}
 
-    bool open()
-    {
-        return file_.fileName().isEmpty() || file_.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    }
+    bool open() { return file_.fileName().isEmpty() || file_.open(QIODevice::WriteOnly | QIODevice::Truncate); }
     QString error() const { return QStringLiteral("cannot write %1: %2").arg(file_.fileName(), file_.errorString()); }
 
     bool write(const QByteArray& bytes)
@@ -141,7 +139,7 @@ class Session {
 public:
     Session(const SimOptions& options, PtyLink& link, OutputFile& out, OutputFile& truth)
         : options_(options), link_(link), out_(out), truth_(truth),
-          dyno_(options.motor, options.flywheel, options.schedule), faults_(options.faults),
+          dyno_(options.motor, options.flywheel, options.schedule, options.losses), faults_(options.faults),
           setup_(setupFrame(options.setup))
     {
     }
