@@ -1,8 +1,8 @@
 // Throughput and memory of the run analysis on a generated run file, and the
 // peak memory it needs, which must not grow with the file.
 
-#include "RunAnalyzer.h"
-#include "SequentialFiles.h"
+#include "run/RunAnalyzer.h"
+#include "run/SequentialFiles.h"
 #include "run_file.h"
 
 #include <QFile>

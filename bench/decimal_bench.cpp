@@ -1,5 +1,5 @@
-#include "Decimal.h"
-#include "NumberText.h"
+#include "platform/Decimal.h"
+#include "platform/NumberText.h"
 
 #include <benchmark/benchmark.h>
 

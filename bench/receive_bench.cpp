@@ -2,12 +2,12 @@
 // the in-memory serial control into a real Temp.dat, beside the link's own
 // limit at 115200 baud (10 bits a byte, 13 bytes a frame: 886 frames/s).
 
-#include "Clock.h"
-#include "FrameReceiver.h"
-#include "MainForm.h"
-#include "SequentialFiles.h"
-#include "RunFiles.h"
-#include "SerialControl.h"
+#include "platform/Clock.h"
+#include "link/FrameReceiver.h"
+#include "platform/MainForm.h"
+#include "run/SequentialFiles.h"
+#include "run/RunFiles.h"
+#include "platform/SerialControl.h"
 
 #include <QTemporaryDir>
 

@@ -1,4 +1,4 @@
-#include "ChartPlots.h"
+#include "charts/ChartPlots.h"
 
 #include <QChart>
 #include <QChartView>

@@ -1,6 +1,6 @@
-#include "ChartWindow.h"
+#include "charts/ChartWindow.h"
 
-#include "ChartPlots.h"
+#include "charts/ChartPlots.h"
 
 #include <QChart>
 #include <QChartView>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "LiveTrace.h"
-#include "Smoothing.h"
+#include "run/LiveTrace.h"
+#include "run/Smoothing.h"
 
 #include <QString>
 #include <QWidget>

@@ -14,8 +14,8 @@
 
 #include "FuzzSupport.h"
 
-#include "Decimal.h"
-#include "RuntimeError.h"
+#include "platform/Decimal.h"
+#include "platform/RuntimeError.h"
 
 #include <algorithm>
 #include <charconv>

@@ -16,13 +16,13 @@
 
 #include "FuzzSupport.h"
 
-#include "Clock.h"
-#include "FrameReceiver.h"
-#include "MainForm.h"
-#include "RuntimeError.h"
-#include "RunFiles.h"
-#include "SequentialFiles.h"
-#include "SerialControl.h"
+#include "platform/Clock.h"
+#include "link/FrameReceiver.h"
+#include "platform/MainForm.h"
+#include "platform/RuntimeError.h"
+#include "run/RunFiles.h"
+#include "run/SequentialFiles.h"
+#include "platform/SerialControl.h"
 
 #include <QByteArray>
 #include <QLocale>

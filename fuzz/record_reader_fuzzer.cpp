@@ -13,9 +13,9 @@
 
 #include "FuzzSupport.h"
 
-#include "Decimal.h"
-#include "RuntimeError.h"
-#include "SequentialFiles.h"
+#include "platform/Decimal.h"
+#include "platform/RuntimeError.h"
+#include "run/SequentialFiles.h"
 
 #include <QFile>
 #include <QString>

@@ -7,8 +7,8 @@
 
 #include "FuzzSupport.h"
 
-#include "RuntimeError.h"
-#include "SerialControl.h"
+#include "platform/RuntimeError.h"
+#include "platform/SerialControl.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,13 +1,13 @@
-#include "FrameReceiver.h"
+#include "link/FrameReceiver.h"
 
-#include "Clock.h"
-#include "MainForm.h"
-#include "NumberText.h"
-#include "RunFiles.h"
-#include "RunRecord.h"
-#include "RuntimeError.h"
-#include "SequentialFiles.h"
-#include "SerialControl.h"
+#include "platform/Clock.h"
+#include "platform/MainForm.h"
+#include "platform/NumberText.h"
+#include "run/RunFiles.h"
+#include "run/RunRecord.h"
+#include "platform/RuntimeError.h"
+#include "run/SequentialFiles.h"
+#include "platform/SerialControl.h"
 
 #include <algorithm>
 #include <cmath>

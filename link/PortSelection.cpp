@@ -1,7 +1,7 @@
-#include "PortSelection.h"
+#include "link/PortSelection.h"
 
-#include "MainForm.h"
-#include "SerialControl.h"
+#include "platform/MainForm.h"
+#include "platform/SerialControl.h"
 
 #include <QStringList>
 

@@ -1,4 +1,4 @@
-#include "TelemetryFrame.h"
+#include "link/TelemetryFrame.h"
 
 namespace zelvar {
 

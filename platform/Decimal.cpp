@@ -1,6 +1,6 @@
-#include "Decimal.h"
+#include "platform/Decimal.h"
 
-#include "RuntimeError.h"
+#include "platform/RuntimeError.h"
 
 #include <algorithm>
 #include <array>

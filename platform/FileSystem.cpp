@@ -1,6 +1,6 @@
-#include "FileSystem.h"
+#include "platform/FileSystem.h"
 
-#include "RuntimeError.h"
+#include "platform/RuntimeError.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "MainForm.h"
+#include "platform/MainForm.h"
 
-#include "RuntimeError.h"
+#include "platform/RuntimeError.h"
 
 namespace zelvar {
 

@@ -1,4 +1,4 @@
-#include "SerialControl.h"
+#include "platform/SerialControl.h"
 
 #include <algorithm>
 #include <cstring>

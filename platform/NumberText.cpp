@@ -1,6 +1,6 @@
-#include "NumberText.h"
+#include "platform/NumberText.h"
 
-#include "RuntimeError.h"
+#include "platform/RuntimeError.h"
 
 #include <charconv>
 #include <cmath>

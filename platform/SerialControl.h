@@ -6,7 +6,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "RuntimeError.h"
+#include "platform/RuntimeError.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,6 +1,6 @@
-#include "LiveTrace.h"
+#include "run/LiveTrace.h"
 
-#include "RunRecord.h"
+#include "run/RunRecord.h"
 
 #include <algorithm>
 

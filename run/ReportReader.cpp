@@ -1,7 +1,7 @@
-#include "ReportReader.h"
+#include "run/ReportReader.h"
 
-#include "RunFiles.h"
-#include "RuntimeError.h"
+#include "run/RunFiles.h"
+#include "platform/RuntimeError.h"
 
 #include <QFile>
 #include <QLocale>

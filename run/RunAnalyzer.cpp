@@ -1,10 +1,10 @@
-#include "RunAnalyzer.h"
+#include "run/RunAnalyzer.h"
 
-#include "FileSystem.h"
-#include "RunFiles.h"
-#include "RunRecord.h"
-#include "RuntimeError.h"
-#include "SequentialFiles.h"
+#include "platform/FileSystem.h"
+#include "run/RunFiles.h"
+#include "run/RunRecord.h"
+#include "platform/RuntimeError.h"
+#include "run/SequentialFiles.h"
 
 #include <QFile>
 

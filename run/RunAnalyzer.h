@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Decimal.h"
+#include "platform/Decimal.h"
 
 #include <QString>
 

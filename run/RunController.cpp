@@ -1,13 +1,13 @@
-#include "RunController.h"
+#include "run/RunController.h"
 
-#include "FileSystem.h"
-#include "MainForm.h"
-#include "NumberText.h"
-#include "RunAnalyzer.h"
-#include "RunFiles.h"
-#include "RuntimeError.h"
-#include "SequentialFiles.h"
-#include "SerialControl.h"
+#include "platform/FileSystem.h"
+#include "platform/MainForm.h"
+#include "platform/NumberText.h"
+#include "run/RunAnalyzer.h"
+#include "run/RunFiles.h"
+#include "platform/RuntimeError.h"
+#include "run/SequentialFiles.h"
+#include "platform/SerialControl.h"
 
 namespace zelvar {
 

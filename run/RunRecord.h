@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Decimal.h"
-#include "SequentialFiles.h"
+#include "platform/Decimal.h"
+#include "run/SequentialFiles.h"
 
 namespace zelvar {
 

@@ -1,6 +1,6 @@
-#include "SequentialFiles.h"
+#include "run/SequentialFiles.h"
 
-#include "RuntimeError.h"
+#include "platform/RuntimeError.h"
 
 #include <QFile>
 

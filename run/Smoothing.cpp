@@ -1,4 +1,4 @@
-#include "Smoothing.h"
+#include "run/Smoothing.h"
 
 #include <QFileInfo>
 #include <QLocale>

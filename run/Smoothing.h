@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ReportReader.h"
+#include "run/ReportReader.h"
 
 #include <QPointF>
 #include <QString>

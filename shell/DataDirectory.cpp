@@ -1,4 +1,4 @@
-#include "DataDirectory.h"
+#include "shell/DataDirectory.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
-#include "Frm_RS232.h"
+#include "shell/Frm_RS232.h"
 
-#include "FrameReceiver.h"
-#include "NorvDynoData.h"
-#include "SerialControl.h"
+#include "link/FrameReceiver.h"
+#include "shell/NorvDynoData.h"
+#include "platform/SerialControl.h"
 
 namespace zelvar {
 

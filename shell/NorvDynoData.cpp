@@ -1,6 +1,6 @@
-#include "NorvDynoData.h"
+#include "shell/NorvDynoData.h"
 
-#include "RuntimeError.h"
+#include "platform/RuntimeError.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MainForm.h"
+#include "platform/MainForm.h"
 
 #include <QWidget>
 

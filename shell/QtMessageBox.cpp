@@ -1,4 +1,4 @@
-#include "QtMessageBox.h"
+#include "shell/QtMessageBox.h"
 
 #include <QMessageBox>
 

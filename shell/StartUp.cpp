@@ -1,6 +1,6 @@
-#include "StartUp.h"
+#include "shell/StartUp.h"
 
-#include "FileSystem.h"
+#include "platform/FileSystem.h"
 
 namespace zelvar::startup {
 

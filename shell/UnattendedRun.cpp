@@ -1,7 +1,7 @@
-#include "UnattendedRun.h"
+#include "shell/UnattendedRun.h"
 
-#include "NorvDynoData.h"
-#include "ZelvarApplication.h"
+#include "shell/NorvDynoData.h"
+#include "shell/ZelvarApplication.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -1,15 +1,15 @@
-#include "ZelvarApplication.h"
+#include "shell/ZelvarApplication.h"
 
-#include "ChartWindow.h"
-#include "FrameReceiver.h"
-#include "Frm_RS232.h"
-#include "NorvDynoData.h"
-#include "PortSelection.h"
-#include "QtMessageBox.h"
-#include "RunController.h"
-#include "RunRecord.h"
-#include "SerialControl.h"
-#include "StartUp.h"
+#include "charts/ChartWindow.h"
+#include "link/FrameReceiver.h"
+#include "shell/Frm_RS232.h"
+#include "shell/NorvDynoData.h"
+#include "link/PortSelection.h"
+#include "shell/QtMessageBox.h"
+#include "run/RunController.h"
+#include "run/RunRecord.h"
+#include "platform/SerialControl.h"
+#include "shell/StartUp.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "Clock.h"
-#include "LiveTrace.h"
-#include "FileSystem.h"
-#include "SequentialFiles.h"
+#include "platform/Clock.h"
+#include "run/LiveTrace.h"
+#include "platform/FileSystem.h"
+#include "run/SequentialFiles.h"
 
 #include <QLocale>
 #include <QObject>

@@ -1,9 +1,9 @@
 // zelvar-data: the desktop program.
 
-#include "DataDirectory.h"
-#include "NorvDynoData.h"
-#include "UnattendedRun.h"
-#include "ZelvarApplication.h"
+#include "shell/DataDirectory.h"
+#include "shell/NorvDynoData.h"
+#include "shell/UnattendedRun.h"
+#include "shell/ZelvarApplication.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

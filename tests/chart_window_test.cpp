@@ -3,16 +3,20 @@
 // under a full-rate stream, the report's curves, earlier reports drawn over
 // it, and the PNG export of the window and of zelvar-analyze.
 
-#include "ChartPlots.h"
-#include "ChartWindow.h"
-#include "LiveTrace.h"
-#include "Smoothing.h"
-#include "MessageBox.h"
-#include "NorvDynoData.h"
-#include "SerialControl.h"
-#include "ZelvarApplication.h"
+#include "charts/ChartPlots.h"
+#include "charts/ChartWindow.h"
+#include "run/LiveTrace.h"
+#include "run/Smoothing.h"
+#include "platform/MessageBox.h"
+#include "shell/NorvDynoData.h"
+#include "platform/SerialControl.h"
+#include "shell/ZelvarApplication.h"
 
+#include "Files.h"
+#include "Frames.h"
+#include "CaseNames.h"
 #include "QtPrinters.h"
+#include "RecordingMessageBox.h"
 
 #include <QApplication>
 #include <QChart>
@@ -36,53 +40,10 @@
 #include <map>
 
 using namespace zelvar;
+using namespace zelvar::testing_support;
 using namespace std::chrono_literals;
 
 namespace {
-
-class RecordingMessageBox final : public MessageBox {
-public:
-    void showCritical(const QString& title, const QString& text) override { shown << title + " | " + text; }
-    QStringList shown;
-};
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-void writeAll(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
-    f.write(bytes);
-}
-
-QByteArray frame(int kind, int tick, int word5, int word7, int word9)
-{
-    const char bytes[] = {'\xD9',
-                          '\xAB',
-                          char(tick / 4096),
-                          char(tick % 4096 / 256),
-                          char(tick % 256),
-                          char(word5 / 256),
-                          char(word5 % 256),
-                          char(word7 / 256),
-                          char(word7 % 256),
-                          char(word9 / 256),
-                          char(word9 % 256),
-                          char(kind),
-                          '\xFA'};
-    return QByteArray(bytes, sizeof bytes);
-}
-
-// 30 mm, 240 g, ESC 1500 and 2000 us, interval 20 ms.
-QByteArray setupFrame()
-{
-    const char bytes[] = {'\xD9', '\xAB', 0, 0x01, 0x2C, 0x09, 0x60, 0, 30, 2, 40, 0x50, '\xFA'};
-    return QByteArray(bytes, sizeof bytes);
-}
 
 // A motor spinning the flywheel up from standstill at 0.2 s towards 30 000
 // RPM with a time constant of 0.78 s, as the dyno sends it tick by tick.
@@ -96,8 +57,9 @@ QByteArray spinUpSample(int tick)
     const double t = tick / 100.0;
     const double rpm = spinUpRpm(t);
     const double amps = t < 0.2 ? 0.0 : std::max(0.5, 114.3 * (1 - rpm / 30000));
-    return frame(0x40, tick, t < 0.2 ? 0 : 1200, static_cast<int>(std::lround(amps * 10)),
-                 static_cast<int>(std::lround(rpm / 100)));
+    return frameBytes(TelemetryFrame::RunSample, tick,
+                      {t < 0.2 ? 0 : 1200, static_cast<int>(std::lround(amps * 10)),
+                       static_cast<int>(std::lround(rpm / 100))});
 }
 
 QByteArray spinUp(int firstTick, int lastTick)
@@ -508,7 +470,7 @@ INSTANTIATE_TEST_SUITE_P(Files, ChartsRefuse,
                          testing::Values(NotAReport{"Missing", QByteArray(), "cannot open"},
                                          NotAReport{"Picture", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16),
                                                     "is not a report"}),
-                         [](const testing::TestParamInfo<NotAReport>& info) { return std::string(info.param.name); });
+                         testing_support::CaseName());
 
 // ---------------------------------------------------------------------------
 // Images.

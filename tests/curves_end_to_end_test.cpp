@@ -4,22 +4,25 @@
 // run file) records it, the analysis writes the report, and the curves are
 // smoothed from the report as the chart window draws them.
 
-#include "Clock.h"
-#include "Curves.h"
-#include "FrameReceiver.h"
-#include "MainForm.h"
-#include "RunAnalyzer.h"
-#include "SequentialFiles.h"
-#include "SerialControl.h"
+#include "platform/Clock.h"
+#include "run/Smoothing.h"
+#include "link/FrameReceiver.h"
+#include "platform/MainForm.h"
+#include "run/RunAnalyzer.h"
+#include "run/RunController.h"
+#include "run/SequentialFiles.h"
+#include "run/RunFiles.h"
+#include "platform/SerialControl.h"
 
-#include "PseudoTerminal.h"
+#include "DynoSim.h"
+#include "EventLoop.h"
+#include "Files.h"
+#include "CaseNames.h"
 #include "QtPrinters.h"
 
 #include <gtest/gtest.h>
 
 #include <QByteArrayList>
-#include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -35,12 +38,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing_support::pumpUntil;
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+using testing_support::readAll;
+using testing_support::SimProcess;
 
 // The model's values, one row per 10 ms tick from tick 0, as dyno-sim
 // --truth writes them: the first seven columns (the later ones, the motor's
@@ -67,42 +66,6 @@ int tickOf(double runTime)
     return static_cast<int>(std::lround(runTime * 100));
 }
 
-// dyno-sim in the background, its device named in a link file.
-class SimProcess {
-public:
-    SimProcess(QStringList arguments, const QString& dir) : linkFile_(dir + "/link.txt")
-    {
-        process_.start(QStringLiteral(ZELVAR_DYNO_SIM_PATH), arguments << "--link-file" << linkFile_);
-    }
-    ~SimProcess() { finish(); }
-
-    QString device()
-    {
-        pumpUntil([&] { return QFile::exists(linkFile_) || process_.state() == QProcess::NotRunning; }, 10s);
-        const QByteArray line = readAll(linkFile_).trimmed();
-        const qsizetype equals = line.indexOf('=');
-        return equals < 0 ? QString() : QString::fromLocal8Bit(line.mid(equals + 1));
-    }
-
-    QString finish()
-    {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.terminate();
-            if (!process_.waitForFinished(10000)) {
-                process_.kill();
-                process_.waitForFinished();
-            }
-        }
-        err_ += QString::fromLocal8Bit(process_.readAllStandardError());
-        return err_;
-    }
-
-private:
-    QString linkFile_;
-    QProcess process_;
-    QString err_;
-};
-
 // The receive path as Start leaves it. It holds the device open itself as
 // well, so that the pseudo-terminal's number is not handed to another test
 // while QSerialPort still holds its lock file.
@@ -127,7 +90,7 @@ public:
         form.Text1(8).setText("20");
         form.Command1().setCaption("Stop");
         form.Label2().setCaption("Now Running");
-        files.OpenForOutput(FrameReceiver::kRunFileNumber, runFile);
+        files.OpenForOutput(runfiles::kRunFileNumber, runFile);
         comm.setCommPort(kPort);
         comm.setPortOpen(true);
     }
@@ -136,7 +99,7 @@ public:
     {
         if (comm.PortOpen())
             comm.setPortOpen(false);
-        files.Close(FrameReceiver::kRunFileNumber);
+        files.Close(runfiles::kRunFileNumber);
     }
 
     int shownTick() { return tickOf(form.Text1(0).text().toDouble()); }
@@ -186,7 +149,7 @@ TEST_P(SmoothedCurvesAgainstTheSimulatedDyno, TorqueAndPowerFollowTheModelThroug
                        << dyno.flywheel,
                    dir.path());
     const QString device = sim.device();
-    ASSERT_FALSE(device.isEmpty()) << sim.finish().toStdString();
+    ASSERT_FALSE(device.isEmpty()) << sim.finish().err.toStdString();
     Receiving rx;
     ASSERT_NO_FATAL_FAILURE(rx.start(device, dir.filePath("Temp.dat")));
     ASSERT_TRUE(pumpUntil([&] { return rx.shownTick() >= lastTick || rx.failed(); }, 60s))
@@ -195,7 +158,7 @@ TEST_P(SmoothedCurvesAgainstTheSimulatedDyno, TorqueAndPowerFollowTheModelThroug
     rx.stop();
     sim.finish();
 
-    ASSERT_NO_THROW(RunAnalyzer(rx.form, rx.files, dir.path(), QLocale::c()).analyze());
+    ASSERT_NO_THROW(RunAnalyzer(rx.files, dir.path()).analyze(readFlywheelAndEsc(rx.form, QLocale::c())));
     const curves::ReportCurves curves = curves::loadReportCurves(dir.filePath("save.csv"));
     const std::vector<curves::ReportPoint>& rows = curves.report.rows;
     ASSERT_EQ(rows.size(), static_cast<std::size_t>(lastTick / 2)) << "a record every 20 ms, none lost";
@@ -275,7 +238,7 @@ INSTANTIATE_TEST_SUITE_P(
         Dyno{"Heavy960g", {"--weight", "960"}, 3.0},
         // Ten times: rises below 100 RPM, the report's torque nearly all 0.
         Dyno{"Heavy2400g", {"--weight", "2400"}, 5.0}),
-    [](const testing::TestParamInfo<Dyno>& info) { return std::string(info.param.name); });
+    testing_support::CaseName());
 
 } // namespace
 } // namespace zelvar

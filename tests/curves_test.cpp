@@ -2,18 +2,19 @@
 // smoothing of a spin-up against known curves, thinning, the live trace and
 // its redraw limit.
 
-#include "LiveTrace.h"
-#include "Smoothing.h"
-#include "MainForm.h"
-#include "RunAnalyzer.h"
-#include "RunController.h"
-#include "RunRecord.h"
-#include "RuntimeError.h"
-#include "SequentialFiles.h"
+#include "run/LiveTrace.h"
+#include "run/Smoothing.h"
+#include "platform/MainForm.h"
+#include "run/RunAnalyzer.h"
+#include "run/RunController.h"
+#include "run/RunRecord.h"
+#include "platform/RuntimeError.h"
+#include "run/SequentialFiles.h"
 
+#include "Files.h"
+#include "CaseNames.h"
 #include "QtPrinters.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -27,17 +28,11 @@
 #include <vector>
 
 using namespace zelvar;
+using testing_support::writeAll;
 using namespace zelvar::curves;
 using namespace std::chrono_literals;
 
 namespace {
-
-void writeAll(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
-    f.write(bytes);
-}
 
 constexpr double kRadPerSecondPerRpm = 2 * std::numbers::pi / 60;
 
@@ -203,7 +198,7 @@ INSTANTIATE_TEST_SUITE_P(
                                kHeader + "\r\n\"Flywheel Radius\",\"Flywheel Weight\",\"ESC Neutral Timing\","
                                          "\"ESC Full Throttle Timing\"\r\n30,\" \",\"1500\",\"2000\"\r\n",
                                "line 4: Flywheel Weight \" \" is not a number"}),
-    [](const testing::TestParamInfo<NotAReport>& info) { return std::string(info.param.name); });
+    testing_support::CaseName());
 
 // ---------------------------------------------------------------------------
 // The local fit.
@@ -261,7 +256,7 @@ TEST_P(LocalFitOfAQuadratic, IsExactAtEveryPointEvenAtTheEnds)
 }
 
 INSTANTIATE_TEST_SUITE_P(Spacings, LocalFitOfAQuadratic, testing::ValuesIn(spacings()),
-                         [](const testing::TestParamInfo<Spacing>& info) { return std::string(info.param.name); });
+                         testing_support::CaseName());
 
 TEST(LocalPolynomialFit, InsideEvenDataItIsTheSavitzkyGolayFilter)
 {
@@ -368,7 +363,7 @@ INSTANTIATE_TEST_SUITE_P(
         SpinUpCase{"OnlyFalls", {2000, 1500, 900, 0}, std::nullopt},
         SpinUpCase{"TooShort", {0, 900}, std::nullopt},
         SpinUpCase{"OneStepUp", {0, 0, 0, 0, 100}, std::nullopt}),
-    [](const testing::TestParamInfo<SpinUpCase>& info) { return std::string(info.param.name); });
+    testing_support::CaseName());
 
 // ---------------------------------------------------------------------------
 // The smoothed spin-up against the motor's own curve.
@@ -446,7 +441,7 @@ TEST_P(SmoothedSpinUpOf, FollowsTheMotorsTorqueWhereTheReportCannot)
 INSTANTIATE_TEST_SUITE_P(Flywheels, SmoothedSpinUpOf,
                          testing::Values(Flywheel{"Light240g", 240, 5}, Flywheel{"Heavy960g", 960, 3},
                                          Flywheel{"Heavy2400g", 2400, 5}),
-                         [](const testing::TestParamInfo<Flywheel>& info) { return std::string(info.param.name); });
+                         testing_support::CaseName());
 
 TEST(SmoothSpinUp, TheWindowFollowsTheFlywheelsTimeScale)
 {

@@ -1,6 +1,6 @@
 // Where the program keeps its runs when started without --app-dir.
 
-#include "DataDirectory.h"
+#include "shell/DataDirectory.h"
 
 #include "Files.h"
 

@@ -1,5 +1,5 @@
-#include "Decimal.h"
-#include "RuntimeError.h"
+#include "platform/Decimal.h"
+#include "platform/RuntimeError.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 // what it says and nothing else, a seed replays a pattern, and every option
 // is checked before anything is opened.
 
-#include "FaultPlan.h"
-#include "FrameEncoder.h"
-#include "SimOptions.h"
+#include "tools/dyno-sim/FaultPlan.h"
+#include "tools/dyno-sim/FrameEncoder.h"
+#include "tools/dyno-sim/SimOptions.h"
 
 #include "QtPrinters.h"
 

@@ -2,10 +2,10 @@
 // closed-form behaviour of a DC motor, the run schedule, and the frames the
 // controller builds from the model's values.
 
-#include "Dyno.h"
-#include "FrameEncoder.h"
-#include "MotorModel.h"
-#include "TelemetryFrame.h"
+#include "tools/dyno-sim/Dyno.h"
+#include "tools/dyno-sim/FrameEncoder.h"
+#include "tools/dyno-sim/MotorModel.h"
+#include "link/TelemetryFrame.h"
 
 #include <gtest/gtest.h>
 

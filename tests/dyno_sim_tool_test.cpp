@@ -2,18 +2,22 @@
 // and end to end with the program's receive path on the pseudo-terminal it
 // opens (QSerialPort back end, frame receiver, run file, run analysis).
 
-#include "Clock.h"
-#include "Dyno.h"
-#include "FrameEncoder.h"
-#include "FrameReceiver.h"
-#include "MainForm.h"
-#include "MotorModel.h"
-#include "RunAnalyzer.h"
-#include "SequentialFiles.h"
-#include "SerialControl.h"
-#include "TelemetryFrame.h"
+#include "platform/Clock.h"
+#include "tools/dyno-sim/Dyno.h"
+#include "tools/dyno-sim/FrameEncoder.h"
+#include "link/FrameReceiver.h"
+#include "platform/MainForm.h"
+#include "tools/dyno-sim/MotorModel.h"
+#include "run/RunAnalyzer.h"
+#include "run/RunController.h"
+#include "run/SequentialFiles.h"
+#include "run/RunFiles.h"
+#include "platform/SerialControl.h"
+#include "link/TelemetryFrame.h"
 
-#include "PseudoTerminal.h"
+#include "DynoSim.h"
+#include "EventLoop.h"
+#include "Files.h"
 #include "QtPrinters.h"
 
 #include <gtest/gtest.h>
@@ -21,7 +25,6 @@
 #include <QByteArrayList>
 #include <QCryptographicHash>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -38,73 +41,11 @@ namespace zelvar {
 namespace {
 
 using namespace std::chrono_literals;
+using Outcome = testing_support::ProgramOutcome;
 using testing_support::pumpUntil;
-
-struct Outcome {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-// dyno-sim started in the background, with its link file in `dir`.
-class SimProcess {
-public:
-    SimProcess(QStringList arguments, const QString& dir) : linkFile_(dir + "/link.txt")
-    {
-        process_.start(QStringLiteral(ZELVAR_DYNO_SIM_PATH), arguments << "--link-file" << linkFile_);
-    }
-    ~SimProcess() { finish(); }
-
-    // The device path from the link file; empty when the simulator ended or
-    // wrote nothing in time.
-    QString device()
-    {
-        pumpUntil([&] { return QFile::exists(linkFile_) || process_.state() == QProcess::NotRunning; }, 10s);
-        const QByteArray line = readAll(linkFile_).trimmed();
-        const qsizetype equals = line.indexOf('=');
-        return equals < 0 ? QString() : QString::fromLocal8Bit(line.mid(equals + 1));
-    }
-
-    // Ends the simulator as Ctrl-C would, if it still runs.
-    Outcome finish()
-    {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.terminate();
-            if (!process_.waitForFinished(10000)) {
-                process_.kill();
-                process_.waitForFinished();
-            }
-        }
-        outcome_.exitCode = process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
-        outcome_.out += QString::fromLocal8Bit(process_.readAllStandardOutput());
-        outcome_.err += QString::fromLocal8Bit(process_.readAllStandardError());
-        return outcome_;
-    }
-
-private:
-    QString linkFile_;
-    QProcess process_;
-    Outcome outcome_;
-};
-
-Outcome runSim(const QStringList& arguments)
-{
-    QProcess sim;
-    sim.start(QStringLiteral(ZELVAR_DYNO_SIM_PATH), arguments);
-    if (!sim.waitForFinished(30000)) {
-        sim.kill();
-        sim.waitForFinished();
-        return {-1, {}, QStringLiteral("did not finish")};
-    }
-    return {sim.exitCode(), QString::fromLocal8Bit(sim.readAllStandardOutput()),
-            QString::fromLocal8Bit(sim.readAllStandardError())};
-}
+using testing_support::readAll;
+using testing_support::runSim;
+using testing_support::SimProcess;
 
 // One sample as the frames carry it and the run file records it.
 struct Sample {
@@ -211,7 +152,7 @@ public:
         form.Text1(8).setText("20");
         form.Command1().setCaption("Stop");
         form.Label2().setCaption("Now Running");
-        files.OpenForOutput(FrameReceiver::kRunFileNumber, runFile);
+        files.OpenForOutput(runfiles::kRunFileNumber, runFile);
         comm.setCommPort(kPort);
         comm.setPortOpen(true);
     }
@@ -221,7 +162,7 @@ public:
     {
         if (comm.PortOpen())
             comm.setPortOpen(false);
-        files.Close(FrameReceiver::kRunFileNumber);
+        files.Close(runfiles::kRunFileNumber);
     }
 
     // The run time on show, in ticks.
@@ -448,7 +389,7 @@ TEST(DynoSimEndToEnd, ADeviceThatDisappearsEndsTheRunWithErrorAndItsRecordsKept)
     ASSERT_TRUE(pumpUntil([&] { return rx.failed(); }, 20s)) << "shown run time " << rx.shownTick();
     EXPECT_EQ(rx.form.Command1().caption(), "Start");
     EXPECT_FALSE(rx.comm.PortOpen());
-    EXPECT_FALSE(rx.files.isBound(FrameReceiver::kRunFileNumber));
+    EXPECT_FALSE(rx.files.isBound(runfiles::kRunFileNumber));
     EXPECT_TRUE(rx.receiver.lastError().contains("lost")) << rx.receiver.lastError().toStdString();
 
     std::vector<int> ticks;
@@ -554,8 +495,8 @@ TEST(DynoSimEndToEnd, ReportTorqueAndOutputPowerAgreeWithTheModelOverTheSpinUp)
     sim.finish();
 
     EXPECT_EQ(rx.form.texts().mid(4), QStringList({"30", "240", "1500", "2000", "20"})) << "the set-up frame";
-    RunAnalyzer analyzer(rx.form, rx.files, dir.path(), QLocale::c());
-    ASSERT_NO_THROW(analyzer.analyze());
+    RunAnalyzer analyzer(rx.files, dir.path());
+    ASSERT_NO_THROW(analyzer.analyze(readFlywheelAndEsc(rx.form, QLocale::c())));
 
     struct Row {
         int tick;

@@ -5,12 +5,12 @@
 // every sample it took in is in Temp.dat, and that save.csv is either the new
 // whole report or the previous one untouched.
 
-#include "Frm_RS232.h"
-#include "NorvDynoData.h"
-#include "MessageBox.h"
-#include "SequentialFiles.h"
-#include "SerialControl.h"
-#include "ZelvarApplication.h"
+#include "shell/Frm_RS232.h"
+#include "shell/NorvDynoData.h"
+#include "platform/MessageBox.h"
+#include "run/SequentialFiles.h"
+#include "platform/SerialControl.h"
+#include "shell/ZelvarApplication.h"
 
 #include "QtPrinters.h"
 
@@ -209,7 +209,7 @@ protected:
 
     QTemporaryDir dir_;
     PseudoTerminal pty_;
-    std::optional<DynoSimProcess> sim_;
+    std::optional<SimProcess> sim_;
     RecordingMessageBox messages_;
     std::unique_ptr<ZelvarApplication> program_;
 };

@@ -1,14 +1,16 @@
-#include "Clock.h"
-#include "FrameReceiver.h"
-#include "MainForm.h"
-#include "RuntimeError.h"
-#include "SequentialFiles.h"
-#include "SerialControl.h"
+#include "platform/Clock.h"
+#include "link/FrameReceiver.h"
+#include "platform/MainForm.h"
+#include "platform/RuntimeError.h"
+#include "run/RunFiles.h"
+#include "run/SequentialFiles.h"
+#include "platform/SerialControl.h"
 
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include "Frames.h"
 #include "QtPrinters.h"
 
 #include <gtest/gtest.h>
@@ -18,31 +20,9 @@
 #include <random>
 
 using namespace zelvar;
+using namespace zelvar::testing_support;
 
 namespace {
-
-// Frame bytes as the controller sends them.
-QByteArray frameBytes(int kind, int ticks, int volts = 1200, int amps = 100, int rpm = 10, int trailer = 0xFA)
-{
-    const int b2 = ticks / 4096;
-    const int b3 = (ticks % 4096) / 256;
-    const int b4 = ticks % 256;
-    const char bytes[] = {'\xD9', '\xAB', char(b2), char(b3), char(b4), char(volts >> 8), char(volts & 0xFF),
-                          char(amps >> 8), char(amps & 0xFF), char(rpm >> 8), char(rpm & 0xFF), char(kind),
-                          char(trailer)};
-    return QByteArray(bytes, sizeof bytes);
-}
-
-QByteArray runSample(int ticks, int rpm = 10) { return frameBytes(0x40, ticks, 1200, 100, rpm); }
-QByteArray liveSample(int ticks) { return frameBytes(0x60, ticks); }
-
-QByteArray setupFrame(int radiusTenths, int weightTenths, int neutral, int interval, int full)
-{
-    const char bytes[] = {'\xD9', '\xAB', 0, char(radiusTenths >> 8), char(radiusTenths & 0xFF),
-                          char(weightTenths >> 8), char(weightTenths & 0xFF), 0, char(neutral), char(interval),
-                          char(full), 0x50, '\xFA'};
-    return QByteArray(bytes, sizeof bytes);
-}
 
 // A clock that gives the listed times in turn, then keeps the last one.
 class ScriptedClock final : public Clock {
@@ -70,7 +50,7 @@ protected:
         form_.Label2().setCaption("Now Running");
         form_.Combo1().setEnabled(false);
         form_.Combo2().setEnabled(false);
-        files_.OpenForOutput(FrameReceiver::kRunFileNumber, runFile());
+        files_.OpenForOutput(runfiles::kRunFileNumber, runFile());
         comm_.setPortOpen(true);
     }
 
@@ -93,7 +73,7 @@ protected:
         EXPECT_TRUE(form_.Combo1().isEnabled());
         EXPECT_TRUE(form_.Combo2().isEnabled());
         EXPECT_FALSE(comm_.PortOpen());
-        EXPECT_FALSE(files_.isBound(FrameReceiver::kRunFileNumber)) << "the run file number stays bound";
+        EXPECT_FALSE(files_.isBound(runfiles::kRunFileNumber)) << "the run file number stays bound";
     }
 
     void expectRunning()
@@ -112,7 +92,7 @@ protected:
 
 TEST_F(FrameReceiverTest, ASampleIsShownAndRecorded)
 {
-    comm_.feed(frameBytes(0x40, 500, 1230, 0x7B, 0x64));
+    comm_.feed(frameBytes(0x40, 500, {1230, 0x7B, 0x64}));
     EXPECT_EQ(form_.texts().mid(0, 4), QStringList({"5", "12.3", "12.3", "10000"}));
     EXPECT_EQ(recorded(), QStringList({"5,12.3,12.3,10000"}));
     EXPECT_TRUE(comm_.waiting().isEmpty());
@@ -125,7 +105,7 @@ TEST_F(FrameReceiverTest, BoxesUseTheUsersDecimalSeparatorButTheRecordDoesNot)
     QObject::disconnect(&comm_, &SerialControl::OnComm, nullptr, nullptr);
     QObject::connect(&comm_, &SerialControl::OnComm, [&] { german.MSComm1_OnComm(); });
     form_.Text1(8).setText("20,0");
-    comm_.feed(frameBytes(0x40, 1234, 1230, 5));
+    comm_.feed(frameBytes(0x40, 1234, {1230, 5, 10}));
     EXPECT_EQ(form_.texts().mid(0, 3), QStringList({"12,34", "12,3", "0,5"}));
     EXPECT_EQ(recorded(), QStringList({"12.34,12.3,0.5,1000"}));
 }
@@ -199,16 +179,16 @@ TEST_F(FrameReceiverTest, ASyncByteTakenIsForgottenWhenTheWaitingBytesAreDiscard
         comm_.feed(cutFrame);
         comm_.feed(runSample(4));
         EXPECT_EQ(recorded(), QStringList({"0.04,12,10,1000"})) << "a sample was made of bytes from two streams";
-        files_.Close(FrameReceiver::kRunFileNumber);
-        files_.OpenForOutput(FrameReceiver::kRunFileNumber, runFile());
+        files_.Close(runfiles::kRunFileNumber);
+        files_.OpenForOutput(runfiles::kRunFileNumber, runFile());
         comm_.setInBufferCount(0);
     }
 }
 
 TEST_F(FrameReceiverTest, InvalidFramesChangeNothing)
 {
-    const QByteArray invalid[] = {frameBytes(0x41, 2), frameBytes(0x40, 2, 1200, 100, 10, 0xFB),
-                                  frameBytes(0x60, 2, 1200, 100, 10, 0xFB), frameBytes(0x50, 2, 1200, 100, 10, 0xFB),
+    const QByteArray invalid[] = {frameBytes(0x41, 2), frameBytes(0x40, 2, kSampleValues, 0xFB),
+                                  frameBytes(0x60, 2, kSampleValues, 0xFB), frameBytes(0x50, 2, kSampleValues, 0xFB),
                                   frameBytes(0x40, 0), frameBytes(0x60, 0)};
     for (const QByteArray& frame : invalid) {
         SCOPED_TRACE(frame.toHex(' ').toStdString());
@@ -222,7 +202,7 @@ TEST_F(FrameReceiverTest, InvalidFramesChangeNothing)
 TEST_F(FrameReceiverTest, AnInvalidFrameStillNeedsAUsableInterval)
 {
     form_.Text1(8).setText("abc");
-    comm_.feed(frameBytes(0x40, 2, 1200, 100, 10, 0xFB));
+    comm_.feed(frameBytes(0x40, 2, kSampleValues, 0xFB));
     expectRecovery();
 }
 
@@ -268,7 +248,7 @@ INSTANTIATE_TEST_SUITE_P(Boxes, BadIntervalTest, testing::Values("5", "0", "", "
 TEST_F(FrameReceiverTest, ASetupFrameFillsTheSetupBoxesAndIsNotRecorded)
 {
     comm_.feed(runSample(2));
-    comm_.feed(setupFrame(0x0131, 2400, 30, 4, 40));
+    comm_.feed(setupFrame({.radiusTenthsMm = 305, .interval = 4}));
     EXPECT_EQ(form_.texts(), QStringList({"0.02", "12", "10", "1000", "30.5", "240", "1500", "2000", "40"}));
     EXPECT_EQ(recorded().size(), 1);
     // The new interval governs the very next frame.
@@ -280,7 +260,7 @@ TEST_F(FrameReceiverTest, ASetupFrameFillsTheSetupBoxesAndIsNotRecorded)
 
 TEST_F(FrameReceiverTest, AZeroIntervalFromTheDynoStopsTheNextFrame)
 {
-    comm_.feed(setupFrame(300, 2400, 30, 0, 40) + setupFrame(300, 2400, 30, 2, 40));
+    comm_.feed(setupFrame({.interval = 0}) + setupFrame());
     EXPECT_EQ(form_.Text1(8).text(), "0");
     expectRecovery();
 }
@@ -321,7 +301,7 @@ TEST_F(FrameReceiverTest, AClockThatGoesBackCountsAsLessThanASecond)
 
 TEST_F(FrameReceiverTest, ASampleWhileTheRunFileIsClosedShowsThenRecovers)
 {
-    files_.Close(FrameReceiver::kRunFileNumber);
+    files_.Close(runfiles::kRunFileNumber);
     comm_.feed(runSample(2));
     EXPECT_EQ(form_.texts().mid(0, 4), QStringList({"0.02", "12", "10", "1000"}));
     expectRecovery();
@@ -338,7 +318,7 @@ TEST_F(FrameReceiverTest, ALostDeviceEndsTheRunWithEveryRecordKept)
     EXPECT_EQ(form_.Text1(4).text(), "30.5") << "the recovery leaves the boxes as they are";
     EXPECT_NE(receiver_.lastError().indexOf("No such device"), -1);
     // The run file number is free for the next Start.
-    EXPECT_NO_THROW(files_.OpenForOutput(FrameReceiver::kRunFileNumber, runFile()));
+    EXPECT_NO_THROW(files_.OpenForOutput(runfiles::kRunFileNumber, runFile()));
 }
 
 // Frames with distinct tick counts, stray bytes, doubled sync bytes and
@@ -349,7 +329,7 @@ TEST_F(FrameReceiverTest, SplittingTheStreamAnywhereGivesTheSameRecords)
     QByteArray stream;
     int ticks = 2;
     const QByteArray noise[] = {QByteArray("\xD9", 1), QByteArray("\x00\xAB", 2), QByteArray("\xD9\xD9", 2),
-                                frameBytes(0x41, 3), frameBytes(0x40, 5, 1, 1, 1, 0xFB), QByteArray()};
+                                frameBytes(0x41, 3), frameBytes(0x40, 5, {1, 1, 1}, 0xFB), QByteArray()};
     for (const QByteArray& n : noise) {
         stream += n;
         stream += runSample(ticks, ticks);
@@ -361,16 +341,16 @@ TEST_F(FrameReceiverTest, SplittingTheStreamAnywhereGivesTheSameRecords)
 
     for (int cut = 1; cut < stream.size(); ++cut) {
         SCOPED_TRACE(cut);
-        files_.Close(FrameReceiver::kRunFileNumber);
-        files_.OpenForOutput(FrameReceiver::kRunFileNumber, runFile());
+        files_.Close(runfiles::kRunFileNumber);
+        files_.OpenForOutput(runfiles::kRunFileNumber, runFile());
         comm_.feed(stream.left(cut));
         comm_.feed(stream.mid(cut));
         EXPECT_EQ(recorded(), reference);
         EXPECT_TRUE(comm_.waiting().isEmpty());
     }
 
-    files_.Close(FrameReceiver::kRunFileNumber);
-    files_.OpenForOutput(FrameReceiver::kRunFileNumber, runFile());
+    files_.Close(runfiles::kRunFileNumber);
+    files_.OpenForOutput(runfiles::kRunFileNumber, runFile());
     for (char byte : stream)
         comm_.feed(QByteArray(1, byte));
     EXPECT_EQ(recorded(), reference) << "fed byte by byte";
@@ -400,7 +380,7 @@ TEST_F(FrameReceiverTest, NoByteSequenceBreaksTheReceiver)
             ASSERT_TRUE(receiver_.lastError().contains("divisor of 0") || receiver_.lastError().contains("not a number"))
                 << receiver_.lastError().toStdString();
             comm_.setPortOpen(true);
-            files_.OpenForOutput(FrameReceiver::kRunFileNumber, runFile());
+            files_.OpenForOutput(runfiles::kRunFileNumber, runFile());
         }
         ASSERT_LT(comm_.waiting().size(), 13);
         if (round % 7 == 0) {

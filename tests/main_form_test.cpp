@@ -1,5 +1,5 @@
-#include "MainForm.h"
-#include "RuntimeError.h"
+#include "platform/MainForm.h"
+#include "platform/RuntimeError.h"
 
 #include "QtPrinters.h"
 

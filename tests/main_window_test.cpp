@@ -1,9 +1,10 @@
 // The main window driven as the operator drives it: layout, focus order,
 // the events it raises and the MainForm surface the handlers use.
 
-#include "NorvDynoData.h"
-#include "RuntimeError.h"
+#include "shell/NorvDynoData.h"
+#include "platform/RuntimeError.h"
 
+#include "CaseNames.h"
 #include "QtPrinters.h"
 
 #include <QAbstractItemView>
@@ -163,9 +164,7 @@ TEST_P(MainWindowLayout, ControlHasItsKindCaptionAndPlace)
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryControl, MainWindowLayout, testing::ValuesIn(kLayout),
-                         [](const testing::TestParamInfo<ExpectedControl>& info) {
-                             return std::string(info.param.name);
-                         });
+                         zelvar::testing_support::CaseName());
 
 TEST(MainWindow, HasExactlyTheControlsOfItsLayout)
 {
@@ -441,9 +440,9 @@ INSTANTIATE_TEST_SUITE_P(
                       }},
         TypedTextCase{"being disabled by Start",
                       [](NorvDynoData& w) { w.Combo1().setEnabled(false); }}),
-    [](const testing::TestParamInfo<TypedTextCase>& info) {
+    [](const testing::TestParamInfo<TypedTextCase>& test) {
         std::string name;
-        for (const char c : std::string(info.param.how))
+        for (const char c : std::string(test.param.how))
             if (std::isalnum(static_cast<unsigned char>(c)))
                 name += c;
         return name;

@@ -1,5 +1,5 @@
-#include "NumberText.h"
-#include "RuntimeError.h"
+#include "platform/NumberText.h"
+#include "platform/RuntimeError.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "MainForm.h"
-#include "PortSelection.h"
-#include "SerialControl.h"
+#include "platform/MainForm.h"
+#include "link/PortSelection.h"
+#include "platform/SerialControl.h"
 
 #include "QtPrinters.h"
 

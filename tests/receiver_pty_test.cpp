@@ -2,11 +2,12 @@
 // end raises the receive event, the frame receiver decodes and records into a
 // real run file.
 
-#include "Clock.h"
-#include "FrameReceiver.h"
-#include "MainForm.h"
-#include "SequentialFiles.h"
-#include "SerialControl.h"
+#include "platform/Clock.h"
+#include "link/FrameReceiver.h"
+#include "platform/MainForm.h"
+#include "run/SequentialFiles.h"
+#include "run/RunFiles.h"
+#include "platform/SerialControl.h"
 
 #include "QtPrinters.h"
 
@@ -14,6 +15,7 @@
 
 #ifdef Q_OS_UNIX
 
+#include "Frames.h"
 #include "PseudoTerminal.h"
 
 #include <QFile>
@@ -23,13 +25,6 @@ namespace zelvar {
 namespace {
 
 using namespace testing_support;
-
-QByteArray runSample(int ticks, int rpm, char kind = 0x40)
-{
-    const char bytes[] = {'\xD9', '\xAB', char(ticks / 4096), char((ticks % 4096) / 256), char(ticks % 256),
-                          0x04, char(0xB0), 0x00, 0x64, char(rpm >> 8), char(rpm & 0xFF), kind, '\xFA'};
-    return QByteArray(bytes, sizeof bytes);
-}
 
 class ReceiverPtyTest : public testing::Test {
 protected:
@@ -41,7 +36,7 @@ protected:
         form_.Text1(8).setText("20");
         form_.Command1().setCaption("Stop");
         form_.Label2().setCaption("Now Running");
-        files_.OpenForOutput(FrameReceiver::kRunFileNumber, dir_.filePath("Temp.dat"));
+        files_.OpenForOutput(runfiles::kRunFileNumber, dir_.filePath("Temp.dat"));
         comm_.setCommPort(42);
         comm_.setPortOpen(true);
         comm_.setInBufferCount(0);
@@ -91,8 +86,8 @@ TEST_F(ReceiverPtyTest, FramesWrittenOnTheLineAreRecorded)
 // samples that arrive together only the first is kept.
 TEST_F(ReceiverPtyTest, LiveSamplesArrivingTogetherAreOneEventAndOneRecord)
 {
-    const QByteArray first = runSample(2, 1, 0x60);
-    const QByteArray second = runSample(4, 2, 0x60);
+    const QByteArray first = liveSample(2, 1);
+    const QByteArray second = liveSample(4, 2);
     pty_.send(first + second);
     ASSERT_TRUE(pumpUntil([&] { return !recorded().isEmpty(); }));
     // Long past the grouping pause: the second frame had its chance.
@@ -114,7 +109,7 @@ TEST_F(ReceiverPtyTest, APulledCableEndsTheRunWithItsRecordsKept)
     ASSERT_TRUE(pumpUntil([&] { return form_.Label2().caption() == "Error!"; }));
     EXPECT_EQ(form_.Command1().caption(), "Start");
     EXPECT_FALSE(comm_.PortOpen());
-    EXPECT_FALSE(files_.isBound(FrameReceiver::kRunFileNumber));
+    EXPECT_FALSE(files_.isBound(runfiles::kRunFileNumber));
     EXPECT_EQ(recorded().size(), 2);
     EXPECT_TRUE(receiver_.lastError().contains("lost")) << receiver_.lastError().toStdString();
 }

@@ -1,14 +1,15 @@
-#include "MainForm.h"
-#include "RunAnalyzer.h"
-#include "RunController.h"
-#include "RuntimeError.h"
-#include "RunFiles.h"
-#include "SequentialFiles.h"
+#include "platform/MainForm.h"
+#include "run/RunAnalyzer.h"
+#include "run/RunController.h"
+#include "platform/RuntimeError.h"
+#include "run/RunFiles.h"
+#include "run/SequentialFiles.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "Files.h"
 #include "QtPrinters.h"
 
 #include <gtest/gtest.h>
@@ -21,23 +22,10 @@
 #endif
 
 using namespace zelvar;
+using testing_support::readAll;
+using testing_support::writeAll;
 
 namespace {
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return "<missing " + path.toUtf8() + ">";
-    return f.readAll();
-}
-
-void writeAll(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
-    f.write(bytes);
-}
 
 class RunAnalyzerTest : public testing::Test {
 protected:
@@ -179,7 +167,7 @@ INSTANTIATE_TEST_SUITE_P(
                 {{{"0.02", "12", "10", "200"}, {"0.02", "12", "10", "600"}, {"0.04", "12", "10", "900"}}},
                 "1963.49540875 185.055082568751819675 120 100"},
         RowCase{"a first record at run time 0 gives torque 0", {{{"0", "12", "10", "600"}}}, "0 0 120 0"}),
-    [](const testing::TestParamInfo<RowCase>& info) { return "Case" + std::to_string(info.index); });
+    [](const testing::TestParamInfo<RowCase>& test) { return "Case" + std::to_string(test.index); });
 
 TEST_F(RunAnalyzerTest, AZeroRadiusGivesZeroTorqueEverywhere)
 {

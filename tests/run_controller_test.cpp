@@ -1,9 +1,10 @@
-#include "MainForm.h"
-#include "RunController.h"
-#include "RuntimeError.h"
-#include "SequentialFiles.h"
-#include "SerialControl.h"
+#include "platform/MainForm.h"
+#include "run/RunController.h"
+#include "platform/RuntimeError.h"
+#include "run/SequentialFiles.h"
+#include "platform/SerialControl.h"
 
+#include "Files.h"
 #include "QtPrinters.h"
 
 #include <QDir>
@@ -13,14 +14,10 @@
 #include <gtest/gtest.h>
 
 using namespace zelvar;
+using testing_support::readAll;
+using testing_support::writeAll;
 
 namespace {
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 class RunControllerTest : public testing::Test {
 protected:
@@ -61,10 +58,7 @@ protected:
 
 TEST_F(RunControllerTest, StartOpensTheRunAndLocksTheLists)
 {
-    QFile old(path("Temp.dat"));
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-    old.write("old records\r\n");
-    old.close();
+    writeAll(path("Temp.dat"), "old records\r\n");
 
     run_.Command1_Click();
     EXPECT_EQ(form_.Command1().caption(), "Stop");
@@ -125,10 +119,7 @@ TEST_F(RunControllerTest, StartOnAPortThatCannotOpenEndsInError)
 
 TEST_F(RunControllerTest, StopWithoutFlywheelValuesKeepsTheReportAndTheRecords)
 {
-    QFile previous(path("save.csv"));
-    ASSERT_TRUE(previous.open(QIODevice::WriteOnly));
-    previous.write("previous report");
-    previous.close();
+    writeAll(path("save.csv"), "previous report");
 
     run_.Command1_Click();
     files_.WriteRecord(10, {Decimal::parse("0.02"), Decimal(12), Decimal(10), Decimal(200)});
@@ -148,9 +139,7 @@ TEST_F(RunControllerTest, TheCaptionIsTheRunState)
 {
     form_.Command1().setCaption("start"); // not "Start": a Stop
     setFlywheel("50", "1000");
-    QFile run(path("Temp.dat"));
-    ASSERT_TRUE(run.open(QIODevice::WriteOnly));
-    run.close();
+    writeAll(path("Temp.dat"), "");
     run_.Command1_Click();
     expectIdle("Now Ready");
 }

@@ -1,12 +1,13 @@
-#include "RunRecord.h"
-#include "RuntimeError.h"
-#include "SequentialFiles.h"
+#include "run/RunRecord.h"
+#include "platform/RuntimeError.h"
+#include "run/SequentialFiles.h"
 
 #include <QDir>
 #include <QFile>
 #include <QLocale>
 #include <QTemporaryDir>
 
+#include "Files.h"
 #include "QtPrinters.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,8 @@
 #include <clocale>
 
 using namespace zelvar;
+using testing_support::readAll;
+using testing_support::writeAll;
 
 namespace {
 
@@ -21,19 +24,8 @@ class SequentialFilesTest : public testing::Test {
 protected:
     QString path(const char* name) const { return dir_.filePath(QString::fromLatin1(name)); }
 
-    QByteArray contents(const char* name) const
-    {
-        QFile f(path(name));
-        EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << name;
-        return f.readAll();
-    }
-
-    void writeRaw(const char* name, const QByteArray& bytes) const
-    {
-        QFile f(path(name));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-    }
+    QByteArray contents(const char* name) const { return readAll(path(name)); }
+    void writeRaw(const char* name, const QByteArray& bytes) const { writeAll(path(name), bytes); }
 
     QTemporaryDir dir_;
     SequentialFiles files_;

@@ -2,7 +2,9 @@
 // helpers: the settings text, port names and which port errors mean the
 // device is gone.
 
-#include "SerialControl.h"
+#include "platform/SerialControl.h"
+
+#include "CaseNames.h"
 
 #include <QtSerialPort/QSerialPort>
 
@@ -226,7 +228,7 @@ INSTANTIATE_TEST_SUITE_P(
                               false},
                     ErrorKind{QSerialPort::TimeoutError, "TimeoutError", false},
                     ErrorKind{QSerialPort::NotOpenError, "NotOpenError", false}),
-    [](const testing::TestParamInfo<ErrorKind>& info) { return std::string(info.param.name); });
+    testing_support::CaseName());
 
 // --- The control, through the in-memory back end ------------------------------
 

@@ -2,7 +2,7 @@
 // master side and plays the dyno controller; the control opens the slave
 // through ZELVAR_COM<n>, as a user points the program at a USB adapter.
 
-#include "SerialControl.h"
+#include "platform/SerialControl.h"
 
 #ifdef Q_OS_UNIX
 #include "PseudoTerminal.h"

@@ -1,11 +1,11 @@
 // The program as a whole on the offscreen platform: the real windows, the
 // in-memory serial control, a temporary application directory.
 
-#include "Frm_RS232.h"
-#include "MessageBox.h"
-#include "NorvDynoData.h"
-#include "SerialControl.h"
-#include "ZelvarApplication.h"
+#include "shell/Frm_RS232.h"
+#include "platform/MessageBox.h"
+#include "shell/NorvDynoData.h"
+#include "platform/SerialControl.h"
+#include "shell/ZelvarApplication.h"
 
 #include "Files.h"
 #include "Frames.h"

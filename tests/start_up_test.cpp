@@ -1,5 +1,5 @@
-#include "FileSystem.h"
-#include "StartUp.h"
+#include "platform/FileSystem.h"
+#include "shell/StartUp.h"
 
 #include "Files.h"
 #include "QtPrinters.h"

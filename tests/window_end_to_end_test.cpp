@@ -3,9 +3,9 @@
 // the QSerialPort back end, and Start and Stop are clicked as an operator
 // would.
 
-#include "NorvDynoData.h"
-#include "MessageBox.h"
-#include "ZelvarApplication.h"
+#include "shell/NorvDynoData.h"
+#include "platform/MessageBox.h"
+#include "shell/ZelvarApplication.h"
 
 #include "QtPrinters.h"
 
@@ -39,8 +39,8 @@ TEST(WindowEndToEnd, ARunAgainstTheSimulatedDynoGivesAReport)
     // One spin-up of five seconds after half a second at standstill, in real
     // time; the run is stopped before the simulator ends, since its end is a
     // pulled cable to the program.
-    DynoSimProcess sim({"--wait-for-reader", "--idle", "0.5", "--spin", "5", "--brake", "0.5", "--repeat", "1"},
-                       dir.path());
+    SimProcess sim({"--wait-for-reader", "--idle", "0.5", "--spin", "5", "--brake", "0.5", "--repeat", "1"},
+                   dir.path());
     const QByteArray mapping = sim.mapping();
     ASSERT_TRUE(mapping.startsWith("ZELVAR_COM3=")) << sim.finish().err.toStdString();
     qputenv("ZELVAR_COM3", mapping.mid(mapping.indexOf('=') + 1));

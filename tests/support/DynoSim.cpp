@@ -12,7 +12,7 @@ QString dynoSimPath()
     return QStringLiteral(ZELVAR_DYNO_SIM_PATH);
 }
 
-ProgramOutcome runDynoSim(const QStringList& arguments)
+ProgramOutcome runSim(const QStringList& arguments)
 {
     QProcess sim;
     sim.start(dynoSimPath(), arguments);
@@ -25,36 +25,36 @@ ProgramOutcome runDynoSim(const QStringList& arguments)
             QString::fromLocal8Bit(sim.readAllStandardError())};
 }
 
-DynoSimProcess::DynoSimProcess(QStringList arguments, const QString& dir) : linkFile_(dir + "/link.txt")
+SimProcess::SimProcess(QStringList arguments, const QString& dir) : linkFile_(dir + "/link.txt")
 {
     process_.start(dynoSimPath(), arguments << "--link-file" << linkFile_);
 }
 
-DynoSimProcess::~DynoSimProcess()
+SimProcess::~SimProcess()
 {
     finish();
 }
 
-QByteArray DynoSimProcess::mapping(std::chrono::milliseconds limit)
+QByteArray SimProcess::mapping(std::chrono::milliseconds limit)
 {
     // The simulator writes the file whole under another name and renames it.
     pumpUntil([&] { return QFile::exists(linkFile_) || process_.state() == QProcess::NotRunning; }, limit);
     return QFile::exists(linkFile_) ? readAll(linkFile_).split('\n').first().trimmed() : QByteArray();
 }
 
-QString DynoSimProcess::device(std::chrono::milliseconds limit)
+QString SimProcess::device(std::chrono::milliseconds limit)
 {
     const QByteArray line = mapping(limit);
     const qsizetype equals = line.indexOf('=');
     return equals < 0 ? QString() : QString::fromLocal8Bit(line.mid(equals + 1));
 }
 
-bool DynoSimProcess::waitForFinished(std::chrono::milliseconds limit)
+bool SimProcess::waitForFinished(std::chrono::milliseconds limit)
 {
     return process_.state() == QProcess::NotRunning || process_.waitForFinished(static_cast<int>(limit.count()));
 }
 
-ProgramOutcome DynoSimProcess::finish()
+ProgramOutcome SimProcess::finish()
 {
     if (process_.state() != QProcess::NotRunning) {
         process_.terminate();

@@ -22,16 +22,16 @@ struct ProgramOutcome {
 };
 
 // Runs dyno-sim to its end (30 s at most).
-ProgramOutcome runDynoSim(const QStringList& arguments);
+ProgramOutcome runSim(const QStringList& arguments);
 
 // dyno-sim started in the background with a link file in `dir`; at the end
 // of the scope it is stopped as Ctrl-C would, and killed if it does not end.
-class DynoSimProcess {
+class SimProcess {
 public:
-    DynoSimProcess(QStringList arguments, const QString& dir);
-    ~DynoSimProcess();
-    DynoSimProcess(const DynoSimProcess&) = delete;
-    DynoSimProcess& operator=(const DynoSimProcess&) = delete;
+    SimProcess(QStringList arguments, const QString& dir);
+    ~SimProcess();
+    SimProcess(const SimProcess&) = delete;
+    SimProcess& operator=(const SimProcess&) = delete;
 
     // The link file's line, "ZELVAR_COM<n>=<device>"; empty when the
     // simulator ended or wrote none within `limit`.

@@ -39,8 +39,7 @@ private:
     QCoreApplication* app_ = nullptr;
 };
 
-inline testing::Environment* const qtApplication =
-    testing::AddGlobalTestEnvironment(new QtApplication);
+inline testing::Environment* const qtApplication = testing::AddGlobalTestEnvironment(new QtApplication);
 
 // Runs the event loop until `done` holds; false when `limit` passed first. The
 // limit only bounds the wait: passing tests return as soon as `done` holds.

@@ -59,8 +59,7 @@ public:
     {
         qsizetype done = 0;
         while (done < bytes.size()) {
-            const ssize_t n =
-                ::write(master_, bytes.constData() + done, size_t(bytes.size() - done));
+            const ssize_t n = ::write(master_, bytes.constData() + done, size_t(bytes.size() - done));
             if (n < 0 && errno == EINTR)
                 continue;
             ASSERT_GT(n, 0) << "write to the pseudo-terminal master: " << std::strerror(errno);

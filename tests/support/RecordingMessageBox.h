@@ -3,7 +3,7 @@
 // The message box of the tests: start-up and the windows run without a person
 // to close a box, and the test reads what would have been shown.
 
-#include "MessageBox.h"
+#include "platform/MessageBox.h"
 
 #include <QStringList>
 

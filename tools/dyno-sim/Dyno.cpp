@@ -1,4 +1,4 @@
-#include "Dyno.h"
+#include "tools/dyno-sim/Dyno.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MotorModel.h"
+#include "tools/dyno-sim/MotorModel.h"
 
 #include <QByteArray>
 

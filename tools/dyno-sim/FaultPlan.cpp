@@ -1,4 +1,4 @@
-#include "FaultPlan.h"
+#include "tools/dyno-sim/FaultPlan.h"
 
 #include <algorithm>
 #include <utility>

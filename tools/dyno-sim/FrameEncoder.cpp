@@ -1,4 +1,4 @@
-#include "FrameEncoder.h"
+#include "tools/dyno-sim/FrameEncoder.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TelemetryFrame.h"
+#include "link/TelemetryFrame.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "MotorModel.h"
+#include "tools/dyno-sim/MotorModel.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "PtyLink.h"
+#include "tools/dyno-sim/PtyLink.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "SimOptions.h"
+#include "tools/dyno-sim/SimOptions.h"
 
 #include <QCommandLineParser>
 #include <QLocale>

@@ -1,9 +1,9 @@
-#include "Streamer.h"
+#include "tools/dyno-sim/Streamer.h"
 
-#include "Dyno.h"
-#include "FaultPlan.h"
-#include "FrameEncoder.h"
-#include "PtyLink.h"
+#include "tools/dyno-sim/Dyno.h"
+#include "tools/dyno-sim/FaultPlan.h"
+#include "tools/dyno-sim/FrameEncoder.h"
+#include "tools/dyno-sim/PtyLink.h"
 
 #include <QFile>
 #include <QSaveFile>

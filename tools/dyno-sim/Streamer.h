@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SimOptions.h"
+#include "tools/dyno-sim/SimOptions.h"
 
 namespace zelvar::dynosim {
 

@@ -2,8 +2,8 @@
 // reads the command line; the Streamer runs the stream, and the model, the
 // frames and the faults live in the dynosim library.
 
-#include "SimOptions.h"
-#include "Streamer.h"
+#include "tools/dyno-sim/SimOptions.h"
+#include "tools/dyno-sim/Streamer.h"
 
 #include <QCoreApplication>
 

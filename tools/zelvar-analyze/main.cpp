@@ -3,13 +3,13 @@
 // given on the command line instead of the dyno's set-up frame. With --png it
 // also draws the report's charts into an image, without a display.
 
-#include "ChartPlots.h"
-#include "NumberText.h"
-#include "RunAnalyzer.h"
-#include "RunFiles.h"
-#include "RuntimeError.h"
-#include "SequentialFiles.h"
-#include "Smoothing.h"
+#include "charts/ChartPlots.h"
+#include "platform/NumberText.h"
+#include "run/RunAnalyzer.h"
+#include "run/RunFiles.h"
+#include "platform/RuntimeError.h"
+#include "run/SequentialFiles.h"
+#include "run/Smoothing.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
