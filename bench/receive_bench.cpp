@@ -8,6 +8,9 @@
 #include "run/SequentialFiles.h"
 #include "run/RunFiles.h"
 #include "platform/SerialControl.h"
+#include "MemorySerialControl.h"
+#include "MemoryMainForm.h"
+#include "ManualClock.h"
 
 #include <QTemporaryDir>
 

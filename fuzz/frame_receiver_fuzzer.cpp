@@ -23,6 +23,9 @@
 #include "run/RunFiles.h"
 #include "run/SequentialFiles.h"
 #include "platform/SerialControl.h"
+#include "MemorySerialControl.h"
+#include "MemoryMainForm.h"
+#include "ManualClock.h"
 
 #include <QByteArray>
 #include <QLocale>

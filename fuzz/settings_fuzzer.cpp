@@ -9,6 +9,7 @@
 
 #include "platform/RuntimeError.h"
 #include "platform/SerialControl.h"
+#include "MemorySerialControl.h"
 
 #include <QString>
 #include <QStringList>

@@ -17,6 +17,7 @@
 #include "CaseNames.h"
 #include "QtPrinters.h"
 #include "RecordingMessageBox.h"
+#include "MemorySerialControl.h"
 
 #include <QApplication>
 #include <QChart>

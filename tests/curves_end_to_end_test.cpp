@@ -19,6 +19,7 @@
 #include "Files.h"
 #include "CaseNames.h"
 #include "QtPrinters.h"
+#include "MemoryMainForm.h"
 
 #include <gtest/gtest.h>
 

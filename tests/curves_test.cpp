@@ -14,6 +14,7 @@
 #include "Files.h"
 #include "CaseNames.h"
 #include "QtPrinters.h"
+#include "MemoryMainForm.h"
 
 #include <QTemporaryDir>
 

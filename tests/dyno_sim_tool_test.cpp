@@ -19,6 +19,7 @@
 #include "EventLoop.h"
 #include "Files.h"
 #include "QtPrinters.h"
+#include "MemoryMainForm.h"
 
 #include <gtest/gtest.h>
 

@@ -12,6 +12,9 @@
 
 #include "Frames.h"
 #include "QtPrinters.h"
+#include "MemorySerialControl.h"
+#include "MemoryMainForm.h"
+#include "ManualClock.h"
 
 #include <gtest/gtest.h>
 

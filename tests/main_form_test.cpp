@@ -2,6 +2,7 @@
 #include "platform/RuntimeError.h"
 
 #include "QtPrinters.h"
+#include "MemoryMainForm.h"
 
 #include <gtest/gtest.h>
 

@@ -6,6 +6,7 @@
 
 #include "CaseNames.h"
 #include "QtPrinters.h"
+#include "MemoryMainForm.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

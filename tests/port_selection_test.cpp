@@ -3,6 +3,8 @@
 #include "platform/SerialControl.h"
 
 #include "QtPrinters.h"
+#include "MemorySerialControl.h"
+#include "MemoryMainForm.h"
 
 #include <gtest/gtest.h>
 

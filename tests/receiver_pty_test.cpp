@@ -17,6 +17,7 @@
 
 #include "Frames.h"
 #include "PseudoTerminal.h"
+#include "MemoryMainForm.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -11,6 +11,7 @@
 
 #include "Files.h"
 #include "QtPrinters.h"
+#include "MemoryMainForm.h"
 
 #include <gtest/gtest.h>
 

@@ -6,6 +6,8 @@
 
 #include "Files.h"
 #include "QtPrinters.h"
+#include "MemorySerialControl.h"
+#include "MemoryMainForm.h"
 
 #include <QDir>
 #include <QFile>

@@ -5,6 +5,7 @@
 #include "platform/SerialControl.h"
 
 #include "CaseNames.h"
+#include "MemorySerialControl.h"
 
 #include <QtSerialPort/QSerialPort>
 

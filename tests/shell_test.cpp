@@ -11,6 +11,7 @@
 #include "Frames.h"
 #include "QtPrinters.h"
 #include "RecordingMessageBox.h"
+#include "MemorySerialControl.h"
 
 #include <QComboBox>
 #include <QDir>

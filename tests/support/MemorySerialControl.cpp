@@ -1,4 +1,4 @@
-#include "platform/SerialControl.h"
+#include "MemorySerialControl.h"
 
 #include <algorithm>
 #include <cstring>

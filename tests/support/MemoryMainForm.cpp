@@ -1,4 +1,4 @@
-#include "platform/MainForm.h"
+#include "MemoryMainForm.h"
 
 #include "platform/RuntimeError.h"
 
