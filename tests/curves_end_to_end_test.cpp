@@ -88,7 +88,7 @@ public:
         ASSERT_GE(keeper_, 0) << device.toStdString();
         qputenv("ZELVAR_COM22", device.toLocal8Bit());
         QObject::connect(&comm, &SerialControl::OnComm, [this] { receiver.MSComm1_OnComm(); });
-        form.Text1(8).setText("20");
+        form.Text1(Box::Interval).setText("20");
         form.Command1().setCaption("Stop");
         form.Label2().setCaption("Now Running");
         files.OpenForOutput(runfiles::kRunFileNumber, runFile);
@@ -103,7 +103,7 @@ public:
         files.Close(runfiles::kRunFileNumber);
     }
 
-    int shownTick() { return tickOf(form.Text1(0).text().toDouble()); }
+    int shownTick() { return tickOf(form.Text1(Box::RunTime).text().toDouble()); }
     bool failed() { return form.Label2().caption() == "Error!"; }
 
     QtSerialControl comm;

@@ -109,10 +109,10 @@ TEST_F(ReadReportTest, GivesBackTheRowsAndTrailerTheAnalysisWrote)
 {
     writeAll(path("Temp.dat"), "0.02,12,10,200\r\n0.04,12,10,300\r\n0.06,12,10,600\r\n");
     MemoryMainForm form;
-    form.Text1(4).setText("50");
-    form.Text1(5).setText("1000");
-    form.Text1(6).setText("15\"00");
-    form.Text1(7).setText("full, fast");
+    form.Text1(Box::FlywheelRadius).setText("50");
+    form.Text1(Box::FlywheelWeight).setText("1000");
+    form.Text1(Box::EscNeutral).setText("15\"00");
+    form.Text1(Box::EscFull).setText("full, fast");
     SequentialFiles files;
     RunAnalyzer(files, dir_.path()).analyze(readFlywheelAndEsc(form, QLocale::c()));
 

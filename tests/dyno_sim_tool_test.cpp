@@ -150,7 +150,7 @@ public:
         ASSERT_GE(keeper_, 0) << device.toStdString() << ": " << std::strerror(errno);
         qputenv("ZELVAR_COM21", device.toLocal8Bit());
         QObject::connect(&comm, &SerialControl::OnComm, [this] { receiver.MSComm1_OnComm(); });
-        form.Text1(8).setText("20");
+        form.Text1(Box::Interval).setText("20");
         form.Command1().setCaption("Stop");
         form.Label2().setCaption("Now Running");
         files.OpenForOutput(runfiles::kRunFileNumber, runFile);
@@ -167,7 +167,7 @@ public:
     }
 
     // The run time on show, in ticks.
-    int shownTick() { return static_cast<int>(std::lround(form.Text1(0).text().toDouble() * 100)); }
+    int shownTick() { return static_cast<int>(std::lround(form.Text1(Box::RunTime).text().toDouble() * 100)); }
     bool failed() { return form.Label2().caption() == "Error!"; }
 
     QtSerialControl comm;

@@ -48,7 +48,7 @@ protected:
     FrameReceiverTest()
     {
         QObject::connect(&comm_, &SerialControl::OnComm, [this] { receiver_.MSComm1_OnComm(); });
-        form_.Text1(8).setText("20");
+        form_.Text1(Box::Interval).setText("20");
         form_.Command1().setCaption("Stop");
         form_.Label2().setCaption("Now Running");
         form_.Combo1().setEnabled(false);
@@ -107,7 +107,7 @@ TEST_F(FrameReceiverTest, BoxesUseTheUsersDecimalSeparatorButTheRecordDoesNot)
     FrameReceiver german(comm_, form_, files_, clock_, QLocale(QLocale::German, QLocale::Germany));
     QObject::disconnect(&comm_, &SerialControl::OnComm, nullptr, nullptr);
     QObject::connect(&comm_, &SerialControl::OnComm, [&] { german.MSComm1_OnComm(); });
-    form_.Text1(8).setText("20,0");
+    form_.Text1(Box::Interval).setText("20,0");
     comm_.feed(frameBytes(0x40, 1234, {1230, 5, 10}));
     EXPECT_EQ(form_.texts().mid(0, 3), QStringList({"12,34", "12,3", "0,5"}));
     EXPECT_EQ(recorded(), QStringList({"12.34,12.3,0.5,1000"}));
@@ -204,7 +204,7 @@ TEST_F(FrameReceiverTest, InvalidFramesChangeNothing)
 
 TEST_F(FrameReceiverTest, AnInvalidFrameStillNeedsAUsableInterval)
 {
-    form_.Text1(8).setText("abc");
+    form_.Text1(Box::Interval).setText("abc");
     comm_.feed(frameBytes(0x40, 2, kSampleValues, 0xFB));
     expectRecovery();
 }
@@ -220,7 +220,7 @@ class IntervalRuleTest : public FrameReceiverTest, public testing::WithParamInte
 TEST_P(IntervalRuleTest, OnlyTickCountsThatAreMultiplesOfTheDivisorPass)
 {
     const IntervalCase& c = GetParam();
-    form_.Text1(8).setText(c.box);
+    form_.Text1(Box::Interval).setText(c.box);
     comm_.feed(runSample(c.ticks));
     EXPECT_EQ(recorded().size(), c.shown ? 1 : 0) << "interval \"" << c.box << "\", T = " << c.ticks;
     expectRunning();
@@ -238,7 +238,7 @@ class BadIntervalTest : public FrameReceiverTest, public testing::WithParamInter
 
 TEST_P(BadIntervalTest, AnyFrameEndsInTheRecovery)
 {
-    form_.Text1(8).setText(GetParam());
+    form_.Text1(Box::Interval).setText(GetParam());
     comm_.feed(runSample(2));
     comm_.feed(runSample(4)); // the port is closed now: dropped
     expectRecovery();
@@ -264,7 +264,7 @@ TEST_F(FrameReceiverTest, ASetupFrameFillsTheSetupBoxesAndIsNotRecorded)
 TEST_F(FrameReceiverTest, AZeroIntervalFromTheDynoStopsTheNextFrame)
 {
     comm_.feed(setupFrame({.interval = 0}) + setupFrame());
-    EXPECT_EQ(form_.Text1(8).text(), "0");
+    EXPECT_EQ(form_.Text1(Box::Interval).text(), "0");
     expectRecovery();
 }
 
@@ -314,11 +314,11 @@ TEST_F(FrameReceiverTest, ASampleWhileTheRunFileIsClosedShowsThenRecovers)
 TEST_F(FrameReceiverTest, ALostDeviceEndsTheRunWithEveryRecordKept)
 {
     comm_.feed(runSample(2) + runSample(4));
-    form_.Text1(4).setText("30.5");
+    form_.Text1(Box::FlywheelRadius).setText("30.5");
     comm_.loseDevice("No such device");
     expectRecovery();
     EXPECT_EQ(recorded().size(), 2);
-    EXPECT_EQ(form_.Text1(4).text(), "30.5") << "the recovery leaves the boxes as they are";
+    EXPECT_EQ(form_.Text1(Box::FlywheelRadius).text(), "30.5") << "the recovery leaves the boxes as they are";
     EXPECT_NE(receiver_.lastError().indexOf("No such device"), -1);
     // The run file number is free for the next Start.
     EXPECT_NO_THROW(files_.OpenForOutput(runfiles::kRunFileNumber, runFile()));
@@ -389,7 +389,7 @@ TEST_F(FrameReceiverTest, NoByteSequenceBreaksTheReceiver)
         if (round % 7 == 0) {
             // Two frames' worth of zeros flush whatever frame the noise began.
             comm_.feed(QByteArray(26, 0));
-            form_.Text1(8).setText("20");
+            form_.Text1(Box::Interval).setText("20");
             comm_.feed(runSample(2 * (round + 1), 7));
             ASSERT_EQ(recorded().value(recorded().size() - 1), QString::number((round + 1) / 50.0) + ",12,10,700");
         }

@@ -34,7 +34,7 @@ protected:
         ASSERT_TRUE(pty_.ready()) << std::strerror(errno);
         qputenv("ZELVAR_COM42", pty_.slavePath().toLocal8Bit());
         QObject::connect(&comm_, &SerialControl::OnComm, [this] { receiver_.MSComm1_OnComm(); });
-        form_.Text1(8).setText("20");
+        form_.Text1(Box::Interval).setText("20");
         form_.Command1().setCaption("Stop");
         form_.Label2().setCaption("Now Running");
         files_.OpenForOutput(runfiles::kRunFileNumber, dir_.filePath("Temp.dat"));

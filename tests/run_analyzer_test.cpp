@@ -34,10 +34,10 @@ protected:
 
     void setBoxes(const QString& radius, const QString& weight, const QString& neutral, const QString& full)
     {
-        form_.Text1(4).setText(radius);
-        form_.Text1(5).setText(weight);
-        form_.Text1(6).setText(neutral);
-        form_.Text1(7).setText(full);
+        form_.Text1(Box::FlywheelRadius).setText(radius);
+        form_.Text1(Box::FlywheelWeight).setText(weight);
+        form_.Text1(Box::EscNeutral).setText(neutral);
+        form_.Text1(Box::EscFull).setText(full);
     }
 
     QString path(const char* name) const { return dir_.filePath(QString::fromLatin1(name)); }

@@ -33,10 +33,10 @@ protected:
 
     void setFlywheel(const QString& radius, const QString& weight)
     {
-        form_.Text1(4).setText(radius);
-        form_.Text1(5).setText(weight);
-        form_.Text1(6).setText("1500");
-        form_.Text1(7).setText("2000");
+        form_.Text1(Box::FlywheelRadius).setText(radius);
+        form_.Text1(Box::FlywheelWeight).setText(weight);
+        form_.Text1(Box::EscNeutral).setText("1500");
+        form_.Text1(Box::EscFull).setText("2000");
     }
 
     void expectIdle(const char* status)
@@ -67,7 +67,7 @@ TEST_F(RunControllerTest, StartOpensTheRunAndLocksTheLists)
     EXPECT_EQ(form_.Label2().caption(), "Now Running");
     EXPECT_FALSE(form_.Combo1().isEnabled());
     EXPECT_FALSE(form_.Combo2().isEnabled());
-    EXPECT_EQ(form_.Text1(8).text(), "20");
+    EXPECT_EQ(form_.Text1(Box::Interval).text(), "20");
     EXPECT_TRUE(files_.isBound(10));
     EXPECT_EQ(QFileInfo(path("Temp.dat")).size(), 0) << "Start empties the run file";
     EXPECT_EQ(comm_.log(), QStringList({"PortOpen=True", "PortOpen=False", "PortOpen=True", "InBufferCount=0"}));
