@@ -8,6 +8,7 @@
 #include "platform/RuntimeError.h"
 #include "run/SequentialFiles.h"
 #include "platform/SerialControl.h"
+#include "platform/Recovery.h"
 
 #include <algorithm>
 #include <cmath>
@@ -109,6 +110,7 @@ void FrameReceiver::drain()
             throw RuntimeError("the serial control returned a short frame body");
         frame.bytes[0] = TelemetryFrame::kSync0;
         frame.bytes[1] = TelemetryFrame::kSync1;
+        frameSeen_ = true;
         handleFrame(frame, state);
     }
 }
@@ -164,17 +166,7 @@ void FrameReceiver::recover(const QString& reason)
 {
     lastError_ = reason;
     syncTaken_ = false;
-    form_.Combo2().setEnabled(true);
-    form_.Combo1().setEnabled(true);
-    form_.Command1().setCaption(caption::kStart);
-    form_.Label2().setCaption(caption::kError);
-    // Nothing may escape into the event loop: a port that fails to close is
-    // left to the next Start, which opens it anew.
-    try {
-        if (serial_.PortOpen())
-            serial_.setPortOpen(false);
-    } catch (const std::exception&) {
-    }
+    showIdleAfterError(form_, serial_);
     // The run file keeps every record written; freeing its number lets the
     // next Start bind it again.
     files_.Close(runfiles::kRunFileNumber);

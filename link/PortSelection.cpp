@@ -2,6 +2,7 @@
 
 #include "platform/MainForm.h"
 #include "platform/SerialControl.h"
+#include "platform/Recovery.h"
 
 #include <QStringList>
 
@@ -68,11 +69,7 @@ void PortSelection::applyPick(Apply&& apply)
     } catch (const std::exception& e) {
         lastError_ = QString::fromStdString(e.what());
         form_.Label2().setCaption(caption::kError);
-        try {
-            if (serial_.PortOpen())
-                serial_.setPortOpen(false);
-        } catch (const std::exception&) {
-        }
+        closePortQuietly(serial_);
     }
 }
 

@@ -8,6 +8,7 @@
 #include "platform/RuntimeError.h"
 #include "run/SequentialFiles.h"
 #include "platform/SerialControl.h"
+#include "platform/Recovery.h"
 
 namespace zelvar {
 
@@ -92,16 +93,7 @@ void RunController::stopStep()
 void RunController::recover(const QString& reason)
 {
     lastError_ = reason;
-    form_.Combo2().setEnabled(true);
-    form_.Combo1().setEnabled(true);
-    form_.Command1().setCaption(caption::kStart);
-    form_.Label2().setCaption(caption::kError);
-    try {
-        if (serial_.PortOpen())
-            serial_.setPortOpen(false);
-    } catch (const std::exception&) {
-        // Nothing may escape into the event loop; the next Start opens anew.
-    }
+    showIdleAfterError(form_, serial_);
     blankReadouts();
     for (int number : {kRunFileNumber, runfiles::kReportFileNumber, runfiles::kRunFileInputNumber}) {
         try {

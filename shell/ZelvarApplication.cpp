@@ -10,6 +10,7 @@
 #include "run/RunRecord.h"
 #include "platform/SerialControl.h"
 #include "shell/StartUp.h"
+#include "platform/Recovery.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -98,14 +99,9 @@ bool ZelvarApplication::Form_Load()
 
 void ZelvarApplication::Form_Unload()
 {
-    if (serialForm_) {
-        try {
-            if (serialForm_->MSComm1().PortOpen())
-                serialForm_->MSComm1().setPortOpen(false);
-        } catch (const std::exception&) {
-            // The program ends all the same.
-        }
-    }
+    // The program ends all the same, whether the port closes or not.
+    if (serialForm_)
+        closePortQuietly(serialForm_->MSComm1());
     files_.CloseAll();
     if (charts_)
         charts_->close();
