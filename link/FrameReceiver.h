@@ -54,6 +54,12 @@ public:
     // when that event had none.
     QString lastError() const { return lastError_; }
 
+    // Whether a synchronised frame came since forgetFrames(): the window
+    // tells the operator when a run gets none. A flag, so that the receive
+    // path pays nothing for it.
+    bool frameSeen() const { return frameSeen_; }
+    void forgetFrames() { frameSeen_ = false; }
+
     // Told of every sample once it is recorded, for a live chart. It
     // runs inside the receive event, so it must only store the record and
     // return; it must not throw.
@@ -85,6 +91,7 @@ private:
     bool syncTaken_ = false;
     std::uint64_t syncTakenInStream_ = 0;
     QString lastError_;
+    bool frameSeen_ = false;
     std::function<void(const RunRecord&)> sampleObserver_;
 };
 

@@ -1,5 +1,6 @@
 #include "platform/SerialControl.h"
 
+#include <QFileInfo>
 #include <QScopedValueRollback>
 #include <QSerialPort>
 #include <QSocketNotifier>
@@ -114,7 +115,8 @@ void QtSerialControl::openDevice(const QString& deviceName, const SerialSettings
         opened = port_->open(QIODevice::ReadWrite);
     }
     if (!opened) {
-        const QString reason = port_->errorString();
+        const QString reason = openFailureReason(port_->error(), port_->errorString(), deviceName,
+                                                 QFileInfo(deviceName).group());
         if (port_->isOpen())
             closePort();
         throw openFailure(deviceName, reason);

@@ -1,5 +1,7 @@
 #include "platform/SerialControl.h"
 
+#include "platform/PortMap.h"
+
 #include <QSerialPort>
 
 #include <algorithm>
@@ -82,25 +84,37 @@ SerialSettings parseSettings(const QString& text)
 
 QString portDeviceName(int port, const std::function<QString(const QString&)>& environment)
 {
-    if (port < 1)
-        throwError(QStringLiteral("invalid COM port number %1: ports start at 1").arg(port));
-
-    const QString configured = environment(QStringLiteral("ZELVAR_COM%1").arg(port));
-    if (!configured.isEmpty())
-        return configured;
-#ifdef Q_OS_WIN
-    return QStringLiteral("COM%1").arg(port);
-#else
-    // COM1 is the first serial port, which POSIX systems number from 0.
-    return QStringLiteral("/dev/ttyS%1").arg(port - 1);
-#endif
+    return portmap::resolve(port, {environment, {}}).device;
 }
 
 QString portDeviceName(int port)
 {
-    return portDeviceName(port, [](const QString& name) {
-        return qEnvironmentVariable(name.toLocal8Bit().constData());
-    });
+    return portmap::resolve(port).device;
+}
+
+QString openFailureReason(int serialPortError, const QString& systemReason, const QString& device,
+                          const QString& owningGroup)
+{
+    if (static_cast<QSerialPort::SerialPortError>(serialPortError) != QSerialPort::PermissionError)
+        return systemReason;
+#ifdef Q_OS_WIN
+    Q_UNUSED(device);
+    Q_UNUSED(owningGroup);
+    return systemReason;
+#else
+    // Serial devices belong to a group (dialout on Debian, uucp elsewhere)
+    // whose members may use them; a fresh account is seldom one of them.
+    // Joining root's group is no advice: such a device needs a udev rule.
+    if (owningGroup.isEmpty() || owningGroup == u"root") {
+        return QStringLiteral("%1. Your account may not use %2; ask the administrator for access to it "
+                              "(a udev rule giving it to the group dialout).")
+            .arg(systemReason, device);
+    }
+    return QStringLiteral("%1. To use %2 your account must be in the group \"%3\", which owns it: run\n"
+                          "    sudo usermod -aG %3 $USER\n"
+                          "then log out and in again.")
+        .arg(systemReason, device, owningGroup);
+#endif
 }
 
 bool isDeviceLoss(int serialPortError)
@@ -163,8 +177,19 @@ void SerialControl::setPortOpen(bool open)
     if (open) {
         if (isOpen())
             throwError(QStringLiteral("cannot open COM%1: port is open already").arg(commPort_));
-        const QString device = portDeviceName(commPort_);
-        openDevice(device, settings_);
+        const portmap::Resolution port = portmap::resolve(commPort_);
+        const QString& device = port.device;
+        try {
+            openDevice(device, settings_);
+        } catch (const RuntimeError& error) {
+            if (port.source != portmap::Source::Saved)
+                throw;
+            // The operator chose this device once; now it is unplugged or
+            // gone, which the system's reason alone does not say.
+            throwError(QStringLiteral("%1 (the device saved for COM%2: is it plugged in? Ctrl+P picks another)")
+                           .arg(QString::fromUtf8(error.what()))
+                           .arg(commPort_));
+        }
         deviceName_ = device;
         // A loss of the previous session that nobody read would otherwise
         // fail the first receive event of this one.

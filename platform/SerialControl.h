@@ -34,13 +34,21 @@ struct SerialSettings {
 // Throws RuntimeError naming the text and what is wrong with it.
 SerialSettings parseSettings(const QString& text);
 
-// The device that COM port n opens: the value of ZELVAR_COM<n> when that is
-// set and not empty, else "COM<n>" on Windows and "/dev/ttyS<n-1>" elsewhere.
-// `environment` looks a variable up (empty when unset). Throws RuntimeError
-// for a port number below 1.
+// The device that COM port n opens, as portmap::resolve() finds it, without
+// the saved map: the value of ZELVAR_COM<n> when that is set and not empty,
+// else "COM<n>" on Windows and "/dev/ttyS<n-1>" elsewhere. `environment`
+// looks a variable up (empty when unset). Throws RuntimeError for a port
+// number below 1.
 QString portDeviceName(int port, const std::function<QString(const QString&)>& environment);
-// Looks the variable up in the process environment.
+// With the process environment and the saved map: what opening port n opens.
 QString portDeviceName(int port);
+
+// The reason an open failure gives: the system's own, and when the system
+// refused for want of permission, what the user does about it: join the
+// group that owns the device (`owningGroup`, empty when unknown).
+// `serialPortError` is a QSerialPort::SerialPortError.
+QString openFailureReason(int serialPortError, const QString& systemReason, const QString& device,
+                          const QString& owningGroup);
 
 // The serial communications control the program talks to, with the
 // operations the handlers use. A rejected operation (opening a missing or
@@ -113,6 +121,9 @@ public:
     // starts afresh when this changes, since the bytes it expected are gone.
     std::uint64_t inputBreaks() const { return inputBreaks_; }
 
+    // The device the port was last opened on.
+    QString deviceName() const { return deviceName_; }
+
 Q_SIGNALS:
     void OnComm();
 
@@ -138,8 +149,6 @@ protected:
     // and a loss is reported once.
     void reportDeviceLoss(const QString& reason);
 
-    // The device the port was last opened on.
-    QString deviceName() const { return deviceName_; }
     // The error a back end throws when the device cannot be opened.
     static RuntimeError openFailure(const QString& deviceName, const QString& reason);
 

@@ -1,0 +1,198 @@
+#include "platform/PortMap.h"
+
+#include "platform/RuntimeError.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSerialPortInfo>
+#include <QSettings>
+
+#include <algorithm>
+
+namespace zelvar::portmap {
+
+namespace {
+
+QString settingsKey(int port)
+{
+    return QStringLiteral("ports/COM%1").arg(port);
+}
+
+QSettings openSettings()
+{
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QString::fromLatin1(kOrganization),
+                     QString::fromLatin1(kApplication));
+}
+
+} // namespace
+
+QString variableName(int port)
+{
+    return QStringLiteral("ZELVAR_COM%1").arg(port);
+}
+
+QString defaultDevice(int port)
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(port);
+#else
+    return QStringLiteral("/dev/ttyS%1").arg(port - 1);
+#endif
+}
+
+QString sourceText(Source source, int port)
+{
+    switch (source) {
+    case Source::Variable:
+        return QStringLiteral("variable ") + variableName(port);
+    case Source::Saved:
+        return QStringLiteral("saved");
+    case Source::Default:
+        break;
+    }
+    return QStringLiteral("default");
+}
+
+Resolution resolve(int port, const Lookups& lookups)
+{
+    if (port < 1)
+        throw RuntimeError(QStringLiteral("invalid COM port number %1: ports start at 1").arg(port).toStdString());
+    if (lookups.environment) {
+        const QString configured = lookups.environment(variableName(port));
+        if (!configured.isEmpty())
+            return {configured, Source::Variable};
+    }
+    if (lookups.saved) {
+        const QString saved = lookups.saved(port);
+        if (!saved.isEmpty())
+            return {saved, Source::Saved};
+    }
+    return {defaultDevice(port), Source::Default};
+}
+
+Lookups systemLookups()
+{
+    return {[](const QString& name) { return qEnvironmentVariable(name.toLocal8Bit().constData()); },
+            [](int port) { return savedDevice(port); }};
+}
+
+Resolution resolve(int port)
+{
+    return resolve(port, systemLookups());
+}
+
+QString savedDevice(int port)
+{
+    return openSettings().value(settingsKey(port)).toString();
+}
+
+void saveDevice(int port, const QString& device)
+{
+    QSettings settings = openSettings();
+    settings.setValue(settingsKey(port), device);
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
+        throw RuntimeError(
+            QStringLiteral("cannot save the device for COM%1 in %2").arg(port).arg(settings.fileName()).toStdString());
+}
+
+void forgetDevice(int port)
+{
+    QSettings settings = openSettings();
+    settings.remove(settingsKey(port));
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
+        throw RuntimeError(QStringLiteral("cannot remove the device for COM%1 from %2")
+                               .arg(port)
+                               .arg(settings.fileName())
+                               .toStdString());
+}
+
+QList<int> savedPorts()
+{
+    QSettings settings = openSettings();
+    settings.beginGroup(QStringLiteral("ports"));
+    QList<int> ports;
+    for (const QString& key : settings.childKeys()) {
+        bool ok = false;
+        const int port = key.startsWith(QStringLiteral("COM")) ? key.mid(3).toInt(&ok) : 0;
+        if (ok && port >= 1 && !settings.value(key).toString().isEmpty())
+            ports << port;
+    }
+    std::sort(ports.begin(), ports.end());
+    return ports;
+}
+
+QString stableDeviceName(const QString& device, const QString& byIdDirectory)
+{
+    const QString target = QFileInfo(device).canonicalFilePath();
+    if (target.isEmpty())
+        return device;
+    const QDir links(byIdDirectory);
+    // Sorted, so that the same device always gets the same of its names.
+    for (const QFileInfo& link : links.entryInfoList(QDir::System | QDir::Files, QDir::Name)) {
+        if (link.absoluteFilePath() != target && link.canonicalFilePath() == target)
+            return link.absoluteFilePath();
+    }
+    return device;
+}
+
+bool devicePresent(const QString& device)
+{
+#ifdef Q_OS_WIN
+    const auto ports = QSerialPortInfo::availablePorts();
+    return std::any_of(ports.cbegin(), ports.cend(), [&](const QSerialPortInfo& info) {
+        return info.portName().compare(device, Qt::CaseInsensitive) == 0;
+    });
+#else
+    return QFileInfo::exists(device);
+#endif
+}
+
+QList<DeviceInfo> presentDevices()
+{
+    QList<DeviceInfo> devices;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        DeviceInfo device;
+        device.device = info.systemLocation();
+        device.description = info.description();
+        device.manufacturer = info.manufacturer();
+        device.serialNumber = info.serialNumber();
+        if (info.hasVendorIdentifier())
+            device.vendorId = info.vendorIdentifier();
+        if (info.hasProductIdentifier())
+            device.productId = info.productIdentifier();
+        devices << device;
+    }
+    return devices;
+}
+
+QString usbIds(const DeviceInfo& info)
+{
+    if (!info.vendorId || !info.productId)
+        return QString();
+    return QStringLiteral("%1:%2")
+        .arg(*info.vendorId, 4, 16, QLatin1Char('0'))
+        .arg(*info.productId, 4, 16, QLatin1Char('0'));
+}
+
+QString entryToolTip(int port, const Resolution& resolution, bool present)
+{
+    return QStringLiteral("COM%1 opens %2 (%3), %4")
+        .arg(port)
+        .arg(resolution.device, sourceText(resolution.source, port),
+             present ? QStringLiteral("present") : QStringLiteral("not present"));
+}
+
+QString noDataHint(int port, const Resolution& resolution, int seconds)
+{
+    return QStringLiteral("No data from %1 (COM%2, %3) in the %4 seconds since Start. Is the dyno on and "
+                          "connected there? Pick its device for COM%2 with Ctrl+P (the port dialog), and check "
+                          "the line speed in the settings list.")
+        .arg(resolution.device)
+        .arg(port)
+        .arg(sourceText(resolution.source, port))
+        .arg(seconds);
+}
+
+} // namespace zelvar::portmap
