@@ -20,6 +20,7 @@
 #include "CaseNames.h"
 #include "QtPrinters.h"
 #include "MemoryMainForm.h"
+#include "ReceivePath.h"
 
 #include <gtest/gtest.h>
 
@@ -40,6 +41,7 @@ namespace {
 using namespace std::chrono_literals;
 using testing_support::pumpUntil;
 using testing_support::readAll;
+using testing_support::ReceivePath;
 using testing_support::SimProcess;
 
 // The model's values, one row per 10 ms tick from tick 0, as dyno-sim
@@ -66,55 +68,6 @@ int tickOf(double runTime)
 {
     return static_cast<int>(std::lround(runTime * 100));
 }
-
-// The receive path as Start leaves it. It holds the device open itself as
-// well, so that the pseudo-terminal's number is not handed to another test
-// while QSerialPort still holds its lock file.
-class Receiving {
-public:
-    static constexpr int kPort = 22;
-
-    ~Receiving()
-    {
-        stop();
-        if (keeper_ >= 0)
-            ::close(keeper_);
-        qunsetenv("ZELVAR_COM22");
-    }
-
-    void start(const QString& device, const QString& runFile)
-    {
-        keeper_ = ::open(device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        ASSERT_GE(keeper_, 0) << device.toStdString();
-        qputenv("ZELVAR_COM22", device.toLocal8Bit());
-        QObject::connect(&comm, &SerialControl::OnComm, [this] { receiver.MSComm1_OnComm(); });
-        form.Text1(Box::Interval).setText("20");
-        form.Command1().setCaption("Stop");
-        form.Label2().setCaption("Now Running");
-        files.OpenForOutput(runfiles::kRunFileNumber, runFile);
-        comm.setCommPort(kPort);
-        comm.setPortOpen(true);
-    }
-
-    void stop()
-    {
-        if (comm.PortOpen())
-            comm.setPortOpen(false);
-        files.Close(runfiles::kRunFileNumber);
-    }
-
-    int shownTick() { return tickOf(form.Text1(Box::RunTime).text().toDouble()); }
-    bool failed() { return form.Label2().caption() == "Error!"; }
-
-    QtSerialControl comm;
-    MemoryMainForm form;
-    SequentialFiles files;
-    SystemClock clock;
-    FrameReceiver receiver{comm, form, files, clock, QLocale::c()};
-
-private:
-    int keeper_ = -1;
-};
 
 struct Dyno {
     const char* name;
@@ -151,7 +104,7 @@ TEST_P(SmoothedCurvesAgainstTheSimulatedDyno, TorqueAndPowerFollowTheModelThroug
                    dir.path());
     const QString device = sim.device();
     ASSERT_FALSE(device.isEmpty()) << sim.finish().err.toStdString();
-    Receiving rx;
+    ReceivePath rx{22};
     ASSERT_NO_FATAL_FAILURE(rx.start(device, dir.filePath("Temp.dat")));
     ASSERT_TRUE(pumpUntil([&] { return rx.shownTick() >= lastTick || rx.failed(); }, 60s))
         << "shown run time " << rx.shownTick() / 100.0 << " s";

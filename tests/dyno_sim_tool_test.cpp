@@ -20,6 +20,7 @@
 #include "Files.h"
 #include "QtPrinters.h"
 #include "MemoryMainForm.h"
+#include "ReceivePath.h"
 
 #include <gtest/gtest.h>
 
@@ -46,6 +47,7 @@ using Outcome = testing_support::ProgramOutcome;
 using testing_support::pumpUntil;
 using testing_support::readAll;
 using testing_support::runSim;
+using testing_support::ReceivePath;
 using testing_support::SimProcess;
 
 // One sample as the frames carry it and the run file records it.
@@ -125,60 +127,6 @@ std::optional<std::size_t> firstGap(const std::vector<int>& ticks)
             return i;
     return std::nullopt;
 }
-
-// The program's receive path on the simulator's device: QSerialPort, the
-// frame receiver and the run file, started as the Start button would leave
-// them. It also holds the device open itself, so that the pseudo-terminal's
-// number stays taken until the test is done: QSerialPort drops its lock file
-// a moment after it closes the device, and another test's new
-// pseudo-terminal must not get the number meanwhile.
-class Receiving {
-public:
-    static constexpr int kPort = 21;
-
-    ~Receiving()
-    {
-        stop();
-        if (keeper_ >= 0)
-            ::close(keeper_);
-        qunsetenv("ZELVAR_COM21");
-    }
-
-    void start(const QString& device, const QString& runFile)
-    {
-        keeper_ = ::open(device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        ASSERT_GE(keeper_, 0) << device.toStdString() << ": " << std::strerror(errno);
-        qputenv("ZELVAR_COM21", device.toLocal8Bit());
-        QObject::connect(&comm, &SerialControl::OnComm, [this] { receiver.MSComm1_OnComm(); });
-        form.Text1(Box::Interval).setText("20");
-        form.Command1().setCaption("Stop");
-        form.Label2().setCaption("Now Running");
-        files.OpenForOutput(runfiles::kRunFileNumber, runFile);
-        comm.setCommPort(kPort);
-        comm.setPortOpen(true);
-    }
-
-    // What Stop does first: the port is closed and the run file complete.
-    void stop()
-    {
-        if (comm.PortOpen())
-            comm.setPortOpen(false);
-        files.Close(runfiles::kRunFileNumber);
-    }
-
-    // The run time on show, in ticks.
-    int shownTick() { return static_cast<int>(std::lround(form.Text1(Box::RunTime).text().toDouble() * 100)); }
-    bool failed() { return form.Label2().caption() == "Error!"; }
-
-    QtSerialControl comm;
-    MemoryMainForm form;
-    SequentialFiles files;
-    SystemClock clock;
-    FrameReceiver receiver{comm, form, files, clock, QLocale::c()};
-
-private:
-    int keeper_ = -1;
-};
 
 // The command line.
 
@@ -384,7 +332,7 @@ TEST(DynoSimEndToEnd, ADeviceThatDisappearsEndsTheRunWithErrorAndItsRecordsKept)
     SimProcess sim({"--idle", "0.2", "--spin", "2", "--vanish-after", "1", "--wait-for-reader"}, dir.path());
     const QString device = sim.device();
     ASSERT_FALSE(device.isEmpty()) << sim.finish().err.toStdString();
-    Receiving rx;
+    ReceivePath rx{21};
     ASSERT_NO_FATAL_FAILURE(rx.start(device, dir.filePath("Temp.dat")));
 
     ASSERT_TRUE(pumpUntil([&] { return rx.failed(); }, 20s)) << "shown run time " << rx.shownTick();
@@ -418,7 +366,7 @@ TEST(DynoSimEndToEnd, AtTheFullLineRateEveryFrameThatPassesTheIntervalRuleIsReco
     SimProcess sim({"--pace", "line", "--duration", "400", "--wait-for-reader", "--out", stream}, dir.path());
     const QString device = sim.device();
     ASSERT_FALSE(device.isEmpty()) << sim.finish().err.toStdString();
-    Receiving rx;
+    ReceivePath rx{21};
     ASSERT_NO_FATAL_FAILURE(rx.start(device, dir.filePath("Temp.dat")));
 
     ASSERT_TRUE(pumpUntil([&] { return rx.shownTick() >= targetTick || rx.failed(); }, 120s))
@@ -488,7 +436,7 @@ TEST(DynoSimEndToEnd, ReportTorqueAndOutputPowerAgreeWithTheModelOverTheSpinUp)
                    dir.path());
     const QString device = sim.device();
     ASSERT_FALSE(device.isEmpty()) << sim.finish().err.toStdString();
-    Receiving rx;
+    ReceivePath rx{21};
     ASSERT_NO_FATAL_FAILURE(rx.start(device, dir.filePath("Temp.dat")));
     ASSERT_TRUE(pumpUntil([&] { return rx.shownTick() >= kIdleTicks + 100 || rx.failed(); }, 20s));
     ASSERT_FALSE(rx.failed()) << rx.receiver.lastError().toStdString();
