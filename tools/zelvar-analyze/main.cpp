@@ -8,6 +8,7 @@
 #include "run/RunAnalyzer.h"
 #include "run/RunFiles.h"
 #include "platform/RuntimeError.h"
+#include "run/MotorFigures.h"
 #include "run/SequentialFiles.h"
 #include "run/Smoothing.h"
 
@@ -15,6 +16,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <cstdio>
@@ -60,6 +62,23 @@ std::unique_ptr<QCoreApplication> makeApplication(int& argc, char* argv[])
     return std::make_unique<QApplication>(argc, argv);
 }
 
+// The motor's figures (--summary, --summary-json, --curves-csv), drawn from
+// the report just written. An empty string, or what could not be written.
+QString writeFigures(const QString& report, bool table, const QString& jsonPath, const QString& csvPath)
+{
+    const curves::MotorFigures figures = curves::measureMotor(curves::loadReportCurves(report));
+    if (table)
+        std::printf("%s", figures.summaryTable().toUtf8().constData());
+    for (const auto& [path, data] : {std::pair{jsonPath, figures.summaryJson()}, std::pair{csvPath, figures.curvesCsv()}}) {
+        if (path.isEmpty())
+            continue;
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(data) != data.size())
+            return QStringLiteral("cannot write \"%1\": %2").arg(path, file.errorString());
+    }
+    return {};
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -98,7 +117,18 @@ int main(int argc, char* argv[])
                                      .arg(charts::kReportImageSize.width())
                                      .arg(charts::kReportImageSize.height()),
                                  QStringLiteral("FILE"));
-    parser.addOptions({radius, weight, neutral, full, dir, png});
+    const QCommandLineOption summary(QStringLiteral("summary"),
+                                     QStringLiteral("Print the motor's figures after the analysis: Kv, R, I0, Kt, peak "
+                                                    "torque, power and efficiency, each with its uncertainty, and "
+                                                    "the rig's losses from the coast-down."));
+    const QCommandLineOption summaryJson(QStringLiteral("summary-json"),
+                                         QStringLiteral("Write the motor's figures to FILE as JSON."),
+                                         QStringLiteral("FILE"));
+    const QCommandLineOption curvesCsv(QStringLiteral("curves-csv"),
+                                       QStringLiteral("Write the spin-up's smoothed curves, uncorrected and "
+                                                      "corrected for the rig's losses, to FILE as CSV."),
+                                       QStringLiteral("FILE"));
+    parser.addOptions({radius, weight, neutral, full, dir, png, summary, summaryJson, curvesCsv});
 
     if (!parser.parse(QCoreApplication::arguments()))
         return fail(kBadArguments, parser.errorText() + QStringLiteral(" (see --help)"));
@@ -144,6 +174,12 @@ int main(int argc, char* argv[])
             if (!charts::saveReportCharts(image, curves::loadReportCurves(report), {}))
                 return fail(kAnalysisFailed, QStringLiteral("cannot write the image \"%1\"").arg(image));
             std::printf("%s: charts\n", qPrintable(QDir::toNativeSeparators(QFileInfo(image).absoluteFilePath())));
+        }
+        if (parser.isSet(summary) || parser.isSet(summaryJson) || parser.isSet(curvesCsv)) {
+            const QString failure =
+                writeFigures(report, parser.isSet(summary), parser.value(summaryJson), parser.value(curvesCsv));
+            if (!failure.isEmpty())
+                return fail(kAnalysisFailed, failure);
         }
         return kOk;
     } catch (const std::exception& e) {
