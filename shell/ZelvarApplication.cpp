@@ -4,6 +4,7 @@
 #include "link/FrameReceiver.h"
 #include "shell/Frm_RS232.h"
 #include "shell/NorvDynoData.h"
+#include "shell/PortDialog.h"
 #include "link/PortSelection.h"
 #include "shell/QtMessageBox.h"
 #include "run/RunController.h"
@@ -12,6 +13,8 @@
 #include "shell/StartUp.h"
 #include "platform/Recovery.h"
 
+#include <QAction>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QFile>
 #include <QKeySequence>
@@ -19,6 +22,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShortcut>
+#include <QTimer>
 
 namespace zelvar {
 
@@ -50,14 +54,20 @@ ZelvarApplication::ZelvarApplication(ShellOptions options)
             return;
         const bool wasRunning = form_->isRunning();
         runControl_->Command1_Click();
+        if (form_->isRunning() && !wasRunning)
+            watchForFrames();
+        else if (!form_->isRunning())
+            noDataHint_.clear();
         showReason(runControl_->lastError());
         afterCommand1(wasRunning);
+        updatePortToolTips();
     });
     connect(form_.get(), &NorvDynoData::Combo1_Click, this, [this] {
         if (!ports_)
             return;
         ports_->Combo1_Click();
         showReason(ports_->lastError());
+        updatePortToolTips();
     });
     connect(form_.get(), &NorvDynoData::Combo2_Click, this, [this] {
         if (!ports_)
@@ -67,6 +77,7 @@ ZelvarApplication::ZelvarApplication(ShellOptions options)
     });
     connect(form_.get(), &NorvDynoData::Form_Unload, this, &ZelvarApplication::Form_Unload);
     addChartControls();
+    addPortControls();
 }
 
 ZelvarApplication::~ZelvarApplication() = default;
@@ -85,13 +96,17 @@ bool ZelvarApplication::Form_Load()
                                               options_.locale);
     // After the receiver, which the serial host connected first: by then a
     // failure has been handled and its reason is known.
-    connect(&serialForm_->MSComm1(), &SerialControl::OnComm, this,
-            [this] { showReason(serialForm_->receiver().lastError()); });
+    connect(&serialForm_->MSComm1(), &SerialControl::OnComm, this, [this] {
+        if (!noDataHint_.isEmpty() && serialForm_->receiver().frameSeen())
+            noDataHint_.clear();
+        showReason(serialForm_->receiver().lastError());
+    });
     // Only stored here; the chart window draws it at its own pace.
     serialForm_->receiver().setSampleObserver([this](const RunRecord& record) { liveTrace_.append(record); });
 
     ports_ = std::make_unique<PortSelection>(*form_, serialForm_->MSComm1());
     ports_->setUpLists();
+    updatePortToolTips();
     runControl_ = std::make_unique<RunController>(*form_, serialForm_->MSComm1(), files_, directory,
                                                   options_.locale);
     return true;
@@ -114,11 +129,99 @@ void ZelvarApplication::showReason(const QString& failure)
     // does. It holds the reason of the handler that failed last, and none
     // beside any other status: a handler that succeeds leaves an "Error!"
     // with its reason as it was.
+    //
+    // The no-data hint is a notice of ours, not a reason: it shows instead of
+    // nothing, never beside "Error!", and a failure ends it.
     QLabel* status = form_->label2Widget();
-    if (!failure.isEmpty())
+    if (!failure.isEmpty()) {
+        noDataHint_.clear();
         status->setToolTip(failure);
-    else if (form_->Label2().caption() != caption::kError)
-        status->setToolTip(QString());
+    } else if (form_->Label2().caption() != caption::kError) {
+        status->setToolTip(noDataHint_);
+    }
+}
+
+void ZelvarApplication::addPortControls()
+{
+    // The window's own layout stays as it is: the dialog is reached through
+    // the port list's context menu and a shortcut. A disabled list (during a
+    // run) gets no context menu; the shortcut works at any time.
+    auto* action = new QAction(QStringLiteral("Serial device for this COM port... (Ctrl+P)"), form_.get());
+    action->setObjectName(QStringLiteral("PortDialogAction"));
+    connect(action, &QAction::triggered, this, &ZelvarApplication::showPortDialog);
+    QComboBox* ports = form_->combo1Widget();
+    ports->addAction(action);
+    ports->setContextMenuPolicy(Qt::ActionsContextMenu);
+
+    auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_P), form_.get());
+    shortcut->setObjectName(QStringLiteral("PortDialogShortcut"));
+    connect(shortcut, &QShortcut::activated, this, &ZelvarApplication::showPortDialog);
+}
+
+int ZelvarApplication::selectedPort() const
+{
+    const int listed = PortSelection::numericValue(form_->combo1Widget()->currentText());
+    if (listed >= 1)
+        return listed;
+    return serialForm_ ? serialForm_->MSComm1().CommPort() : SerialControl::kDefaultPort;
+}
+
+void ZelvarApplication::showPortDialog()
+{
+    if (!portDialog_) {
+        auto devices = options_.serialDevices ? options_.serialDevices : [] { return portmap::presentDevices(); };
+        portDialog_ = std::make_unique<PortDialog>(std::move(devices), form_.get());
+        portDialog_->setWindowFlag(Qt::Window);
+        // The port opens only at Start, and reads the map then: a device
+        // saved while idle is what the next Start opens, one saved during a
+        // run waits for the next Start. The tool tips follow at once.
+        connect(portDialog_.get(), &PortDialog::mapChanged, this, &ZelvarApplication::updatePortToolTips);
+    }
+    portDialog_->showFor(selectedPort());
+}
+
+void ZelvarApplication::updatePortToolTips()
+{
+    QComboBox* ports = form_->combo1Widget();
+    for (int i = 0; i < ports->count(); ++i) {
+        const int port = PortSelection::numericValue(ports->itemText(i));
+        if (port < 1)
+            continue;
+        try {
+            const portmap::Resolution resolution = portmap::resolve(port);
+            ports->setItemData(i, portmap::entryToolTip(port, resolution, portmap::devicePresent(resolution.device)),
+                               Qt::ToolTipRole);
+        } catch (const std::exception&) {
+            // Not a port number the map knows; no tool tip.
+        }
+    }
+}
+
+void ZelvarApplication::watchForFrames()
+{
+    serialForm_->receiver().forgetFrames();
+    noDataHint_.clear();
+    const unsigned run = ++runNumber_;
+    const auto ended = [this, run] { frameWatchEnded(run); };
+    if (options_.startTimer)
+        options_.startTimer(kNoDataDelay, ended);
+    else
+        QTimer::singleShot(kNoDataDelay, this, ended);
+}
+
+void ZelvarApplication::frameWatchEnded(unsigned run)
+{
+    // Bytes at a wrong line speed arrive but make no frame: what counts is a
+    // frame, not an arrival.
+    if (run != runNumber_ || !form_->isRunning() || serialForm_->receiver().frameSeen())
+        return;
+    SerialControl& serial = serialForm_->MSComm1();
+    const int port = serial.CommPort();
+    portmap::Resolution resolution = portmap::resolve(port);
+    // The device open now, which a map saved since Start no longer names.
+    resolution.device = serial.deviceName();
+    noDataHint_ = portmap::noDataHint(port, resolution, static_cast<int>(kNoDataDelay.count() / 1000));
+    showReason(QString());
 }
 
 void ZelvarApplication::addChartControls()

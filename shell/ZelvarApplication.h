@@ -3,6 +3,7 @@
 #include "platform/Clock.h"
 #include "run/LiveTrace.h"
 #include "platform/FileSystem.h"
+#include "platform/PortMap.h"
 #include "run/SequentialFiles.h"
 
 #include <QLocale>
@@ -21,6 +22,7 @@ class ChartWindow;
 class Frm_RS232;
 class MessageBox;
 class NorvDynoData;
+class PortDialog;
 class PortSelection;
 class RunController;
 class SerialControl;
@@ -46,6 +48,11 @@ struct ShellOptions {
     // The chart window's clock for its redraw limit; a steady clock when not
     // set.
     std::function<std::chrono::milliseconds()> chartClock;
+    // Runs `action` once after `delay`, on the event loop; a QTimer when not
+    // set. The run's watch for frames is the only user.
+    std::function<void(std::chrono::milliseconds delay, std::function<void()> action)> startTimer;
+    // The serial devices the port dialog lists; the system's when not set.
+    std::function<QList<portmap::DeviceInfo>()> serialDevices;
 };
 
 // The program: the main window and the serial host window, the handlers
@@ -81,9 +88,25 @@ public:
     QPushButton* chartButton() { return chartButton_; }
     const curves::LiveTrace& liveTrace() const { return liveTrace_; }
 
+    // A run that gets no frame for this long after Start says so in the
+    // status line's tool tip.
+    static constexpr std::chrono::milliseconds kNoDataDelay{3000};
+
+    // The port dialog for the selected COM number, made on first use: Ctrl+P
+    // at any time, or the port list's context menu while it is enabled.
+    void showPortDialog();
+    PortDialog* portDialog() { return portDialog_.get(); }
+    // Each port list entry's tool tip: the device it opens, and whether that
+    // is present.
+    void updatePortToolTips();
+
 private:
     void showReason(const QString& failure);
     void addChartControls();
+    void addPortControls();
+    int selectedPort() const;
+    void watchForFrames();
+    void frameWatchEnded(unsigned run);
     ChartWindow& charts();
     void afterCommand1(bool wasRunning);
     QString reportPath() const;
@@ -101,6 +124,13 @@ private:
     std::unique_ptr<RunController> runControl_;
     std::unique_ptr<ChartWindow> charts_;
     QPushButton* chartButton_ = nullptr;
+    std::unique_ptr<PortDialog> portDialog_;
+    // The status line's notice while a run hears nothing; not an error
+    // reason, so it shows only beside "Now Running".
+    QString noDataHint_;
+    // Counts the Starts, so that a watch armed by an earlier run does not
+    // speak for this one.
+    unsigned runNumber_ = 0;
 };
 
 } // namespace zelvar

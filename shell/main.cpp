@@ -2,6 +2,7 @@
 
 #include "shell/DataDirectory.h"
 #include "shell/NorvDynoData.h"
+#include "shell/PortCommand.h"
 #include "shell/UnattendedRun.h"
 #include "shell/ZelvarApplication.h"
 
@@ -10,6 +11,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QStringList>
+#include <QTextStream>
 
 #include <cstdio>
 #include <cstdlib>
@@ -36,10 +39,23 @@ bool displayMissing()
 
 int main(int argc, char* argv[])
 {
-    for (int i = 1; i < argc; ++i) {
+    bool helpOrVersion = false;
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0
-            || std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-v") == 0)
+            || std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-v") == 0) {
             qputenv("QT_QPA_PLATFORM", "minimal"); // help needs no window
+            helpOrVersion = true;
+        }
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    // The port map is kept from a terminal too, over ssh or before any
+    // desktop runs: no window, no display.
+    if (!helpOrVersion && zelvar::portcommand::requested(arguments)) {
+        QCoreApplication app(argc, argv);
+        QTextStream out(stdout);
+        QTextStream err(stderr);
+        return zelvar::portcommand::run(arguments, out, err);
     }
     if (displayMissing()) {
         std::fprintf(stderr, "zelvar-data: no display (DISPLAY is not set); on a machine without one, "
@@ -56,7 +72,10 @@ int main(int argc, char* argv[])
     parser.setApplicationDescription(QStringLiteral(
         "Zelvar QT4 Data: the data logger of a small-motor inertia dynamometer.\n"
         "COM port n opens the device named by the environment variable ZELVAR_COM<n>\n"
-        "(for example ZELVAR_COM3=/dev/ttyUSB0), else /dev/ttyS<n-1> (COMn on Windows).\n"
+        "(for example ZELVAR_COM3=/dev/ttyUSB0), else the device saved for it (with\n"
+        "--map-port, or in the window: Ctrl+P or the port list's context menu), else\n"
+        "/dev/ttyS<n-1> (COMn on Windows). The saved map is kept in\n"
+        "~/.config/zelvar/zelvar-data.conf.\n"
         "Temp.dat and save.csv are written in the program's directory; when that is not\n"
         "writable (an installed program), in the user's data directory\n"
         "(~/.local/share/zelvar-data), with copies of the control files RCS.dat and RTA.dat."));
@@ -74,7 +93,18 @@ int main(int argc, char* argv[])
         QStringLiteral("Press Start once the window shows, Stop after SECONDS, then end; exit code 0 when the "
                        "run ended \"Now Ready\", else 1 with the reason on standard error."),
         QStringLiteral("SECONDS"));
-    parser.addOptions({appDir, drivesRoot, runFor});
+    // Handled above, before the application object; here for --help.
+    const QCommandLineOption listPorts(
+        QStringLiteral("list-ports"),
+        QStringLiteral("Print the serial devices present and the device each COM number opens, with where that "
+                       "comes from (variable, saved, default); no window."));
+    const QCommandLineOption mapPort(
+        QStringLiteral("map-port"),
+        QStringLiteral("Save DEVICE for COM port N (N=DEVICE, for example 3=/dev/ttyUSB0; its /dev/serial/by-id "
+                       "name is kept where it has one), or remove the saved device (N=); no window. Exit code 0, "
+                       "or 2 for a malformed value."),
+        QStringLiteral("N=DEVICE"));
+    parser.addOptions({appDir, drivesRoot, runFor, listPorts, mapPort});
     parser.process(app);
 
     zelvar::ShellOptions options;
