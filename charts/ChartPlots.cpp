@@ -1,4 +1,5 @@
 #include "charts/ChartPlots.h"
+#include "charts/MotorSummary.h"
 
 #include <QChart>
 #include <QChartView>
@@ -205,6 +206,7 @@ QChart* makeTorquePowerChart(const ReportCurves& report, const std::vector<Repor
         attach(chart, line(overlays[i].name, colour, 1.5, Qt::SolidLine, overlayCurves[i].first), x, yTorque);
         attach(chart, line(overlays[i].name, colour, 1.5, Qt::DashLine, overlayCurves[i].second), x, yPower, false);
     }
+    addCorrectedCurves(chart, curves::measureMotor(report), x, yTorque, yPower);
     return chart;
 }
 
@@ -248,9 +250,10 @@ QImage renderReportCharts(const ReportCurves& report, const std::vector<ReportCu
     image.fill(Qt::white);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
-    const int upper = size.height() / 2;
-    const QRect places[] = {QRect(0, 0, size.width(), upper),
-                            QRect(0, upper, size.width(), size.height() - upper)};
+    // The motor's figures in a strip under the charts.
+    const int chartsHeight = size.height() - kSummaryHeight;
+    const int upper = chartsHeight / 2;
+    const QRect places[] = {QRect(0, 0, size.width(), upper), QRect(0, upper, size.width(), chartsHeight - upper)};
     const std::function<QChart*()> makers[] = {[&] { return makeTorquePowerChart(report, overlays); },
                                                [&] { return makeEfficiencyChart(report, overlays); }};
     for (int i = 0; i < 2; ++i) {
@@ -264,6 +267,7 @@ QImage renderReportCharts(const ReportCurves& report, const std::vector<ReportCu
         // draws the view as it appears, axes laid out at its size.
         static_cast<QWidget&>(view).render(&painter, places[i].topLeft());
     }
+    drawSummary(painter, QRect(0, chartsHeight, size.width(), kSummaryHeight), curves::measureMotor(report));
     return image;
 }
 

@@ -1,12 +1,14 @@
 #include "charts/ChartWindow.h"
 
 #include "charts/ChartPlots.h"
+#include "charts/MotorSummary.h"
 
 #include <QChart>
 #include <QChartView>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineSeries>
@@ -115,6 +117,13 @@ ChartWindow::ChartWindow(const curves::LiveTrace& trace, ChartWindowOptions opti
     efficiencyView_ = makeView(QStringLiteral("EfficiencyChartView"), reportPage);
     reportLayout->addWidget(torquePowerView_, 3);
     reportLayout->addWidget(efficiencyView_, 2);
+    // The motor's figures beside the curves (charts/MotorSummary.h).
+    auto* summary = new QLabel(reportPage);
+    summary->setObjectName(QStringLiteral("MotorSummary"));
+    summary->setTextFormat(Qt::PlainText);
+    summary->setWordWrap(true);
+    summary->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    reportLayout->addWidget(summary);
     tabs_->addTab(reportPage, QStringLiteral("Report"));
 
     auto* addOverlays = new QPushButton(QStringLiteral("Add earlier reports..."), this);
@@ -273,6 +282,8 @@ void ChartWindow::redrawReport()
     const curves::ReportCurves& shown = report_ ? *report_ : none;
     replaceChart(torquePowerView_, charts::makeTorquePowerChart(shown, overlays_));
     replaceChart(efficiencyView_, charts::makeEfficiencyChart(shown, overlays_));
+    if (auto* summary = findChild<QLabel*>(QStringLiteral("MotorSummary")))
+        summary->setText(report_ ? charts::summaryText(curves::measureMotor(*report_)) : QString());
 }
 
 void ChartWindow::chooseOverlays()
