@@ -7,7 +7,16 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace zelvar {
 
@@ -94,6 +103,21 @@ void replaceFile(const QString& from, const QString& to)
                             error);
     if (error)
         throw RuntimeError("cannot replace \"" + to.toStdString() + "\": " + error.message());
+}
+
+void syncToDisk(QFile& file)
+{
+#if defined(Q_OS_WIN)
+    const bool synced = FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()))) != 0;
+#elif defined(Q_OS_MACOS)
+    const bool synced = ::fsync(file.handle()) == 0;
+#else
+    const bool synced = ::fdatasync(file.handle()) == 0;
+#endif
+    // A device file (a pipe, /dev/null) has no disk to put anything on.
+    if (!synced && errno != EINVAL)
+        throw RuntimeError("cannot put \"" + file.fileName().toStdString() + "\" on the disk: "
+                           + std::strerror(errno));
 }
 
 } // namespace zelvar

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+class QFile;
+
 namespace zelvar {
 
 // The file operations of the start-up step, on paths as the program names
@@ -43,5 +45,10 @@ QString applicationFile(const QString& applicationDirectory, const QString& name
 QString createReplacementFile(const QString& target);
 // Renames `from` over `to`; throws RuntimeError naming `to` when it fails.
 void replaceFile(const QString& from, const QString& to);
+
+// Makes the system put what was written to the open file on the disk itself
+// (its data, not necessarily its times), so that a power cut cannot take it.
+// Throws RuntimeError naming the file when the system cannot.
+void syncToDisk(QFile& file);
 
 } // namespace zelvar

@@ -1,5 +1,7 @@
 #include "run/SequentialFiles.h"
 
+#include "platform/FileSystem.h"
+
 #include "platform/RuntimeError.h"
 
 #include <QFile>
@@ -88,6 +90,16 @@ public:
             writePending();
     }
 
+    bool syncToDisk()
+    {
+        writePending();
+        if (!unsynced_)
+            return false;
+        zelvar::syncToDisk(file_);
+        unsynced_ = false;
+        return true;
+    }
+
     bool atEnd()
     {
         return !fill();
@@ -154,6 +166,7 @@ private:
     {
         const auto size = static_cast<qint64>(pending_.size());
         const bool written = size == 0 || file_.write(pending_.data(), size) == size;
+        unsynced_ = unsynced_ || size > 0;
         pending_.clear();
         if (!written)
             throw RuntimeError("cannot write to " + quoted(path()) + ": " + file_.errorString().toStdString());
@@ -204,6 +217,7 @@ private:
     Flush flush_;
     const bool& batching_;
     std::string pending_;
+    bool unsynced_ = false; // written to the system, not yet on the disk
     std::array<char, 64 * 1024> buffer_{};
     std::size_t pos_ = 0;
     std::size_t end_ = 0;
@@ -239,7 +253,18 @@ void SequentialFiles::Close(int number)
     if (!isBound(number))
         return;
     const std::unique_ptr<File> file = std::move(table_[number]);
-    file->finish();
+    if (file->flushesEachRecord())
+        file->syncToDisk();
+    else
+        file->finish();
+}
+
+bool SequentialFiles::SyncToDisk(int number)
+{
+    File& file = bound(number, "sync");
+    if (file.mode() != File::Mode::Output)
+        throw RuntimeError("sync: file number " + std::to_string(number) + " is open for input");
+    return file.syncToDisk();
 }
 
 void SequentialFiles::CloseAll()

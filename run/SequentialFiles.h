@@ -62,6 +62,13 @@ public:
     // The line of the last field read, counted from 1.
     int lineOf(int number) const;
 
+    // Puts what an output file holds on the disk itself, past the system's
+    // memory, when anything was written since the last time; a power cut then
+    // loses nothing written before. Closing a Flush::EachRecord file does the
+    // same.
+    // True when there was anything to put there.
+    bool SyncToDisk(int number);
+
     // While a WriteBatch lives, the lines of Flush::EachRecord files wait;
     // commit() hands each file's waiting lines to the system in one write. A
     // handler that writes many records in one go uses it, so that all of them

@@ -12,6 +12,8 @@
 #include "platform/SerialControl.h"
 #include "shell/StartUp.h"
 #include "platform/Recovery.h"
+#include "run/DiskSync.h"
+#include "run/RunFiles.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -109,6 +111,10 @@ bool ZelvarApplication::Form_Load()
     updatePortToolTips();
     runControl_ = std::make_unique<RunController>(*form_, serialForm_->MSComm1(), files_, directory,
                                                   options_.locale);
+    // The run file goes to the disk within a second of every record, so that
+    // a power cut in the middle of a run loses at most that second.
+    diskSync_ = std::make_unique<DiskSync>(files_, runfiles::kRunFileNumber);
+    diskSync_->start();
     return true;
 }
 

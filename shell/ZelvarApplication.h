@@ -24,6 +24,7 @@ class MessageBox;
 class NorvDynoData;
 class PortDialog;
 class PortSelection;
+class DiskSync;
 class RunController;
 class SerialControl;
 
@@ -122,6 +123,7 @@ private:
     std::unique_ptr<Frm_RS232> serialForm_;
     std::unique_ptr<PortSelection> ports_;
     std::unique_ptr<RunController> runControl_;
+    std::unique_ptr<DiskSync> diskSync_;
     std::unique_ptr<ChartWindow> charts_;
     QPushButton* chartButton_ = nullptr;
     std::unique_ptr<PortDialog> portDialog_;

@@ -1,5 +1,6 @@
 #include "run/RunRecord.h"
 #include "platform/RuntimeError.h"
+#include "run/DiskSync.h"
 #include "run/SequentialFiles.h"
 
 #include <QDir>
@@ -53,6 +54,37 @@ TEST_F(SequentialFilesTest, EachRecordReachesTheFileBeforeClose)
     EXPECT_EQ(contents("Temp.dat"), "1,2\r\n");
     files_.WriteRecord(10, {Decimal(3)});
     EXPECT_EQ(contents("Temp.dat"), "1,2\r\n3\r\n");
+}
+
+TEST_F(SequentialFilesTest, OnlyWhatWasWrittenSinceTheLastSyncGoesToTheDisk)
+{
+    files_.OpenForOutput(10, path("Temp.dat"));
+    EXPECT_FALSE(files_.SyncToDisk(10)) << "nothing written yet";
+    files_.WriteRecord(10, {Decimal(1)});
+    EXPECT_TRUE(files_.SyncToDisk(10));
+    EXPECT_FALSE(files_.SyncToDisk(10)) << "nothing written since";
+    {
+        SequentialFiles::WriteBatch batch(files_);
+        files_.WriteRecord(10, {Decimal(2)});
+        EXPECT_TRUE(files_.SyncToDisk(10)) << "lines waiting in a batch go out with the sync";
+    }
+    EXPECT_EQ(contents("Temp.dat"), "1\r\n2\r\n");
+}
+
+// The run file goes to the disk on every tick of the sync timer while it is
+// open, and the timer's interval keeps a power cut's loss under a second.
+TEST_F(SequentialFilesTest, TheDiskSyncTimerSyncsTheRunFileWhileItIsOpen)
+{
+    QStringList synced;
+    DiskSync sync(files_, 10, [&](int number) { synced << QString::number(number); });
+    ASSERT_LE(DiskSync::kInterval, std::chrono::milliseconds(1000));
+    sync.tick();
+    EXPECT_TRUE(synced.isEmpty()) << "no run file, nothing to sync";
+    files_.OpenForOutput(10, path("Temp.dat"));
+    sync.tick();
+    files_.Close(10);
+    sync.tick();
+    EXPECT_EQ(synced, QStringList({"10"}));
 }
 
 TEST_F(SequentialFilesTest, ABatchHandsItsLinesOverTogether)
