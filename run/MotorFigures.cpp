@@ -114,6 +114,13 @@ MotorFigures measureMotor(const Report& report, const std::optional<SmoothedSpin
     // The powered records of the spin-up: a rig without losses holds its top
     // speed through a coast, and those records belong to the coast.
     const SpinUp range = smoothed->rows;
+    if (range.last >= rows.size() || range.first > range.last
+        || smoothed->points.size() != range.last - range.first + 1) {
+        for (Figure* f : all)
+            refuse(*f, QStringLiteral("the spin-up's records are not at hand"));
+        m.noCoastReason = all[0]->refused;
+        return m;
+    }
     std::size_t lastPowered = range.first;
     bool anyPowered = false;
     for (std::size_t i = range.first; i <= range.last; ++i) {
