@@ -6,6 +6,7 @@
 
 #include "CaseNames.h"
 #include "MemorySerialControl.h"
+#include "Errors.h"
 
 #include <QtSerialPort/QSerialPort>
 
@@ -22,23 +23,8 @@
 namespace zelvar {
 namespace {
 
-// The message of the RuntimeError `action` throws, or nothing (and a failure
-// of the calling test) when it throws none.
-template <class Action>
-std::optional<std::string> runtimeErrorOf(Action&& action)
-{
-    try {
-        action();
-    } catch (const RuntimeError& error) {
-        return std::string(error.what());
-    }
-    return std::nullopt;
-}
-
-bool contains(const std::string& text, const QString& part)
-{
-    return text.find(part.toStdString()) != std::string::npos;
-}
+using testing_support::contains;
+using testing_support::runtimeErrorOf;
 
 // Bytes 0 to n-1 modulo 256, so that an offset or a lost byte shows.
 QByteArray counting(int n, int first = 0)

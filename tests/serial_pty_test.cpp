@@ -6,6 +6,7 @@
 
 #ifdef Q_OS_UNIX
 #include "PseudoTerminal.h"
+#include "Errors.h"
 #endif
 
 #include <gtest/gtest.h>
@@ -35,22 +36,6 @@ namespace {
 using namespace testing_support;
 
 using namespace std::chrono_literals;
-
-template <class Action>
-std::optional<std::string> runtimeErrorOf(Action&& action)
-{
-    try {
-        action();
-    } catch (const RuntimeError& error) {
-        return std::string(error.what());
-    }
-    return std::nullopt;
-}
-
-bool contains(const std::string& text, const QString& part)
-{
-    return text.find(part.toStdString()) != std::string::npos;
-}
 
 // A whole frame made of the bytes a terminal likes to interpret: CR, LF,
 // XON, XOFF, 0xFF, NUL, DEL, Ctrl-C, Ctrl-D, Ctrl-Z.
