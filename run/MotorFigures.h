@@ -82,7 +82,10 @@ inline constexpr const char* kCurvesCsvHeader =
 MotorFigures measureMotor(const Report& report, const std::optional<SmoothedSpinUp>& smoothed);
 inline MotorFigures measureMotor(const ReportCurves& curves)
 {
-    return measureMotor(curves.report, curves.smoothed);
+    MotorFigures figures = measureMotor(curves.report, curves.smoothed);
+    // Which of the run's spin-ups the curves were smoothed on.
+    figures.spinUp = static_cast<int>(curves.spinUp.value_or(0));
+    return figures;
 }
 
 } // namespace zelvar::curves

@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QLocale>
 
+#include <array>
+#include <charconv>
 #include <cmath>
 #include <iterator>
 
@@ -91,15 +93,51 @@ double numberIn(const CsvField& field, const QString& path, qsizetype lineNumber
     return value;
 }
 
-} // namespace
-
-double Report::inertia() const
+// The eight numbers of a data line as the analysis writes them (bare, plain
+// digits), without making a text of each: a long run's report has millions
+// of them. False for anything else, which then takes the careful way that
+// also says what is wrong.
+bool plainNumbers(const QByteArray& line, std::array<double, 8>& v)
 {
-    const double r = radiusMm / 1000.0;
-    return weightG / 1000.0 * r * r / 2.0;
+    const char* at = line.constData();
+    const char* const end = at + line.size();
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        while (at < end && *at == ' ')
+            ++at;
+        const auto [next, error] = std::from_chars(at, end, v[i]);
+        if (error != std::errc() || next == at || !std::isfinite(v[i]))
+            return false;
+        at = next;
+        while (at < end && *at == ' ')
+            ++at;
+        if (i + 1 < v.size()) {
+            if (at == end || *at != ',')
+                return false;
+            ++at;
+        }
+    }
+    return at == end;
 }
 
-Report readReport(const QString& path)
+std::array<double, 8> dataLine(const QByteArray& line, const QString& path, qsizetype lineNumber)
+{
+    std::array<double, 8> v{};
+    if (plainNumbers(line, v))
+        return v;
+    const std::vector<CsvField> fields = splitLine(line);
+    if (fields.size() != std::size(kReportHeader))
+        throw RuntimeError(quoted(path) + " line " + std::to_string(lineNumber) + ": " + std::to_string(fields.size())
+                           + " items where a report line has 8");
+    for (std::size_t i = 0; i < v.size(); ++i)
+        v[i] = numberIn(fields[i], path, lineNumber, kReportHeader[i]);
+    return v;
+}
+
+// The report's lines in order; `row` is called for the data lines from
+// `first` to `last`, the others are only counted. Reading stops after `last`
+// when `trailer` is false.
+Report readLines(const QString& path, std::size_t first, std::size_t last, bool trailer,
+                 const std::function<void(std::size_t, const ReportPoint&)>& row)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -125,35 +163,71 @@ Report readReport(const QString& path)
 
     Report report;
     bool blank = false;
+    std::size_t index = 0;
     while (nextLine(line)) {
         if (line.isEmpty()) {
             blank = true;
             break;
         }
-        const std::vector<CsvField> fields = splitLine(line);
-        if (fields.size() != std::size(kReportHeader))
-            throw RuntimeError(quoted(path) + " line " + std::to_string(lineNumber) + ": "
-                               + std::to_string(fields.size()) + " items where a report line has 8");
-        std::array<double, 8> v{};
-        for (std::size_t i = 0; i < v.size(); ++i)
-            v[i] = numberIn(fields[i], path, lineNumber, kReportHeader[i]);
-        report.rows.push_back({v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]});
+        if (index >= first && index <= last) {
+            const std::array<double, 8> v = dataLine(line, path, lineNumber);
+            row(index, {v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]});
+        }
+        ++index;
+        if (!trailer && index > last)
+            return report;
     }
+    if (!trailer)
+        throw RuntimeError(quoted(path) + " holds " + std::to_string(index) + " data lines, not "
+                           + std::to_string(last + 1) + ": it was replaced");
     // The empty line, then the trailer's header and values.
     const qsizetype lastRow = blank ? lineNumber - 1 : lineNumber;
     if (!blank || !nextLine(line) || !isTextLine(splitLine(line), kTrailerHeader, std::size(kTrailerHeader))
         || !nextLine(line))
         throw RuntimeError(quoted(path) + " has no trailer with the flywheel values after line "
                            + std::to_string(lastRow) + ": the analysis did not finish it");
-    const std::vector<CsvField> trailer = splitLine(line);
-    if (trailer.size() != std::size(kTrailerHeader))
+    const std::vector<CsvField> trailerFields = splitLine(line);
+    if (trailerFields.size() != std::size(kTrailerHeader))
         throw RuntimeError(quoted(path) + " line " + std::to_string(lineNumber) + ": "
-                           + std::to_string(trailer.size()) + " items where the trailer has 4");
-    report.radiusMm = numberIn(trailer[0], path, lineNumber, "Flywheel Radius");
-    report.weightG = numberIn(trailer[1], path, lineNumber, "Flywheel Weight");
-    report.escNeutral = trailer[2].text;
-    report.escFull = trailer[3].text;
+                           + std::to_string(trailerFields.size()) + " items where the trailer has 4");
+    report.radiusMm = numberIn(trailerFields[0], path, lineNumber, "Flywheel Radius");
+    report.weightG = numberIn(trailerFields[1], path, lineNumber, "Flywheel Weight");
+    report.escNeutral = trailerFields[2].text;
+    report.escFull = trailerFields[3].text;
     return report;
+}
+
+constexpr std::size_t kEveryLine = static_cast<std::size_t>(-1);
+
+} // namespace
+
+double Report::inertia() const
+{
+    const double r = radiusMm / 1000.0;
+    return weightG / 1000.0 * r * r / 2.0;
+}
+
+Report readReport(const QString& path)
+{
+    std::vector<ReportPoint> rows;
+    Report report = readLines(path, 0, kEveryLine, true, [&](std::size_t, const ReportPoint& p) { rows.push_back(p); });
+    report.rows = std::move(rows);
+    return report;
+}
+
+Report streamReport(const QString& path, const std::function<void(std::size_t, const ReportPoint&)>& row)
+{
+    return readLines(path, 0, kEveryLine, true, row);
+}
+
+std::vector<ReportPoint> readReportRows(const QString& path, std::size_t first, std::size_t last)
+{
+    std::vector<ReportPoint> rows;
+    if (first > last)
+        return rows;
+    rows.reserve(last - first + 1);
+    readLines(path, first, last, false, [&](std::size_t, const ReportPoint& p) { rows.push_back(p); });
+    return rows;
 }
 
 } // namespace zelvar::curves

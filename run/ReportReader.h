@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <cstddef>
+#include <functional>
 #include <vector>
 
 namespace zelvar::curves {
@@ -34,5 +36,17 @@ struct Report {
 // report cut short before its trailer) throws RuntimeError saying what is
 // wrong, naming the file and the line.
 Report readReport(const QString& path);
+
+// readReport() without keeping the rows: each data line goes to `row` as it
+// is read, with its index from 0, and the report comes back with the trailer
+// and no rows. A report of a long run is as long as its run; the charts take
+// what they need of it on the way.
+Report streamReport(const QString& path, const std::function<void(std::size_t, const ReportPoint&)>& row);
+
+// The data lines first to last (from 0) of a report, read as readReport()
+// does; the lines before them are only counted. Throws RuntimeError as
+// readReport does, and when the report holds fewer lines: it was replaced
+// since it was looked at.
+std::vector<ReportPoint> readReportRows(const QString& path, std::size_t first, std::size_t last);
 
 } // namespace zelvar::curves

@@ -109,27 +109,11 @@ std::vector<LocalFit> localPolynomialFit(const std::vector<double>& x, const std
 
 std::optional<SpinUp> findSpinUp(const std::vector<ReportPoint>& rows)
 {
-    if (rows.size() < 3)
+    const std::vector<FoundSpinUp> spinUps = findSpinUps(rows);
+    const std::optional<std::size_t> picked = defaultSpinUp(spinUps);
+    if (!picked)
         return std::nullopt;
-    std::size_t top = 0;
-    for (std::size_t i = 1; i < rows.size(); ++i) {
-        if (rows[i].rpm > rows[top].rpm)
-            top = i;
-    }
-    SpinUp spinUp;
-    spinUp.last = top;
-    while (spinUp.last + 1 < rows.size() && rows[spinUp.last + 1].rpm == rows[top].rpm)
-        ++spinUp.last;
-    double low = rows[0].rpm;
-    for (std::size_t i = 0; i <= top; ++i) {
-        if (rows[i].rpm <= low) {
-            low = rows[i].rpm;
-            spinUp.first = i;
-        }
-    }
-    if (rows[top].rpm <= low || spinUp.last - spinUp.first + 1 < 3)
-        return std::nullopt;
-    return spinUp;
+    return spinUps[*picked].rows;
 }
 
 std::optional<SmoothedSpinUp> smoothSpinUp(const std::vector<ReportPoint>& rows, double inertia,
@@ -138,8 +122,16 @@ std::optional<SmoothedSpinUp> smoothSpinUp(const std::vector<ReportPoint>& rows,
     const std::optional<SpinUp> spinUp = findSpinUp(rows);
     if (!spinUp)
         return std::nullopt;
-    const std::size_t first = spinUp->first;
-    const std::size_t last = spinUp->last;
+    return smoothSpinUp(rows, *spinUp, inertia, settings);
+}
+
+std::optional<SmoothedSpinUp> smoothSpinUp(const std::vector<ReportPoint>& rows, SpinUp spinUp, double inertia,
+                                           const SmoothingSettings& settings)
+{
+    if (spinUp.first >= spinUp.last || spinUp.last >= rows.size())
+        return std::nullopt;
+    const std::size_t first = spinUp.first;
+    const std::size_t last = spinUp.last;
 
     std::vector<double> steps;
     for (std::size_t i = first + 1; i <= last; ++i) {
@@ -170,7 +162,7 @@ std::optional<SmoothedSpinUp> smoothSpinUp(const std::vector<ReportPoint>& rows,
     const std::vector<LocalFit> fits = localPolynomialFit(t, rpm, first, last, half, settings.degree);
 
     SmoothedSpinUp smoothed;
-    smoothed.rows = *spinUp;
+    smoothed.rows = spinUp;
     smoothed.windowRecords = static_cast<int>(std::min<std::size_t>(2 * static_cast<std::size_t>(half) + 1,
                                                                      last - first + 1));
     smoothed.windowSeconds = (smoothed.windowRecords - 1) * step;
@@ -232,8 +224,23 @@ ReportCurves loadReportCurves(const QString& path, const SmoothingSettings& sett
     ReportCurves curves;
     curves.name = QFileInfo(path).fileName();
     curves.report = readReport(path);
-    curves.smoothed = smoothSpinUp(curves.report.rows, curves.report.inertia(), settings);
+    curves.records = curves.report.rows.size();
+    curves.firstRow = 0;
+    curves.spinUps = findSpinUps(curves.report.rows);
+    curves.spinUp = defaultSpinUp(curves.spinUps);
+    if (curves.spinUp)
+        curves.smoothed =
+            smoothSpinUp(curves.report.rows, curves.spinUps[*curves.spinUp].rows, curves.report.inertia(), settings);
     return curves;
+}
+
+bool chooseSpinUp(ReportCurves& curves, std::size_t index, const SmoothingSettings& settings)
+{
+    if (index >= curves.spinUps.size())
+        return false;
+    curves.spinUp = index;
+    curves.smoothed = smoothSpinUp(curves.report.rows, curves.spinUps[index].rows, curves.report.inertia(), settings);
+    return true;
 }
 
 std::vector<QPointF> downsample(const std::vector<QPointF>& points, std::size_t maxPoints)

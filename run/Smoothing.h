@@ -1,11 +1,13 @@
 #pragma once
 
 #include "run/ReportReader.h"
+#include "run/SpinUps.h"
 
 #include <QPointF>
 #include <QString>
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -29,16 +31,8 @@ struct LocalFit {
 std::vector<LocalFit> localPolynomialFit(const std::vector<double>& x, const std::vector<double>& y,
                                          std::size_t first, std::size_t last, int halfWindow, int degree);
 
-// The records of a report that make up its spin-up: from the last record
-// at the lowest speed before the top speed, to the last record of the first
-// stretch at top speed. Before it the flywheel stands; after it the brake
-// (or the next run) takes over, and a fit across either kink would smear it
-// into the curve.
-struct SpinUp {
-    std::size_t first = 0;
-    std::size_t last = 0;
-};
-// None when the speed never rises or fewer than three records rise.
+// The spin-up drawn when none is chosen (see defaultSpinUp()); none when the
+// speed never rises or fewer than three records rise.
 std::optional<SpinUp> findSpinUp(const std::vector<ReportPoint>& rows);
 
 struct SmoothingSettings {
@@ -93,15 +87,33 @@ struct SmoothedSpinUp {
 // instead. None when the report has no spin-up.
 std::optional<SmoothedSpinUp> smoothSpinUp(const std::vector<ReportPoint>& rows, double inertia,
                                            const SmoothingSettings& settings = {});
+// The same for the spin-up `spinUp` of `rows`.
+std::optional<SmoothedSpinUp> smoothSpinUp(const std::vector<ReportPoint>& rows, SpinUp spinUp, double inertia,
+                                           const SmoothingSettings& settings = {});
+
+struct ThinnedReport;
 
 // A report with its smoothed spin-up, ready to draw.
 struct ReportCurves {
     QString name; // the file's name, for legends
     Report report;
     std::optional<SmoothedSpinUp> smoothed;
+    // Every spin-up of the run, and the one smoothed (an index into them).
+    std::vector<FoundSpinUp> spinUps;
+    std::optional<std::size_t> spinUp;
+    // Set when the report was read for drawing (ReportDrawing.h): its points
+    // thinned to what a chart shows, and report.rows left empty.
+    std::shared_ptr<const ThinnedReport> thinned;
+    std::size_t records = 0;
+    // report.rows[0] is the report's data line firstRow (from 0): a report
+    // read for drawing keeps only the rows from its spin-up to the next.
+    std::size_t firstRow = 0;
 };
 // Throws RuntimeError as readReport does.
 ReportCurves loadReportCurves(const QString& path, const SmoothingSettings& settings = {});
+// Smooths spin-up `index` (from 0) of curves.spinUps instead of the one
+// smoothed, from curves.report.rows. False, changing nothing, past the last.
+bool chooseSpinUp(ReportCurves& curves, std::size_t index, const SmoothingSettings& settings = {});
 
 // At most `maxPoints` of `points`, in order: the points are cut into runs of
 // consecutive points and each run keeps its lowest and its highest point, so

@@ -1,0 +1,90 @@
+#include "run/ReportDrawing.h"
+
+#include "run/PointThinning.h"
+
+#include <QFileInfo>
+#include <QLocale>
+
+#include <algorithm>
+
+namespace zelvar::curves {
+
+namespace {
+
+ThinnedSeries seriesOf(const PointThinning& thinning)
+{
+    ThinnedSeries series;
+    series.points = thinning.points();
+    if (!series.points.empty()) {
+        series.xLo = thinning.xLo();
+        series.xHi = thinning.xHi();
+        series.yLo = thinning.yLo();
+        series.yHi = thinning.yHi();
+    }
+    return series;
+}
+
+} // namespace
+
+ReportCurves loadReportForDrawing(const QString& path, const DrawingRequest& request,
+                                  std::atomic<std::size_t>* progress)
+{
+    ReportCurves curves;
+    curves.name = QFileInfo(path).fileName();
+    SpinUpFinder finder;
+    PointThinning torque(kThinningColumns, kThinningRows, kMaxThinnedPoints);
+    PointThinning power(kThinningColumns, kThinningRows, kMaxThinnedPoints);
+    PointThinning efficiency(kThinningColumns, kThinningRows, kMaxThinnedPoints);
+    std::size_t records = 0;
+    curves.report = streamReport(path, [&](std::size_t index, const ReportPoint& row) {
+        finder.add(row.runTime, row.rpm);
+        if (request.points) {
+            torque.add({row.rpm, row.torque});
+            power.add({row.rpm, row.outputPower});
+            efficiency.add({row.rpm, row.efficiency});
+        }
+        records = index + 1;
+        if (progress != nullptr && records % 4096 == 0)
+            progress->store(records, std::memory_order_relaxed);
+    });
+    curves.records = records;
+    if (progress != nullptr)
+        progress->store(records, std::memory_order_relaxed);
+    if (request.points) {
+        auto thinned = std::make_shared<ThinnedReport>();
+        thinned->torque = seriesOf(torque);
+        thinned->outputPower = seriesOf(power);
+        thinned->efficiency = seriesOf(efficiency);
+        curves.thinned = std::move(thinned);
+    }
+    curves.spinUps = finder.finish();
+    curves.spinUp = request.spinUp && *request.spinUp < curves.spinUps.size() ? request.spinUp
+                                                                              : defaultSpinUp(curves.spinUps);
+    if (curves.spinUp) {
+        // The spin-up and what follows it up to the next: the brake or the
+        // coast-down is what the rig's losses are measured on.
+        const std::size_t k = *curves.spinUp;
+        const SpinUp rows = curves.spinUps[k].rows;
+        const std::size_t end = k + 1 < curves.spinUps.size() ? curves.spinUps[k + 1].rows.first : records;
+        curves.report.rows = readReportRows(path, rows.first, std::max(rows.last, end - 1));
+        curves.firstRow = rows.first;
+        curves.smoothed = smoothSpinUp(curves.report.rows, SpinUp{0, rows.last - rows.first}, curves.report.inertia(),
+                                       request.settings);
+    }
+    return curves;
+}
+
+QString describeSpinUp(const std::vector<FoundSpinUp>& spinUps, std::size_t index)
+{
+    if (index >= spinUps.size())
+        return {};
+    const FoundSpinUp& s = spinUps[index];
+    const QLocale c = QLocale::c();
+    return QStringLiteral("spin-up %1 of %2: %3 s, %4 s to %5 RPM%6")
+        .arg(index + 1)
+        .arg(spinUps.size())
+        .arg(c.toString(s.startTime, 'f', 2), c.toString(s.duration, 'f', 2), c.toString(s.topRpm, 'f', 0),
+             s.complete ? QString() : QStringLiteral(" (open: the run ended at top speed)"));
+}
+
+} // namespace zelvar::curves

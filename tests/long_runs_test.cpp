@@ -1,0 +1,260 @@
+// Long runs without a display: every spin-up of a run found, a scatter
+// thinned to what a chart shows without losing a visible point, and a report
+// read for drawing as it streams by, giving the curves a whole reading gives.
+
+#include "platform/RuntimeError.h"
+#include "run/PointThinning.h"
+#include "run/ReportDrawing.h"
+#include "run/RunAnalyzer.h"
+#include "run/SequentialFiles.h"
+#include "run/Smoothing.h"
+#include "run/SpinUps.h"
+
+#include "CaseNames.h"
+#include "Files.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <cmath>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace zelvar;
+using namespace zelvar::curves;
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Finding the spin-ups.
+
+struct Expected {
+    std::size_t first, last;
+    bool complete;
+};
+
+struct SpinUpsCase {
+    const char* name;
+    std::vector<double> rpm;
+    std::vector<Expected> spinUps;
+    std::optional<std::size_t> drawn;
+};
+
+void PrintTo(const SpinUpsCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+std::string listed(const std::vector<FoundSpinUp>& found)
+{
+    std::ostringstream out;
+    for (const FoundSpinUp& s : found)
+        out << "[" << s.rows.first << ".." << s.rows.last << (s.complete ? "" : " open") << "] ";
+    return out.str();
+}
+
+class FindSpinUps : public testing::TestWithParam<SpinUpsCase> {};
+
+TEST_P(FindSpinUps, FindsEachRiseToTopSpeedAndDrawsTheLongestComplete)
+{
+    const SpinUpsCase& c = GetParam();
+    std::vector<ReportPoint> rows;
+    for (std::size_t i = 0; i < c.rpm.size(); ++i)
+        rows.push_back({0.02 * static_cast<double>(i + 1), 12, 10, c.rpm[i], 0, 0, 120, 0});
+    const std::vector<FoundSpinUp> found = findSpinUps(rows);
+    std::vector<FoundSpinUp> expected;
+    for (const Expected& e : c.spinUps) {
+        FoundSpinUp s;
+        s.rows = {e.first, e.last};
+        s.complete = e.complete;
+        expected.push_back(s);
+    }
+    ASSERT_EQ(listed(found), listed(expected));
+    for (const FoundSpinUp& s : found) {
+        EXPECT_DOUBLE_EQ(s.startTime, rows[s.rows.first].runTime);
+        EXPECT_DOUBLE_EQ(s.duration, rows[s.rows.last].runTime - rows[s.rows.first].runTime);
+        EXPECT_EQ(s.topRpm, rows[s.rows.last].rpm);
+    }
+    EXPECT_EQ(defaultSpinUp(found), c.drawn) << listed(found);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FindSpinUps,
+    testing::Values(SpinUpsCase{"ThreePullsEachBraked",
+                                {0, 0, 900, 1600, 1600, 0, 0, 500, 1000, 1500, 2000, 0, 0, 900, 1700, 0},
+                                {{1, 4, true}, {6, 10, true}, {12, 14, true}},
+                                1},
+                    SpinUpsCase{"FromALowSpeedAfterAThrottleLift",
+                                {0, 1000, 2000, 3000, 3000, 2000, 1500, 2200, 3000, 3000, 0},
+                                {{0, 4, true}, {6, 9, true}},
+                                0},
+                    SpinUpsCase{"TheLastLeftOpenAtTopSpeed",
+                                {0, 900, 1600, 0, 0, 500, 1000, 1500, 2000, 2500, 2500},
+                                {{0, 2, true}, {4, 10, false}},
+                                0},
+                    SpinUpsCase{"OnlyAnOpenOne", {0, 0, 700, 1300, 1800, 1700}, {{1, 4, false}}, 0},
+                    SpinUpsCase{"CoastingDownSlowlyThenBraked",
+                                {0, 1000, 2000, 3000, 3000, 2900, 2800, 2700, 2600, 0, 0, 1500, 3000, 0},
+                                {{0, 4, true}, {10, 12, true}},
+                                0},
+                    SpinUpsCase{"JitterAtStandstillAndAtTopStartsNone",
+                                {0, 100, 0, 100, 0, 1000, 2000, 3000, 2900, 3000, 2900, 3000, 0, 100, 0},
+                                {{4, 7, true}},
+                                0},
+                    SpinUpsCase{"AStumbleAtTopIsNoSpinUp",
+                                {0, 2000, 4000, 6000, 8000, 10000, 10000, 9700, 9500, 9800, 10000, 0},
+                                {{0, 6, true}},
+                                0},
+                    SpinUpsCase{"None", {0, 0, 100, 0}, {}, std::nullopt}),
+    testing_support::CaseName());
+
+// ---------------------------------------------------------------------------
+// Thinning a scatter.
+
+struct ThinningCase {
+    const char* name;
+    double xScale, yScale;
+    std::size_t points;
+    std::size_t maxCells;
+    bool crowded; // more points than cells of a pixel: the cells grow
+};
+
+void PrintTo(const ThinningCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class ThinningAScatter : public testing::TestWithParam<ThinningCase> {};
+
+// Every point added lies within a cell of a point kept, and the cells are
+// at most two of kThinningColumns x kThinningRows over the range unless the
+// scatter fills more than maxCells of them.
+TEST_P(ThinningAScatter, KeepsAPointInEveryCellAndTheExtremes)
+{
+    const ThinningCase& c = GetParam();
+    std::mt19937 random(7);
+    std::normal_distribution<double> noise(0.0, 0.02);
+    std::vector<QPointF> points;
+    for (std::size_t i = 0; i < c.points; ++i) {
+        const double u = static_cast<double>(i % 997) / 997.0;
+        points.emplace_back(c.xScale * u, c.yScale * ((1 - u) + noise(random)));
+    }
+    points.emplace_back(0.5 * c.xScale, 3.0 * c.yScale); // an outlier
+    PointThinning thinning(kThinningColumns, kThinningRows, c.maxCells);
+    for (const QPointF& p : points)
+        thinning.add(p);
+    const std::vector<QPointF> kept = thinning.points();
+
+    EXPECT_EQ(thinning.added(), points.size());
+    EXPECT_LE(kept.size(), c.maxCells + 4);
+    const double w = thinning.cellWidth();
+    const double h = thinning.cellHeight();
+    if (!c.crowded) {
+        EXPECT_LE(w, 2 * c.xScale / kThinningColumns) << "cells of " << w << " for a range of " << c.xScale;
+        EXPECT_LE(h, 2 * 4 * c.yScale / kThinningRows) << "cells of " << h;
+    }
+    std::size_t far = 0;
+    for (const QPointF& p : points) {
+        bool near = false;
+        for (const QPointF& k : kept)
+            near = near || (std::abs(k.x() - p.x()) < w && std::abs(k.y() - p.y()) < h);
+        far += near ? 0 : 1;
+    }
+    EXPECT_EQ(far, 0u) << "of " << points.size() << " points, " << kept.size() << " kept, cells " << w << " x " << h;
+    EXPECT_NE(std::find(kept.begin(), kept.end(), points.back()), kept.end()) << "the outlier";
+    EXPECT_EQ(thinning.yHi(), 3.0 * c.yScale);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ThinningAScatter,
+                         testing::Values(ThinningCase{"NoisyRpmAndTorque", 30000, 150, 20000, kMaxThinnedPoints, true},
+                                         ThinningCase{"SmallValues", 0.01, 0.002, 3000, kMaxThinnedPoints, false},
+                                         ThinningCase{"FullerThanItsCells", 30000, 150, 20000, 300, true},
+                                         ThinningCase{"FewPoints", 1000, 10, 50, kMaxThinnedPoints, false}),
+                         testing_support::CaseName());
+
+// ---------------------------------------------------------------------------
+// A report read for drawing.
+
+// Spin-ups of 3, 5 and 4 s of a flywheel driven to 30000 RPM, each braked
+// and followed by a standstill, recorded every 20 ms in the dyno's steps.
+QByteArray runOfThreeSpinUps()
+{
+    QByteArray run;
+    int tick = 0;
+    for (const double spin : {3.0, 5.0, 4.0}) {
+        for (double t = 0; t < spin + 1.5; t += 0.02) {
+            tick += 2;
+            const double phase = std::min(t / spin, 1.0);
+            const bool powered = t < spin;
+            const double rpm = t < spin ? 30000 * (1 - std::exp(-3 * phase))
+                                        : std::max(0.0, 30000 * (1 - (t - spin) / 0.5) * 0.95);
+            const int rounded = static_cast<int>(rpm) / 100 * 100;
+            const double amps = powered ? 20 * std::exp(-3 * phase) + 1 : 0;
+            run += QByteArray::number(tick / 100.0, 'f', 2) + "," + (powered ? "12.00" : "0.00") + ","
+                 + QByteArray::number(amps, 'f', 1) + "," + QByteArray::number(rounded) + "\r\n";
+        }
+    }
+    return run;
+}
+
+TEST(ReportForDrawing, GivesTheCurvesOfAWholeReadingOfEachSpinUp)
+{
+    QTemporaryDir dir;
+    testing_support::writeAll(dir.filePath("Temp.dat"), runOfThreeSpinUps());
+    SequentialFiles files;
+    RunAnalyzer(files, dir.path()).analyze({Decimal(30), Decimal(240), QStringLiteral("1500"), QStringLiteral("2000")});
+    const QString report = dir.filePath("save.csv");
+
+    ReportCurves whole = loadReportCurves(report);
+    ASSERT_EQ(whole.spinUps.size(), 3u) << listed(whole.spinUps);
+    EXPECT_EQ(whole.spinUp, std::optional<std::size_t>(1)) << "the longest, 5 s";
+    for (std::size_t k = 0; k < 3; ++k) {
+        SCOPED_TRACE("spin-up " + std::to_string(k + 1));
+        ASSERT_TRUE(chooseSpinUp(whole, k));
+        DrawingRequest request;
+        request.spinUp = k;
+        const ReportCurves drawn = loadReportForDrawing(report, request);
+        EXPECT_EQ(drawn.records, whole.report.rows.size());
+        EXPECT_EQ(listed(drawn.spinUps), listed(whole.spinUps));
+        ASSERT_TRUE(drawn.smoothed && whole.smoothed);
+        ASSERT_EQ(drawn.smoothed->points.size(), whole.smoothed->points.size());
+        for (std::size_t i = 0; i < drawn.smoothed->points.size(); ++i) {
+            EXPECT_EQ(drawn.smoothed->points[i].torque, whole.smoothed->points[i].torque) << "point " << i;
+            EXPECT_EQ(drawn.smoothed->points[i].rpm, whole.smoothed->points[i].rpm) << "point " << i;
+        }
+        // The rows kept reach from the spin-up to the next one.
+        const SpinUp rows = whole.spinUps[k].rows;
+        EXPECT_EQ(drawn.firstRow, rows.first);
+        const std::size_t end = k + 1 < 3 ? whole.spinUps[k + 1].rows.first : whole.report.rows.size();
+        ASSERT_EQ(drawn.report.rows.size(), end - rows.first);
+        EXPECT_EQ(drawn.report.rows.back().runTime, whole.report.rows[end - 1].runTime);
+        ASSERT_TRUE(drawn.thinned);
+        EXPECT_EQ(
+            drawn.thinned->torque.yHi,
+            std::max_element(whole.report.rows.begin(), whole.report.rows.end(), [](const auto& a, const auto& b) {
+                return a.torque < b.torque;
+            })->torque);
+    }
+    EXPECT_FALSE(chooseSpinUp(whole, 3));
+    EXPECT_EQ(describeSpinUp(whole.spinUps, 1).left(17), QStringLiteral("spin-up 2 of 3: 4"));
+}
+
+TEST(ReportForDrawing, ReadsARangeOfRowsAndRefusesOnePastTheReport)
+{
+    QTemporaryDir dir;
+    testing_support::writeAll(dir.filePath("Temp.dat"), runOfThreeSpinUps());
+    SequentialFiles files;
+    RunAnalyzer(files, dir.path()).analyze({Decimal(30), Decimal(240), QString(), QString()});
+    const Report report = readReport(dir.filePath("save.csv"));
+    EXPECT_THROW(readReportRows(dir.filePath("save.csv"), report.rows.size() - 2, report.rows.size() + 5),
+                 RuntimeError);
+    const std::vector<ReportPoint> tail = readReportRows(dir.filePath("save.csv"), 10, 12);
+    ASSERT_EQ(tail.size(), 3u);
+    EXPECT_EQ(tail[0].runTime, report.rows[10].runTime);
+    EXPECT_EQ(tail[2].efficiency, report.rows[12].efficiency);
+}
+
+} // namespace
