@@ -1,6 +1,9 @@
 #include "charts/ChartPlots.h"
 #include "charts/MotorSummary.h"
 
+#include "run/PointThinning.h"
+#include "run/ReportDrawing.h"
+
 #include <QChart>
 #include <QChartView>
 #include <QLegendMarker>
@@ -47,6 +50,13 @@ public:
         for (const QPointF& p : points)
             add(x ? p.x() : p.y());
     }
+    void addAll(const curves::ThinnedSeries& series, bool x)
+    {
+        if (series.empty())
+            return;
+        add(x ? series.xLo : series.yLo);
+        add(x ? series.xHi : series.yHi);
+    }
     // Axes start at 0, below it only for values that go clearly negative: a
     // smoothed curve that dips a hair below 0 at top speed is not worth a
     // scale that wastes a fifth of the chart. Nothing to show still gets an
@@ -81,15 +91,14 @@ void attach(QChart* chart, QXYSeries* series, QValueAxis* x, QValueAxis* y, bool
     }
 }
 
-QScatterSeries* scatter(const QString& name, const QColor& colour, const std::vector<QPointF>& points)
+QScatterSeries* scatter(const QString& name, const QColor& colour, const curves::ThinnedSeries& points)
 {
     auto* series = new QScatterSeries;
     series->setName(name);
     series->setMarkerSize(5.0);
     series->setColor(colour);
     series->setBorderColor(colour);
-    const std::vector<QPointF> kept = curves::downsample(points, kMaxRawPoints);
-    series->replace(QList<QPointF>(kept.begin(), kept.end()));
+    series->replace(QList<QPointF>(points.points.begin(), points.points.end()));
     return series;
 }
 
@@ -101,17 +110,36 @@ QLineSeries* line(const QString& name, const QColor& colour, qreal width, Qt::Pe
     QPen pen(colour, width, style);
     pen.setCapStyle(Qt::FlatCap);
     series->setPen(pen);
-    series->replace(QList<QPointF>(points.begin(), points.end()));
+    // A spin-up of an endurance run holds hours of records; a line drawn
+    // through more points than the chart has pixels looks no different.
+    const std::vector<QPointF> kept = curves::downsample(points, kMaxLinePoints);
+    series->replace(QList<QPointF>(kept.begin(), kept.end()));
     return series;
 }
 
-std::vector<QPointF> rawPoints(const ReportCurves& curves, double ReportPoint::*value)
+// The report's points as drawn: thinned to what the chart shows, by the
+// reading already when the report was read for drawing.
+curves::ThinnedSeries rawPoints(const ReportCurves& curves, double ReportPoint::*value)
 {
-    std::vector<QPointF> points;
-    points.reserve(curves.report.rows.size());
+    if (curves.thinned) {
+        if (value == &ReportPoint::torque)
+            return curves.thinned->torque;
+        if (value == &ReportPoint::outputPower)
+            return curves.thinned->outputPower;
+        return curves.thinned->efficiency;
+    }
+    curves::PointThinning thinning(curves::kThinningColumns, curves::kThinningRows, curves::kMaxThinnedPoints);
     for (const ReportPoint& row : curves.report.rows)
-        points.emplace_back(row.rpm, row.*value);
-    return points;
+        thinning.add({row.rpm, row.*value});
+    curves::ThinnedSeries series;
+    series.points = thinning.points();
+    if (!series.points.empty()) {
+        series.xLo = thinning.xLo();
+        series.xHi = thinning.xHi();
+        series.yLo = thinning.yLo();
+        series.yHi = thinning.yHi();
+    }
+    return series;
 }
 
 std::vector<QPointF> smoothedPoints(const ReportCurves& curves, double SmoothedPoint::*value)
@@ -144,7 +172,11 @@ QStringList smoothingNotes(const ReportCurves& curves)
 {
     if (!curves.smoothed)
         return {QStringLiteral("%1: no spin-up in the report, nothing to smooth").arg(curves.name)};
-    return {curves.smoothed->method(), curves.smoothed->edges()};
+    QString edges = curves.smoothed->edges();
+    // Which of several the curves are, so that nobody takes them for the run's only one.
+    if (curves.spinUps.size() > 1 && curves.spinUp)
+        edges = QStringLiteral("%1 (%2)").arg(edges, curves::describeSpinUp(curves.spinUps, *curves.spinUp));
+    return {curves.smoothed->method(), edges};
 }
 
 QChart* newChart()
@@ -169,16 +201,16 @@ QChart* makeTorquePowerChart(const ReportCurves& report, const std::vector<Repor
     chart->setTitle(titleOf(QStringLiteral("Torque and output power against RPM — %1").arg(report.name),
                             smoothingNotes(report)));
 
-    const std::vector<QPointF> rawTorque = rawPoints(report, &ReportPoint::torque);
-    const std::vector<QPointF> rawPower = rawPoints(report, &ReportPoint::outputPower);
+    const curves::ThinnedSeries rawTorque = rawPoints(report, &ReportPoint::torque);
+    const curves::ThinnedSeries rawPower = rawPoints(report, &ReportPoint::outputPower);
     const std::vector<QPointF> torque = smoothedPoints(report, &SmoothedPoint::torque);
     const std::vector<QPointF> power = smoothedPoints(report, &SmoothedPoint::outputPower);
 
     Span rpm, torqueSpan, powerSpan;
-    for (const auto* points : {&rawTorque, &torque}) {
-        rpm.addAll(*points, true);
-        torqueSpan.addAll(*points, false);
-    }
+    rpm.addAll(rawTorque, true);
+    torqueSpan.addAll(rawTorque, false);
+    rpm.addAll(torque, true);
+    torqueSpan.addAll(torque, false);
     powerSpan.addAll(rawPower, false);
     powerSpan.addAll(power, false);
     std::vector<std::pair<std::vector<QPointF>, std::vector<QPointF>>> overlayCurves;
@@ -218,14 +250,14 @@ QChart* makeEfficiencyChart(const ReportCurves& report, const std::vector<Report
     notes.last() += QStringLiteral("; the analysis writes report points above 100 % as 100");
     chart->setTitle(titleOf(QStringLiteral("Efficiency against RPM — %1").arg(report.name), notes));
 
-    const std::vector<QPointF> raw = rawPoints(report, &ReportPoint::efficiency);
+    const curves::ThinnedSeries raw = rawPoints(report, &ReportPoint::efficiency);
     const std::vector<QPointF> smoothed = smoothedPoints(report, &SmoothedPoint::efficiency);
     Span rpm, efficiency;
     efficiency.add(100.0);
-    for (const auto* points : {&raw, &smoothed}) {
-        rpm.addAll(*points, true);
-        efficiency.addAll(*points, false);
-    }
+    rpm.addAll(raw, true);
+    efficiency.addAll(raw, false);
+    rpm.addAll(smoothed, true);
+    efficiency.addAll(smoothed, false);
     std::vector<std::vector<QPointF>> overlayCurves;
     for (const ReportCurves& overlay : overlays) {
         overlayCurves.push_back(smoothedPoints(overlay, &SmoothedPoint::efficiency));

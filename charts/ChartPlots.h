@@ -19,9 +19,8 @@ namespace zelvar::charts {
 inline constexpr QSize kReportImageSize{1000, 1100};
 // Earlier reports drawn over the current one, each in its own colour.
 inline constexpr int kMaxOverlays = 5;
-// Raw points per series: beyond a few thousand a scatter is a blot, and
-// drawing it gets slow.
-inline constexpr std::size_t kMaxRawPoints = 4000;
+// Points per smoothed line: a few per pixel of the widest chart.
+inline constexpr std::size_t kMaxLinePoints = 4000;
 
 QColor overlayColour(int index);
 

@@ -5,7 +5,10 @@
 
 #include <QChart>
 #include <QChartView>
+#include <QComboBox>
 #include <QDir>
+#include <QEventLoop>
+#include <QFutureWatcher>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
@@ -13,14 +16,18 @@
 #include <QLabel>
 #include <QLineSeries>
 #include <QLocale>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QTimer>
 #include <QValueAxis>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <exception>
 
 namespace zelvar {
 
@@ -31,6 +38,8 @@ namespace {
 constexpr std::size_t kMaxLivePoints = 2000;
 constexpr int kLiveTab = 0;
 constexpr int kReportTab = 1;
+// A reading shorter than this passes without a progress bar flashing up.
+constexpr std::chrono::milliseconds kProgressAfter{500};
 
 QChartView* makeView(const QString& name, QWidget* parent)
 {
@@ -113,6 +122,19 @@ ChartWindow::ChartWindow(const curves::LiveTrace& trace, ChartWindowOptions opti
     auto* reportPage = new QWidget(tabs_);
     auto* reportLayout = new QVBoxLayout(reportPage);
     reportLayout->setContentsMargins(0, 0, 0, 0);
+    auto* spinUpRow = new QHBoxLayout;
+    auto* spinUpLabel = new QLabel(QStringLiteral("Spin-up:"), reportPage);
+    spinUps_ = new QComboBox(reportPage);
+    spinUps_->setObjectName(QStringLiteral("SpinUpList"));
+    spinUps_->setToolTip(QStringLiteral("The spin-ups of this run: start, duration, top speed"));
+    spinUps_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    auto* overlaySpinUp = new QPushButton(QStringLiteral("Draw over"), reportPage);
+    overlaySpinUp->setObjectName(QStringLiteral("OverlaySpinUpButton"));
+    overlaySpinUp->setToolTip(QStringLiteral("Draw the spin-up picked in the list over the one on show"));
+    spinUpRow->addWidget(spinUpLabel);
+    spinUpRow->addWidget(spinUps_, 1);
+    spinUpRow->addWidget(overlaySpinUp);
+    reportLayout->addLayout(spinUpRow);
     torquePowerView_ = makeView(QStringLiteral("TorquePowerChartView"), reportPage);
     efficiencyView_ = makeView(QStringLiteral("EfficiencyChartView"), reportPage);
     reportLayout->addWidget(torquePowerView_, 3);
@@ -138,12 +160,18 @@ ChartWindow::ChartWindow(const curves::LiveTrace& trace, ChartWindowOptions opti
     status_->setObjectName(QStringLiteral("ChartStatus"));
     status_->setTextFormat(Qt::PlainText);
     status_->setWordWrap(true);
+    progress_ = new QProgressBar(this);
+    progress_->setObjectName(QStringLiteral("ChartProgress"));
+    progress_->setRange(0, 0); // the records to come are not known
+    progress_->setTextVisible(true);
+    progress_->hide();
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(addOverlays);
     buttons->addWidget(clear);
     buttons->addWidget(save);
     buttons->addWidget(status_, 1);
+    buttons->addWidget(progress_);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(tabs_, 1);
     layout->addLayout(buttons);
@@ -151,6 +179,14 @@ ChartWindow::ChartWindow(const curves::LiveTrace& trace, ChartWindowOptions opti
     connect(addOverlays, &QPushButton::clicked, this, &ChartWindow::chooseOverlays);
     connect(clear, &QPushButton::clicked, this, &ChartWindow::clearOverlays);
     connect(save, &QPushButton::clicked, this, &ChartWindow::chooseImageFile);
+    connect(spinUps_, &QComboBox::activated, this, [this](int index) {
+        if (index >= 0 && (!report_ || report_->spinUp != static_cast<std::size_t>(index)))
+            showSpinUp(static_cast<std::size_t>(index));
+    });
+    connect(overlaySpinUp, &QPushButton::clicked, this, [this] {
+        if (spinUps_->currentIndex() >= 0)
+            addSpinUpOverlay(static_cast<std::size_t>(spinUps_->currentIndex()));
+    });
 
     poll_ = new QTimer(this);
     poll_->setInterval(kPollInterval);
@@ -177,18 +213,120 @@ void ChartWindow::showLive()
     pollLive();
 }
 
+curves::ReportCurves ChartWindow::readInBackground(const QString& path, const curves::DrawingRequest& request)
+{
+    std::atomic<std::size_t> records{0};
+    QFutureWatcher<void> watcher;
+    std::optional<curves::ReportCurves> read;
+    std::exception_ptr failure;
+    QEventLoop loop;
+    connect(&watcher, &QFutureWatcher<void>::finished, &loop, &QEventLoop::quit);
+    QTimer progressTimer;
+    progressTimer.setInterval(100);
+    int ticks = 0;
+    const QString name = QFileInfo(path).fileName();
+    connect(&progressTimer, &QTimer::timeout, this, [&] {
+        if (++ticks * progressTimer.interval() < kProgressAfter.count())
+            return;
+        progressShown_ = true;
+        progress_->setFormat(QStringLiteral("Reading %1: %2 records").arg(name).arg(records.load()));
+        progress_->show();
+    });
+    progressShown_ = false;
+    watcher.setFuture(QtConcurrent::run([&] {
+        try {
+            read = curves::loadReportForDrawing(path, request, &records);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    }));
+    progressTimer.start();
+    // The operator's clicks wait until the report is read; the serial port,
+    // the live trace and the painting do not.
+    if (!watcher.isFinished())
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    progressTimer.stop();
+    progress_->hide();
+    if (failure)
+        std::rethrow_exception(failure);
+    return std::move(*read);
+}
+
 bool ChartWindow::showReport(const QString& path)
 {
     try {
-        report_ = curves::loadReportCurves(path);
+        report_ = readInBackground(path, {});
     } catch (const std::exception& e) {
         setStatus(QStringLiteral("Cannot show the report: %1").arg(QString::fromStdString(e.what())));
         return false;
     }
+    reportPath_ = path;
+    fillSpinUpList();
     redrawReport();
     tabs_->setCurrentIndex(kReportTab);
-    setStatus(QStringLiteral("Report %1: %2 records").arg(QDir::toNativeSeparators(path)).arg(report_->report.rows.size()));
+    setStatus(QStringLiteral("Report %1: %2 records").arg(QDir::toNativeSeparators(path)).arg(report_->records));
     return true;
+}
+
+bool ChartWindow::showSpinUp(std::size_t index)
+{
+    if (!report_ || index >= report_->spinUps.size()) {
+        setStatus(QStringLiteral("No spin-up %1 in the report on show").arg(index + 1));
+        return false;
+    }
+    curves::DrawingRequest request;
+    request.spinUp = index;
+    try {
+        report_ = readInBackground(reportPath_, request);
+    } catch (const std::exception& e) {
+        setStatus(QStringLiteral("Cannot show the spin-up: %1").arg(QString::fromStdString(e.what())));
+        return false;
+    }
+    fillSpinUpList();
+    redrawReport();
+    tabs_->setCurrentIndex(kReportTab);
+    setStatus(QStringLiteral("Report %1: %2").arg(report_->name, curves::describeSpinUp(report_->spinUps, index)));
+    return true;
+}
+
+bool ChartWindow::addSpinUpOverlay(std::size_t index)
+{
+    if (!report_ || index >= report_->spinUps.size()) {
+        setStatus(QStringLiteral("Not added: no spin-up %1 in the report on show").arg(index + 1));
+        return false;
+    }
+    if (overlays_.size() >= static_cast<std::size_t>(charts::kMaxOverlays)) {
+        setStatus(QStringLiteral("Not added: spin-up %1: at most %2 earlier reports are drawn; clear them first")
+                      .arg(index + 1)
+                      .arg(charts::kMaxOverlays));
+        return false;
+    }
+    curves::DrawingRequest request;
+    request.spinUp = index;
+    request.points = false;
+    try {
+        curves::ReportCurves overlay = readInBackground(reportPath_, request);
+        overlay.name = QStringLiteral("%1, spin-up %2").arg(overlay.name).arg(index + 1);
+        overlays_.push_back(std::move(overlay));
+    } catch (const std::exception& e) {
+        setStatus(QStringLiteral("Not added: %1").arg(QString::fromStdString(e.what())));
+        return false;
+    }
+    redrawReport();
+    tabs_->setCurrentIndex(kReportTab);
+    setStatus(QStringLiteral("%1 added (%2 of %3)").arg(overlays_.back().name).arg(overlays_.size()).arg(charts::kMaxOverlays));
+    return true;
+}
+
+void ChartWindow::fillSpinUpList()
+{
+    spinUps_->clear();
+    if (!report_)
+        return;
+    for (std::size_t k = 0; k < report_->spinUps.size(); ++k)
+        spinUps_->addItem(curves::describeSpinUp(report_->spinUps, k));
+    if (report_->spinUp)
+        spinUps_->setCurrentIndex(static_cast<int>(*report_->spinUp));
 }
 
 bool ChartWindow::addOverlay(const QString& path)
@@ -200,7 +338,9 @@ bool ChartWindow::addOverlay(const QString& path)
         return false;
     }
     try {
-        overlays_.push_back(curves::loadReportCurves(path));
+        curves::DrawingRequest request;
+        request.points = false;
+        overlays_.push_back(readInBackground(path, request));
     } catch (const std::exception& e) {
         setStatus(QStringLiteral("Not added: %1").arg(QString::fromStdString(e.what())));
         return false;

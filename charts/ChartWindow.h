@@ -1,6 +1,7 @@
 #pragma once
 
 #include "run/LiveTrace.h"
+#include "run/ReportDrawing.h"
 #include "run/Smoothing.h"
 
 #include <QString>
@@ -14,7 +15,9 @@
 
 class QChart;
 class QChartView;
+class QComboBox;
 class QLabel;
+class QProgressBar;
 class QLineSeries;
 class QTabWidget;
 class QTimer;
@@ -60,6 +63,13 @@ public:
     // own colour with its file name in the legend. False, with the reason in
     // the status, for a file that is not a report or past the fifth.
     bool addOverlay(const QString& path);
+    // Draws spin-up `index` (from 0) of the report on show over it, as an
+    // earlier report is drawn. False, with the reason in the status, as
+    // addOverlay().
+    bool addSpinUpOverlay(std::size_t index);
+    // Smooths and draws spin-up `index` (from 0) of the report on show
+    // instead of the one drawn; the spin-up list picks it.
+    bool showSpinUp(std::size_t index);
     void clearOverlays();
     // Writes the report's charts as PNG, at charts::kReportImageSize, or
     // the live chart at its size on show when there is no report. False,
@@ -71,6 +81,9 @@ public:
     void pollLive();
 
     QString status() const;
+    // Whether the last report reading lasted long enough to show its
+    // progress bar.
+    bool progressShown() const { return progressShown_; }
     bool showsLive() const;
     int liveRedraws() const { return liveRedraws_; }
     const std::optional<curves::ReportCurves>& report() const { return report_; }
@@ -86,6 +99,11 @@ protected:
 private:
     void redrawLive();
     void redrawReport();
+    void fillSpinUpList();
+    // Reads a report on a worker thread; the window's events go on (all but
+    // the operator's input, which waits) and a progress bar shows after half
+    // a second. Throws what the reading threw.
+    curves::ReportCurves readInBackground(const QString& path, const curves::DrawingRequest& request);
     void chooseOverlays();
     void chooseImageFile();
     void setStatus(const QString& text);
@@ -97,6 +115,8 @@ private:
     std::uint64_t drawnVersion_ = 0;
     int liveRedraws_ = 0;
     std::optional<curves::ReportCurves> report_;
+    QString reportPath_;
+    bool progressShown_ = false;
     std::vector<curves::ReportCurves> overlays_;
 
     QTabWidget* tabs_ = nullptr;
@@ -109,6 +129,8 @@ private:
     QValueAxis* rpmAxis_ = nullptr;
     QValueAxis* inputPowerAxis_ = nullptr;
     QLabel* status_ = nullptr;
+    QComboBox* spinUps_ = nullptr;
+    QProgressBar* progress_ = nullptr;
     QTimer* poll_ = nullptr;
 };
 

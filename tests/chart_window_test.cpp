@@ -271,12 +271,12 @@ TEST_F(ChartsTest, AStopThatWritesAReportOpensItsCurves)
     EXPECT_FALSE(charts->showsLive());
     ASSERT_TRUE(charts->report().has_value()) << charts->status().toStdString();
     EXPECT_EQ(charts->report()->name, "save.csv");
-    EXPECT_EQ(charts->report()->report.rows.size(), 150u);
+    EXPECT_EQ(charts->report()->records, 150u);
     EXPECT_TRUE(charts->status().contains("save.csv")) << charts->status().toStdString();
 
     // A second run replaces the curves with its own.
     ASSERT_NO_FATAL_FAILURE(run(*program, 200));
-    EXPECT_EQ(charts->report()->report.rows.size(), 100u);
+    EXPECT_EQ(charts->report()->records, 100u);
 }
 
 TEST_F(ChartsTest, AStopThatFailsOpensNoCharts)
@@ -384,7 +384,9 @@ TEST_F(ChartsTest, TheReportChartsShowRawPointsAndSmoothedCurvesAndNameTheMethod
     const QXYSeries* torque = seriesNamed(torquePower, "Torque, smoothed");
     ASSERT_TRUE(raw && torque);
     EXPECT_TRUE(qobject_cast<const QScatterSeries*>(raw)) << "raw points are points";
-    EXPECT_EQ(raw->count(), 150);
+    // Thinned to what the chart can show: never more than the report holds.
+    EXPECT_GT(raw->count(), 0);
+    EXPECT_LE(raw->count(), 150);
     ASSERT_EQ(torque->count(), static_cast<int>(smoothed.points.size()));
     for (int i = 0; i < torque->count(); ++i) {
         EXPECT_DOUBLE_EQ(torque->at(i).x(), smoothed.points[static_cast<std::size_t>(i)].rpm);

@@ -9,6 +9,7 @@
 #include "run/RunFiles.h"
 #include "platform/RuntimeError.h"
 #include "run/MotorFigures.h"
+#include "run/ReportDrawing.h"
 #include "run/SequentialFiles.h"
 #include "run/Smoothing.h"
 
@@ -22,6 +23,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #ifdef Q_OS_WIN
 #include <io.h>
 #define isatty _isatty
@@ -62,11 +64,20 @@ std::unique_ptr<QCoreApplication> makeApplication(int& argc, char* argv[])
     return std::make_unique<QApplication>(argc, argv);
 }
 
+QString noSuchSpinUp(std::size_t index, std::size_t count)
+{
+    return QStringLiteral("--spin-up %1: the run has %2 spin-ups").arg(index + 1).arg(count);
+}
+
 // The motor's figures (--summary, --summary-json, --curves-csv), drawn from
 // the report just written. An empty string, or what could not be written.
-QString writeFigures(const QString& report, bool table, const QString& jsonPath, const QString& csvPath)
+QString writeFigures(const QString& report, std::optional<std::size_t> spinUp, bool table, const QString& jsonPath,
+                     const QString& csvPath)
 {
-    const curves::MotorFigures figures = curves::measureMotor(curves::loadReportCurves(report));
+    curves::ReportCurves curves = curves::loadReportCurves(report);
+    if (spinUp && !curves::chooseSpinUp(curves, *spinUp))
+        return noSuchSpinUp(*spinUp, curves.spinUps.size());
+    const curves::MotorFigures figures = curves::measureMotor(curves);
     if (table)
         std::printf("%s", figures.summaryTable().toUtf8().constData());
     for (const auto& [path, data] : {std::pair{jsonPath, figures.summaryJson()}, std::pair{csvPath, figures.curvesCsv()}}) {
@@ -128,7 +139,12 @@ int main(int argc, char* argv[])
                                        QStringLiteral("Write the spin-up's smoothed curves, uncorrected and "
                                                       "corrected for the rig's losses, to FILE as CSV."),
                                        QStringLiteral("FILE"));
-    parser.addOptions({radius, weight, neutral, full, dir, png, summary, summaryJson, curvesCsv});
+    const QCommandLineOption spinUpOption(
+        QStringLiteral("spin-up"),
+        QStringLiteral("The spin-up, counted from 1, that --png, --summary, --summary-json and --curves-csv "
+                       "describe (default: the longest one followed by a brake or a coast)."),
+        QStringLiteral("N"));
+    parser.addOptions({radius, weight, neutral, full, dir, png, summary, summaryJson, curvesCsv, spinUpOption});
 
     if (!parser.parse(QCoreApplication::arguments()))
         return fail(kBadArguments, parser.errorText() + QStringLiteral(" (see --help)"));
@@ -149,6 +165,15 @@ int main(int argc, char* argv[])
         } catch (const RuntimeError& e) {
             return fail(kBadArguments, QStringLiteral("--%1: %2").arg(name, QString::fromStdString(e.what())));
         }
+    }
+    std::optional<std::size_t> spinUp;
+    if (parser.isSet(spinUpOption)) {
+        bool ok = false;
+        const uint n = parser.value(spinUpOption).toUInt(&ok);
+        if (!ok || n == 0)
+            return fail(kBadArguments, QStringLiteral("--spin-up: \"%1\" is not a spin-up number, 1 or more")
+                                           .arg(parser.value(spinUpOption)));
+        spinUp = n - 1;
     }
     const QString directory = parser.value(dir);
     if (!QFileInfo(directory).isDir())
@@ -171,13 +196,24 @@ int main(int argc, char* argv[])
                     static_cast<long long>(records));
         if (parser.isSet(png)) {
             const QString image = parser.value(png);
-            if (!charts::saveReportCharts(image, curves::loadReportCurves(report), {}))
+            // Read as the chart window reads it: the points thinned on the
+            // way, whatever the run's length.
+            curves::DrawingRequest request;
+            request.spinUp = spinUp;
+            const curves::ReportCurves drawn = curves::loadReportForDrawing(report, request);
+            if (spinUp && *spinUp >= drawn.spinUps.size())
+                return fail(kBadArguments, noSuchSpinUp(*spinUp, drawn.spinUps.size()));
+            if (!charts::saveReportCharts(image, drawn, {}))
                 return fail(kAnalysisFailed, QStringLiteral("cannot write the image \"%1\"").arg(image));
-            std::printf("%s: charts\n", qPrintable(QDir::toNativeSeparators(QFileInfo(image).absoluteFilePath())));
+            const QString which = drawn.spinUp && drawn.spinUps.size() > 1
+                                      ? QStringLiteral(" (%1)").arg(curves::describeSpinUp(drawn.spinUps, *drawn.spinUp))
+                                      : QString();
+            std::printf("%s: charts%s\n", qPrintable(QDir::toNativeSeparators(QFileInfo(image).absoluteFilePath())),
+                        qPrintable(which));
         }
         if (parser.isSet(summary) || parser.isSet(summaryJson) || parser.isSet(curvesCsv)) {
             const QString failure =
-                writeFigures(report, parser.isSet(summary), parser.value(summaryJson), parser.value(curvesCsv));
+                writeFigures(report, spinUp, parser.isSet(summary), parser.value(summaryJson), parser.value(curvesCsv));
             if (!failure.isEmpty())
                 return fail(kAnalysisFailed, failure);
         }
