@@ -9,6 +9,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <iterator>
 
 namespace zelvar::curves {
@@ -143,14 +144,34 @@ Report readLines(const QString& path, std::size_t first, std::size_t last, bool 
     if (!file.open(QIODevice::ReadOnly))
         throw RuntimeError("cannot open " + quoted(path) + ": " + file.errorString().toStdString());
     // Line by line: a report is as long as its run, which only the disk
-    // bounds.
+    // bounds. A block at a time, and into one line buffer, so that a line
+    // costs no allocation of its own.
     qsizetype lineNumber = 0;
+    QByteArray block;
+    qsizetype at = 0;
     const auto nextLine = [&](QByteArray& line) {
-        if (file.atEnd())
+        line.resize(0);
+        bool any = false;
+        for (;;) {
+            if (at == block.size()) {
+                block = file.read(1 << 20);
+                at = 0;
+                if (block.isEmpty())
+                    break;
+            }
+            const char* start = block.constData() + at;
+            const auto* newline = static_cast<const char*>(std::memchr(start, '\n', block.size() - at));
+            const qsizetype length = newline != nullptr ? newline - start : block.size() - at;
+            line.append(start, length);
+            any = true;
+            at += length;
+            if (newline != nullptr) {
+                ++at;
+                break;
+            }
+        }
+        if (!any)
             return false;
-        line = file.readLine();
-        if (line.endsWith('\n'))
-            line.chop(1);
         if (line.endsWith('\r'))
             line.chop(1);
         ++lineNumber;

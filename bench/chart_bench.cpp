@@ -1,0 +1,111 @@
+// The report's charts of a long run: the chart window built offscreen around
+// a generated run's report and drawn, at 10k, 100k and 540k records (three
+// hours at 50 records a second). Beside the time: the process's peak
+// resident memory, and the longest time the event loop could not run while
+// the report was read and drawn (what the operator would see as a freeze).
+
+#include "charts/ChartWindow.h"
+#include "event_loop_watchdog.h"
+#include "run/LiveTrace.h"
+#include "run/RunAnalyzer.h"
+#include "run/SequentialFiles.h"
+#include "run_file.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QPixmap>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <fstream>
+#include <string>
+
+using namespace zelvar;
+
+namespace {
+
+long statusKb(const char* field)
+{
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    long value = -1;
+    while (status >> key) {
+        if (key == field) {
+            status >> value;
+            return value;
+        }
+        status.ignore(256, '\n');
+    }
+    return -1;
+}
+
+void resetPeak()
+{
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+void BM_ChartWindowDrawsReport(benchmark::State& state)
+{
+    const std::int64_t records = state.range(0);
+    QTemporaryDir dir;
+    if (!bench::writeRunFile(dir.filePath("Temp.dat"), records)) {
+        state.SkipWithError("cannot write the run file");
+        return;
+    }
+    SequentialFiles files;
+    if (RunAnalyzer(files, dir.path())
+            .analyze({Decimal(30), Decimal(240), QStringLiteral("1500"), QStringLiteral("2000")})
+        != records) {
+        state.SkipWithError("wrong record count");
+        return;
+    }
+    QFile::remove(dir.filePath("Temp.dat"));
+    const QString report = dir.filePath("save.csv");
+    curves::LiveTrace trace;
+
+    qint64 longestBlock = 0;
+    bool progress = false;
+    resetPeak();
+    for (auto _ : state) {
+        ChartWindow window(trace, {dir.path(), {}});
+        window.show();
+        bench::EventLoopWatchdog watchdog;
+        watchdog.start();
+        if (!window.showReport(report))
+            state.SkipWithError("the report was not shown");
+        // Drawn as the window would be, then the events that follow.
+        window.grab();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        longestBlock = std::max(longestBlock, watchdog.stop());
+        progress = progress || window.progressShown();
+    }
+    state.counters["peak_rss_MB"] = static_cast<double>(statusKb("VmHWM:")) / 1024.0;
+    state.counters["longest_block_ms"] = static_cast<double>(longestBlock);
+    state.counters["progress_shown"] = progress ? 1 : 0;
+    state.counters["report_MB"] = static_cast<double>(QFile(report).size()) / 1e6;
+}
+BENCHMARK(BM_ChartWindowDrawsReport)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Arg(540000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // The charts need the widget toolkit, not a display.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
