@@ -5,6 +5,7 @@
 // smoothed from the report as the chart window draws them.
 
 #include "platform/Clock.h"
+#include "run/ReportDrawing.h"
 #include "run/Smoothing.h"
 #include "link/FrameReceiver.h"
 #include "platform/MainForm.h"
@@ -21,18 +22,16 @@
 #include "QtPrinters.h"
 #include "MemoryMainForm.h"
 #include "ReceivePath.h"
+#include "SimTruth.h"
 
 #include <gtest/gtest.h>
 
-#include <QByteArrayList>
 #include <QTemporaryDir>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fcntl.h>
 #include <numbers>
-#include <unistd.h>
 #include <vector>
 
 namespace zelvar {
@@ -42,32 +41,10 @@ using namespace std::chrono_literals;
 using testing_support::pumpUntil;
 using testing_support::readAll;
 using testing_support::ReceivePath;
+using testing_support::readTruth;
 using testing_support::SimProcess;
-
-// The model's values, one row per 10 ms tick from tick 0, as dyno-sim
-// --truth writes them: the first seven columns (the later ones, the motor's
-// own torque and power and the rig's losses, are not needed here).
-struct TruthRow {
-    double time, rpm, torqueMnm, outputPower, inputPower, voltage, current;
-};
-
-std::vector<TruthRow> readTruth(const QString& path)
-{
-    std::vector<TruthRow> rows;
-    const QByteArrayList lines = readAll(path).split('\n');
-    for (const QByteArray& line : lines.mid(1)) {
-        const QByteArrayList f = line.trimmed().split(',');
-        if (f.size() >= 7)
-            rows.push_back({f[0].toDouble(), f[1].toDouble(), f[2].toDouble(), f[3].toDouble(), f[4].toDouble(),
-                            f[5].toDouble(), f[6].toDouble()});
-    }
-    return rows;
-}
-
-int tickOf(double runTime)
-{
-    return static_cast<int>(std::lround(runTime * 100));
-}
+using testing_support::tickOf;
+using testing_support::TruthRow;
 
 struct Dyno {
     const char* name;
@@ -80,27 +57,24 @@ void PrintTo(const Dyno& d, std::ostream* os)
     *os << d.name;
 }
 
-class SmoothedCurvesAgainstTheSimulatedDyno : public testing::TestWithParam<Dyno> {};
+constexpr double kIdle = 0.2;
+constexpr double kBrake = 0.5;
 
-// Every record of the spin-up is compared, from the record at standstill on
-// which the motor is switched on to the last one before the brake: the
-// smoothed torque within 3 % of the peak torque, the smoothed output power
-// within 5 % of the peak power (power is torque times speed, so an error
-// of the torque near top speed counts up to four times against the peak
-// power of a DC motor, reached at half that speed), and the efficiency,
-// where it is drawn, within 6 percentage points.
-TEST_P(SmoothedCurvesAgainstTheSimulatedDyno, TorqueAndPowerFollowTheModelThroughTheWholeSpinUp)
+// dyno-sim's runs recorded through the receive path and analysed as Stop
+// does: the report's path, with the model's truth beside it.
+struct RecordedRun {
+    QString report;
+    std::vector<TruthRow> truth;
+};
+
+void recordRuns(const QTemporaryDir& dir, const QStringList& flywheel, double spin, int repeat, RecordedRun& run)
 {
-    constexpr double kIdle = 0.2;
-    constexpr double kBrake = 0.5;
-    const Dyno& dyno = GetParam();
-    const int lastTick = static_cast<int>(std::lround((kIdle + dyno.spin + kBrake) * 100)) - 2;
-
-    QTemporaryDir dir;
+    const int lastTick = static_cast<int>(std::lround(repeat * (kIdle + spin + kBrake) * 100)) - 2;
     const QString truthFile = dir.filePath("truth.csv");
-    SimProcess sim(QStringList({"--pace", "line", "--wait-for-reader", "--idle", "0.2", "--spin",
-                                QString::number(dyno.spin), "--brake", "0.5", "--repeat", "1", "--truth", truthFile})
-                       << dyno.flywheel,
+    SimProcess sim(QStringList({"--pace", "line", "--wait-for-reader", "--idle", QString::number(kIdle), "--spin",
+                                QString::number(spin), "--brake", QString::number(kBrake), "--repeat",
+                                QString::number(repeat), "--truth", truthFile})
+                       << flywheel,
                    dir.path());
     const QString device = sim.device();
     ASSERT_FALSE(device.isEmpty()) << sim.finish().err.toStdString();
@@ -113,27 +87,34 @@ TEST_P(SmoothedCurvesAgainstTheSimulatedDyno, TorqueAndPowerFollowTheModelThroug
     sim.finish();
 
     ASSERT_NO_THROW(RunAnalyzer(rx.files, dir.path()).analyze(readFlywheelAndEsc(rx.form, QLocale::c())));
-    const curves::ReportCurves curves = curves::loadReportCurves(dir.filePath("save.csv"));
-    const std::vector<curves::ReportPoint>& rows = curves.report.rows;
-    ASSERT_EQ(rows.size(), static_cast<std::size_t>(lastTick / 2)) << "a record every 20 ms, none lost";
-    for (std::size_t i = 0; i < rows.size(); ++i)
-        ASSERT_EQ(tickOf(rows[i].runTime), 2 * static_cast<int>(i + 1)) << "record " << i;
-    ASSERT_TRUE(curves.smoothed.has_value());
-    const curves::SmoothedSpinUp& smoothed = *curves.smoothed;
+    run.report = dir.filePath("save.csv");
+    const curves::Report report = curves::readReport(run.report);
+    ASSERT_EQ(report.rows.size(), static_cast<std::size_t>(lastTick / 2)) << "a record every 20 ms, none lost";
+    for (std::size_t i = 0; i < report.rows.size(); ++i)
+        ASSERT_EQ(tickOf(report.rows[i].runTime), 2 * static_cast<int>(i + 1)) << "record " << i;
+    run.truth = readTruth(truthFile);
+    ASSERT_GT(run.truth.size(), static_cast<std::size_t>(lastTick));
+}
 
-    const std::vector<TruthRow> truth = readTruth(truthFile);
-    ASSERT_GT(truth.size(), static_cast<std::size_t>(lastTick));
+// Every record of a spin-up is compared, from the record at standstill on
+// which the motor is switched on to the last one before the brake: the
+// smoothed torque within 3 % of the peak torque, the smoothed output power
+// within 5 % of the peak power (power is torque times speed, so an error
+// of the torque near top speed counts up to four times against the peak
+// power of a DC motor, reached at half that speed), and the efficiency,
+// where it is drawn, within 6 percentage points. `curves.report.rows` are
+// the rows smoothed->rows counts in.
+void expectFollowsTheTruth(const std::string& name, const curves::ReportCurves& curves,
+                           const std::vector<TruthRow>& truth, double spin)
+{
+    ASSERT_TRUE(curves.smoothed.has_value()) << name;
+    const curves::SmoothedSpinUp& smoothed = *curves.smoothed;
+    const std::vector<curves::ReportPoint>& rows = curves.report.rows;
     double peakTorque = 0, peakPower = 0;
     for (const TruthRow& t : truth) {
         peakTorque = std::max(peakTorque, t.torqueMnm);
         peakPower = std::max(peakPower, t.outputPower);
     }
-
-    // Every recorded tick on which the motor is powered is in the spin-up.
-    int powered = 0;
-    for (const curves::ReportPoint& row : rows)
-        powered += truth[tickOf(row.runTime)].current > 0 ? 1 : 0;
-    EXPECT_EQ(powered, static_cast<int>(std::lround(dyno.spin * 50)));
 
     int compared = 0;
     double worstTorque = 0, worstPower = 0, worstTorqueAt = 0, worstPowerAt = 0, reportWorst = 0;
@@ -147,14 +128,14 @@ TEST_P(SmoothedCurvesAgainstTheSimulatedDyno, TorqueAndPowerFollowTheModelThroug
         ++compared;
         const double torqueError = std::abs(p.torque - t.torqueMnm) / peakTorque;
         const double powerError = std::abs(p.outputPower - t.outputPower) / peakPower;
-        EXPECT_LE(torqueError, 0.03) << "at " << p.runTime << " s: smoothed " << p.torque << " mN·m, truth "
-                                     << t.torqueMnm << " mN·m";
-        EXPECT_LE(powerError, 0.05) << "at " << p.runTime << " s: smoothed " << p.outputPower << " W, truth "
-                                    << t.outputPower << " W";
+        EXPECT_LE(torqueError, 0.03) << name << " at " << p.runTime << " s: smoothed " << p.torque
+                                     << " mN·m, truth " << t.torqueMnm << " mN·m";
+        EXPECT_LE(powerError, 0.05) << name << " at " << p.runTime << " s: smoothed " << p.outputPower
+                                    << " W, truth " << t.outputPower << " W";
         if (p.efficiencyResolved) {
             const double efficiency = 100 * t.outputPower / t.inputPower;
             worstEfficiency = std::max(worstEfficiency, std::abs(p.efficiency - efficiency));
-            EXPECT_NEAR(p.efficiency, efficiency, 6.0) << "percentage points at " << p.runTime << " s";
+            EXPECT_NEAR(p.efficiency, efficiency, 6.0) << name << ": percentage points at " << p.runTime << " s";
         }
         if (torqueError > worstTorque) {
             worstTorque = torqueError;
@@ -171,14 +152,50 @@ TEST_P(SmoothedCurvesAgainstTheSimulatedDyno, TorqueAndPowerFollowTheModelThroug
             reportWorst = std::max(reportWorst, std::abs(report - truth[tick - 1].torqueMnm) / peakTorque);
         }
     }
-    EXPECT_EQ(compared, powered) << "the smoothed curve covers the whole spin-up";
-    EXPECT_GE(reportWorst, 0.10) << "the raw report is biased somewhere in this spin-up";
+    // Every recorded tick on which the motor is powered is in the spin-up.
+    EXPECT_EQ(compared, static_cast<int>(std::lround(spin * 50))) << name << ": the smoothed curve covers the spin-up";
+    EXPECT_GE(reportWorst, 0.10) << name << ": the raw report is biased somewhere in this spin-up";
     std::printf("[ measured ] %s: %d records of spin-up, window %d records (%.2f s); smoothed torque within "
                 "%.2f %% of the peak %.1f mN·m (worst at %.2f s), output power within %.2f %% of the peak %.1f W "
                 "(worst at %.2f s), efficiency within %.1f points where drawn; the raw report's torque is off by up "
                 "to %.1f %%\n",
-                dyno.name, compared, smoothed.windowRecords, smoothed.windowSeconds, 100 * worstTorque, peakTorque,
+                name.c_str(), compared, smoothed.windowRecords, smoothed.windowSeconds, 100 * worstTorque, peakTorque,
                 worstTorqueAt, 100 * worstPower, peakPower, worstPowerAt, worstEfficiency, 100 * reportWorst);
+}
+
+class SmoothedCurvesAgainstTheSimulatedDyno : public testing::TestWithParam<Dyno> {};
+
+TEST_P(SmoothedCurvesAgainstTheSimulatedDyno, TorqueAndPowerFollowTheModelThroughTheWholeSpinUp)
+{
+    const Dyno& dyno = GetParam();
+    QTemporaryDir dir;
+    RecordedRun run;
+    ASSERT_NO_FATAL_FAILURE(recordRuns(dir, dyno.flywheel, dyno.spin, 1, run));
+    const curves::ReportCurves curves = curves::loadReportCurves(run.report);
+    EXPECT_EQ(curves.spinUps.size(), 1u);
+    expectFollowsTheTruth(dyno.name, curves, run.truth, dyno.spin);
+}
+
+// Three throttle pulls in one recording: each is found, and each is smoothed
+// as well as a run's only one, read as the chart window reads it.
+TEST(SmoothedCurvesOfEverySpinUp, ThreeRunsInOneRecordingAreThreeSpinUpsEachFollowingTheModel)
+{
+    constexpr double kSpin = 3.0;
+    QTemporaryDir dir;
+    RecordedRun run;
+    ASSERT_NO_FATAL_FAILURE(recordRuns(dir, {}, kSpin, 3, run));
+    const curves::ReportCurves whole = curves::loadReportCurves(run.report);
+    ASSERT_EQ(whole.spinUps.size(), 3u);
+    for (std::size_t k = 0; k < 3; ++k) {
+        const curves::FoundSpinUp& found = whole.spinUps[k];
+        const double cycleStart = static_cast<double>(k) * (kIdle + kSpin + kBrake);
+        EXPECT_NEAR(found.startTime, cycleStart + kIdle, 0.05) << "spin-up " << k + 1 << " starts when powered";
+        EXPECT_TRUE(found.complete) << "spin-up " << k + 1;
+        curves::DrawingRequest request;
+        request.spinUp = k;
+        const curves::ReportCurves drawn = curves::loadReportForDrawing(run.report, request);
+        expectFollowsTheTruth("spin-up " + std::to_string(k + 1) + " of 3", drawn, run.truth, kSpin);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
