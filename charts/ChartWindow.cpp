@@ -127,7 +127,10 @@ ChartWindow::ChartWindow(const curves::LiveTrace& trace, ChartWindowOptions opti
     spinUps_ = new QComboBox(reportPage);
     spinUps_->setObjectName(QStringLiteral("SpinUpList"));
     spinUps_->setToolTip(QStringLiteral("The spin-ups of this run: start, duration, top speed"));
-    spinUps_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    // Sized by a typical entry, not by measuring each of the thousands an
+    // endurance run can list.
+    spinUps_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    spinUps_->setMinimumContentsLength(48);
     auto* overlaySpinUp = new QPushButton(QStringLiteral("Draw over"), reportPage);
     overlaySpinUp->setObjectName(QStringLiteral("OverlaySpinUpButton"));
     overlaySpinUp->setToolTip(QStringLiteral("Draw the spin-up picked in the list over the one on show"));

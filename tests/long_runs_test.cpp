@@ -12,6 +12,7 @@
 
 #include "CaseNames.h"
 #include "Files.h"
+#include "SyntheticRuns.h"
 
 #include <gtest/gtest.h>
 
@@ -178,32 +179,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, ThinningAScatter,
 // ---------------------------------------------------------------------------
 // A report read for drawing.
 
-// Spin-ups of 3, 5 and 4 s of a flywheel driven to 30000 RPM, each braked
-// and followed by a standstill, recorded every 20 ms in the dyno's steps.
-QByteArray runOfThreeSpinUps()
-{
-    QByteArray run;
-    int tick = 0;
-    for (const double spin : {3.0, 5.0, 4.0}) {
-        for (double t = 0; t < spin + 1.5; t += 0.02) {
-            tick += 2;
-            const double phase = std::min(t / spin, 1.0);
-            const bool powered = t < spin;
-            const double rpm = t < spin ? 30000 * (1 - std::exp(-3 * phase))
-                                        : std::max(0.0, 30000 * (1 - (t - spin) / 0.5) * 0.95);
-            const int rounded = static_cast<int>(rpm) / 100 * 100;
-            const double amps = powered ? 20 * std::exp(-3 * phase) + 1 : 0;
-            run += QByteArray::number(tick / 100.0, 'f', 2) + "," + (powered ? "12.00" : "0.00") + ","
-                 + QByteArray::number(amps, 'f', 1) + "," + QByteArray::number(rounded) + "\r\n";
-        }
-    }
-    return run;
-}
-
 TEST(ReportForDrawing, GivesTheCurvesOfAWholeReadingOfEachSpinUp)
 {
     QTemporaryDir dir;
-    testing_support::writeAll(dir.filePath("Temp.dat"), runOfThreeSpinUps());
+    testing_support::writeAll(dir.filePath("Temp.dat"), testing_support::runOfSpinUps({3.0, 5.0, 4.0}));
     SequentialFiles files;
     RunAnalyzer(files, dir.path()).analyze({Decimal(30), Decimal(240), QStringLiteral("1500"), QStringLiteral("2000")});
     const QString report = dir.filePath("save.csv");
@@ -245,7 +224,7 @@ TEST(ReportForDrawing, GivesTheCurvesOfAWholeReadingOfEachSpinUp)
 TEST(ReportForDrawing, ReadsARangeOfRowsAndRefusesOnePastTheReport)
 {
     QTemporaryDir dir;
-    testing_support::writeAll(dir.filePath("Temp.dat"), runOfThreeSpinUps());
+    testing_support::writeAll(dir.filePath("Temp.dat"), testing_support::runOfSpinUps({3.0, 5.0, 4.0}));
     SequentialFiles files;
     RunAnalyzer(files, dir.path()).analyze({Decimal(30), Decimal(240), QString(), QString()});
     const Report report = readReport(dir.filePath("save.csv"));
