@@ -4,6 +4,8 @@
 
 #include "Files.h"
 #include "QtPrinters.h"
+#include "CaseNames.h"
+#include "SyntheticRuns.h"
 
 #include <gtest/gtest.h>
 
@@ -44,7 +46,8 @@ TEST_F(AnalyzeToolTest, HelpExplainsEveryOption)
 {
     const Outcome o = runTool({"--help"});
     EXPECT_EQ(o.exitCode, 0);
-    for (const char* option : {"--radius", "--weight", "--esc-neutral", "--esc-full", "--dir", "--version"})
+    for (const char* option :
+         {"--radius", "--weight", "--esc-neutral", "--esc-full", "--dir", "--version", "--spin-up"})
         EXPECT_TRUE(o.out.contains(option)) << option << " missing from:\n" << o.out.toStdString();
 }
 
@@ -87,5 +90,50 @@ TEST_F(AnalyzeToolTest, BadCallsSayWhyInOneLineAndTouchNothing)
     }
     EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files, QDir::Name), QStringList({"Temp.dat", "save.csv"}));
 }
+
+// --spin-up N picks the spin-up that the charts, the figures and the curves
+// describe, and each names it.
+struct SpinUpCall {
+    const char* name;
+    QStringList options;
+    int exitCode;
+    const char* inOut;     // in stdout, or in stderr for a failure
+    const char* spinUpKey; // the JSON's "spin_up", when written
+    const char* firstRunTime;
+};
+
+void PrintTo(const SpinUpCall& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class AnalyzeToolSpinUps : public AnalyzeToolTest, public testing::WithParamInterface<SpinUpCall> {};
+
+TEST_P(AnalyzeToolSpinUps, DescribeTheSpinUpAskedForAndNameIt)
+{
+    const SpinUpCall& c = GetParam();
+    writeAll(dir_.filePath("Temp.dat"), zelvar::testing_support::runOfSpinUps({3.0, 5.0, 4.0}));
+    const QString json = dir_.filePath("figures.json");
+    const QString csv = dir_.filePath("curves.csv");
+    const Outcome o = runTool(
+        args(c.options + QStringList{"--png", dir_.filePath("c.png"), "--summary-json", json, "--curves-csv", csv}));
+    ASSERT_EQ(o.exitCode, c.exitCode) << o.err.toStdString();
+    EXPECT_TRUE((c.exitCode == 0 ? o.out : o.err).contains(c.inOut)) << o.out.toStdString() << o.err.toStdString();
+    if (c.exitCode != 0)
+        return;
+    EXPECT_TRUE(readAll(json).contains(c.spinUpKey)) << readAll(json).toStdString();
+    const QByteArray curves = readAll(csv);
+    EXPECT_TRUE(curves.split('\n').value(1).startsWith(c.firstRunTime)) << curves.left(300).toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, AnalyzeToolSpinUps,
+    testing::Values(SpinUpCall{"TheLongestByDefault", {}, 0, "(spin-up 2 of 3: 4.54 s", "\"spin_up\": 1", "4.5"},
+                    SpinUpCall{"TheFirst", {"--spin-up", "1"}, 0, "(spin-up 1 of 3: 0.02 s", "\"spin_up\": 0", "0.02,"},
+                    SpinUpCall{"TheThird", {"--spin-up", "3"}, 0, "(spin-up 3 of 3: ", "\"spin_up\": 2", "11.0"},
+                    SpinUpCall{"PastTheLast", {"--spin-up", "4"}, 2, "--spin-up 4: the run has 3 spin-ups", "", ""},
+                    SpinUpCall{"NotANumber", {"--spin-up", "0"}, 2, "--spin-up: \"0\" is not a spin-up number", "",
+                               ""}),
+    zelvar::testing_support::CaseName());
 
 } // namespace
