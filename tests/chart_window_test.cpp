@@ -18,6 +18,7 @@
 #include "QtPrinters.h"
 #include "RecordingMessageBox.h"
 #include "MemorySerialControl.h"
+#include "ProgramTest.h"
 
 #include <QApplication>
 #include <QChart>
@@ -130,34 +131,17 @@ void expectReportChartsDrawn(const QImage& image)
     EXPECT_GT(lower.near, 300) << "the smoothed efficiency curve";
 }
 
-class ChartsTest : public testing::Test {
+class ChartsTest : public ProgramTest {
 protected:
-    ChartsTest()
-    {
-        writeAll(appDir_.filePath("RCS.dat"), "serial");
-        writeAll(appDir_.filePath("RTA.dat"), "controls");
-    }
-
+    // Loaded, with the chart window's clock in the test's hands.
     std::unique_ptr<ZelvarApplication> makeProgram()
     {
-        ShellOptions options;
-        options.applicationDirectory = appDir_.path();
-        options.drivesRoot = drives_.path();
-        options.makeSerialControl = [this] {
-            auto control = std::make_unique<MemorySerialControl>();
-            comm_ = control.get();
-            return control;
-        };
-        options.messageBox = &messages_;
-        options.locale = QLocale::c();
-        options.endProgram = [] {};
-        options.chartClock = [this] { return clock_; };
-        auto program = std::make_unique<ZelvarApplication>(options);
+        auto program = ProgramTest::makeProgram([this](ShellOptions& options) {
+            options.chartClock = [this] { return clock_; };
+        });
         EXPECT_TRUE(program->Form_Load());
         return program;
     }
-
-    QString appFile(const char* name) const { return appDir_.filePath(QString::fromLatin1(name)); }
 
     // A whole run through the window: Start, the set-up frame and the
     // spin-up, Stop.
@@ -181,11 +165,7 @@ protected:
         return path;
     }
 
-    QTemporaryDir appDir_;
-    QTemporaryDir drives_;
     QTemporaryDir scratch_;
-    RecordingMessageBox messages_;
-    MemorySerialControl* comm_ = nullptr;
     std::chrono::milliseconds clock_{0};
 };
 

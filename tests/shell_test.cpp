@@ -12,6 +12,7 @@
 #include "QtPrinters.h"
 #include "RecordingMessageBox.h"
 #include "MemorySerialControl.h"
+#include "ProgramTest.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -32,38 +33,7 @@ namespace {
 // 50 mm, 1000 g, ESC 1500 and 2000 us, interval 20 ms.
 const QByteArray kSetupFrame = setupFrame({.radiusTenthsMm = 500, .weightTenthsG = 10000});
 
-class ShellTest : public testing::Test {
-protected:
-    ShellTest()
-    {
-        writeAll(appDir_.filePath("RCS.dat"), "serial");
-        writeAll(appDir_.filePath("RTA.dat"), "controls");
-    }
-
-    std::unique_ptr<ZelvarApplication> makeProgram()
-    {
-        ShellOptions options;
-        options.applicationDirectory = appDir_.path();
-        options.drivesRoot = drives_.path();
-        options.makeSerialControl = [this] {
-            auto control = std::make_unique<MemorySerialControl>();
-            comm_ = control.get();
-            return control;
-        };
-        options.messageBox = &messages_;
-        options.locale = QLocale::c();
-        options.endProgram = [this] { ++ended_; };
-        return std::make_unique<ZelvarApplication>(options);
-    }
-
-    QString appFile(const char* name) const { return appDir_.filePath(QString::fromLatin1(name)); }
-
-    QTemporaryDir appDir_;
-    QTemporaryDir drives_;
-    RecordingMessageBox messages_;
-    MemorySerialControl* comm_ = nullptr;
-    int ended_ = 0;
-};
+class ShellTest : public ProgramTest {};
 
 TEST_F(ShellTest, AMissingControlFileEndsStartUpBeforeTheWindowShows)
 {

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "MemorySerialControl.h"
+#include "RecordingMessageBox.h"
+
+#include "shell/ZelvarApplication.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+namespace zelvar::testing_support {
+
+// The whole program on the in-memory serial control, in a scratch program
+// directory that holds both control files, with drive paths in a scratch
+// folder and message boxes recorded instead of shown: where the tests of the
+// windows start from.
+class ProgramTest : public testing::Test {
+protected:
+    ProgramTest();
+
+    // The program, not yet loaded; `adjust` may change its options first.
+    std::unique_ptr<ZelvarApplication> makeProgram(const std::function<void(ShellOptions&)>& adjust = {});
+    QString appFile(const char* name) const;
+
+    QTemporaryDir appDir_;
+    QTemporaryDir drives_;
+    RecordingMessageBox messages_;
+    // The serial control of the program made last.
+    MemorySerialControl* comm_ = nullptr;
+    // How often the program asked to end.
+    int ended_ = 0;
+};
+
+} // namespace zelvar::testing_support
