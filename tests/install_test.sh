@@ -57,6 +57,22 @@ grep -q '^Icon=zelvar-data$' "$prefix/share/applications/zelvar-data.desktop" ||
 "$prefix/bin/zelvar-analyze" --help >/dev/null || fail "zelvar-analyze --help"
 "$prefix/bin/dyno-sim" --help >/dev/null || fail "dyno-sim --help"
 
+# What the desktop entry starts finds the device saved for a COM number in the
+# user's configuration: no variable, no display.
+exec_line=$(sed -n 's/^Exec=//p' "$prefix/share/applications/zelvar-data.desktop")
+ports_home="$scratch/ports-home"
+mkdir -p "$ports_home"
+adapter="$scratch/ttyUSB-dyno"
+: >"$adapter"
+run_ports() {
+    env -u XDG_CONFIG_HOME -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u ZELVAR_COM3 \
+        HOME="$ports_home" PATH="$prefix/bin:$PATH" $exec_line "$@" 2>/dev/null
+}
+run_ports --map-port "3=$adapter" >/dev/null || fail "zelvar-data --map-port"
+[ -f "$ports_home/.config/zelvar/zelvar-data.conf" ] || fail "the port map is not in the user's configuration"
+run_ports --list-ports | grep -Eq "^  COM3 +$adapter +\[saved, present\]$" ||
+    fail "the desktop entry's program does not find the saved device: $(run_ports --list-ports)"
+
 # Started through the link by a user who cannot write the program's
 # directory. Root writes anywhere, so root runs it as nobody; anyone else
 # gets a read-only program directory.
