@@ -18,6 +18,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QEvent>
 #include <QFile>
 #include <QKeySequence>
 #include <QLabel>
@@ -158,10 +159,22 @@ void ZelvarApplication::addPortControls()
     QComboBox* ports = form_->combo1Widget();
     ports->addAction(action);
     ports->setContextMenuPolicy(Qt::ActionsContextMenu);
+    // Adapters come and go while the program runs: the entries' tool tips
+    // are brought up to date whenever the operator reaches for the list.
+    ports->installEventFilter(this);
 
     auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_P), form_.get());
     shortcut->setObjectName(QStringLiteral("PortDialogShortcut"));
     connect(shortcut, &QShortcut::activated, this, &ZelvarApplication::showPortDialog);
+}
+
+bool ZelvarApplication::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == form_->combo1Widget()
+        && (event->type() == QEvent::Enter || event->type() == QEvent::MouseButtonPress
+            || event->type() == QEvent::KeyPress))
+        updatePortToolTips();
+    return QObject::eventFilter(watched, event);
 }
 
 int ZelvarApplication::selectedPort() const

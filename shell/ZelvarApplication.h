@@ -101,6 +101,9 @@ public:
     // is present.
     void updatePortToolTips();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void showReason(const QString& failure);
     void addChartControls();

@@ -15,7 +15,9 @@
 #include "ScratchSettings.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -153,6 +155,23 @@ TEST_F(PortDialogTest, ADevicePickedWhileIdleIsSavedAndOpensAtTheNextStart)
     pressStartStop();
     ASSERT_EQ(window().label2Widget()->text(), "Now Running") << statusTip().toStdString();
     EXPECT_EQ(comm_->openedDevice(), adapter_.device);
+}
+
+TEST_F(PortDialogTest, AnEntrysToolTipFollowsItsDeviceComingAndGoing)
+{
+    const QString adapter = devices_.filePath("ttyUSB9");
+    portmap::saveDevice(3, adapter);
+    QComboBox* ports = window().combo1Widget();
+    for (const bool present : {false, true, false}) {
+        if (present)
+            writeAll(adapter, "");
+        else
+            QFile::remove(adapter);
+        QEvent enter(QEvent::Enter);
+        QApplication::sendEvent(ports, &enter);
+        const QString expected = "COM3 opens " + adapter + " (saved), " + (present ? "present" : "not present");
+        EXPECT_EQ(entryTip(0), expected);
+    }
 }
 
 TEST_F(PortDialogTest, ADevicePickedDuringARunAppliesAtTheNextStart)
