@@ -66,7 +66,17 @@ ReportCurves loadReportForDrawing(const QString& path, const DrawingRequest& req
         const std::size_t k = *curves.spinUp;
         const SpinUp rows = curves.spinUps[k].rows;
         const std::size_t end = k + 1 < curves.spinUps.size() ? curves.spinUps[k + 1].rows.first : records;
-        curves.report.rows = readReportRows(path, rows.first, std::max(rows.last, end - 1));
+        // After the spin-up only the coast that follows it, up to the record
+        // that ends it: a motor held at speed for hours after its spin-up
+        // costs nothing here.
+        double lastRpm = 0.0;
+        curves.report.rows = readReportRows(path, rows.first, std::max(rows.last, end - 1),
+                                            [&](std::size_t index, const ReportPoint& p) {
+                                                const bool coasting = p.current == 0.0 && p.rpm > 0.0
+                                                                   && p.rpm <= lastRpm;
+                                                lastRpm = p.rpm;
+                                                return index <= rows.last || coasting;
+                                            });
         curves.firstRow = rows.first;
         curves.smoothed = smoothSpinUp(curves.report.rows, SpinUp{0, rows.last - rows.first}, curves.report.inertia(),
                                        request.settings);

@@ -135,10 +135,10 @@ std::array<double, 8> dataLine(const QByteArray& line, const QString& path, qsiz
 }
 
 // The report's lines in order; `row` is called for the data lines from
-// `first` to `last`, the others are only counted. Reading stops after `last`
-// when `trailer` is false.
+// `first` to `last`, the others are only counted. Reading stops after `last`,
+// or when `row` returns false, when `trailer` is false.
 Report readLines(const QString& path, std::size_t first, std::size_t last, bool trailer,
-                 const std::function<void(std::size_t, const ReportPoint&)>& row)
+                 const std::function<bool(std::size_t, const ReportPoint&)>& row)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -192,7 +192,8 @@ Report readLines(const QString& path, std::size_t first, std::size_t last, bool 
         }
         if (index >= first && index <= last) {
             const std::array<double, 8> v = dataLine(line, path, lineNumber);
-            row(index, {v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]});
+            if (!row(index, {v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]}) && !trailer)
+                return report;
         }
         ++index;
         if (!trailer && index > last)
@@ -231,23 +232,32 @@ double Report::inertia() const
 Report readReport(const QString& path)
 {
     std::vector<ReportPoint> rows;
-    Report report = readLines(path, 0, kEveryLine, true, [&](std::size_t, const ReportPoint& p) { rows.push_back(p); });
+    Report report = readLines(path, 0, kEveryLine, true, [&](std::size_t, const ReportPoint& p) {
+        rows.push_back(p);
+        return true;
+    });
     report.rows = std::move(rows);
     return report;
 }
 
 Report streamReport(const QString& path, const std::function<void(std::size_t, const ReportPoint&)>& row)
 {
-    return readLines(path, 0, kEveryLine, true, row);
+    return readLines(path, 0, kEveryLine, true, [&](std::size_t index, const ReportPoint& p) {
+        row(index, p);
+        return true;
+    });
 }
 
-std::vector<ReportPoint> readReportRows(const QString& path, std::size_t first, std::size_t last)
+std::vector<ReportPoint> readReportRows(const QString& path, std::size_t first, std::size_t last,
+                                        const std::function<bool(std::size_t, const ReportPoint&)>& more)
 {
     std::vector<ReportPoint> rows;
     if (first > last)
         return rows;
-    rows.reserve(last - first + 1);
-    readLines(path, first, last, false, [&](std::size_t, const ReportPoint& p) { rows.push_back(p); });
+    readLines(path, first, last, false, [&](std::size_t index, const ReportPoint& p) {
+        rows.push_back(p);
+        return !more || more(index, p);
+    });
     return rows;
 }
 

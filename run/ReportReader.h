@@ -44,9 +44,11 @@ Report readReport(const QString& path);
 Report streamReport(const QString& path, const std::function<void(std::size_t, const ReportPoint&)>& row);
 
 // The data lines first to last (from 0) of a report, read as readReport()
-// does; the lines before them are only counted. Throws RuntimeError as
-// readReport does, and when the report holds fewer lines: it was replaced
-// since it was looked at.
-std::vector<ReportPoint> readReportRows(const QString& path, std::size_t first, std::size_t last);
+// does; the lines before them are only counted. With `more`, reading also
+// stops after the first line (kept) for which it returns false. Throws
+// RuntimeError as readReport does, and when the report holds fewer lines: it
+// was replaced since it was looked at.
+std::vector<ReportPoint> readReportRows(const QString& path, std::size_t first, std::size_t last,
+                                        const std::function<bool(std::size_t, const ReportPoint&)>& more = {});
 
 } // namespace zelvar::curves

@@ -22,23 +22,36 @@ void SpinUpFinder::add(double runTime, double rpm)
         } else if (rpm >= lowRpm_ + kMinRiseRpm) {
             rising_ = true;
             top_ = i;
+            topFirst_ = i;
             topRpm_ = rpm;
             topTime_ = runTime;
         }
-    } else if (rpm > topRpm_) {
-        top_ = i;
-        topRpm_ = rpm;
-        topTime_ = runTime;
-    } else if (rpm == topRpm_ && top_ + 1 == i && lastRpm_ == rpm) {
-        // Still the first stretch at top speed.
-        top_ = i;
-        topTime_ = runTime;
     } else if (rpm <= topRpm_ - std::max(kMinRiseRpm, 0.1 * (topRpm_ - lowRpm_))) {
         close(true);
         rising_ = false;
+        holding_ = false;
         low_ = i;
         lowRpm_ = rpm;
         lowTime_ = runTime;
+    } else if (!holding_) {
+        // No new top for longer than the rise took: the motor holds its
+        // speed, as in an endurance run, and its jitter there must not
+        // stretch the spin-up over hours of running.
+        const bool newTop = rpm > topRpm_;
+        const bool stretch = rpm == topRpm_ && top_ + 1 == i && lastRpm_ == rpm;
+        const std::size_t since = stretch ? topFirst_ : top_;
+        if (i - since > topFirst_ - low_) {
+            holding_ = true;
+        } else if (newTop) {
+            top_ = i;
+            topFirst_ = i;
+            topRpm_ = rpm;
+            topTime_ = runTime;
+        } else if (stretch) {
+            // Still the first stretch at top speed.
+            top_ = i;
+            topTime_ = runTime;
+        }
     }
     lastRpm_ = rpm;
 }
@@ -60,6 +73,7 @@ std::vector<FoundSpinUp> SpinUpFinder::finish()
     if (rising_) {
         close(false);
         rising_ = false;
+        holding_ = false;
     }
     double largest = 0.0;
     for (const double rise : rises_)

@@ -35,7 +35,9 @@ struct FoundSpinUp {
 // kMinRiseRpm above the lowest before it, and ends when it falls by a tenth
 // of its rise (at least kMinRiseRpm) below its top: the 100 RPM steps of the
 // record and the jitter of a standing or steadily running motor start and
-// end none.
+// end none. A spin-up reaches its top when no higher speed (nor the first
+// stretch at it) follows within as many records as the rise took: a motor
+// held at speed for hours makes a spin-up of its rise, not of the hours.
 class SpinUpFinder {
 public:
     static constexpr double kMinRiseRpm = 200.0;
@@ -53,10 +55,12 @@ private:
     std::vector<double> rises_;
     std::size_t index_ = 0;
     bool rising_ = false;
+    bool holding_ = false; // at top speed after the rise, until it falls
     std::size_t low_ = 0;
     double lowRpm_ = 0.0;
     double lowTime_ = 0.0;
     std::size_t top_ = 0;
+    std::size_t topFirst_ = 0; // where the speed first reached topRpm_
     double topRpm_ = 0.0;
     double topTime_ = 0.0;
     double lastRpm_ = 0.0;

@@ -5,6 +5,7 @@
 // smoothed from the report as the chart window draws them.
 
 #include "platform/Clock.h"
+#include "run/MotorFigures.h"
 #include "run/ReportDrawing.h"
 #include "run/Smoothing.h"
 #include "link/FrameReceiver.h"
@@ -67,12 +68,13 @@ struct RecordedRun {
     std::vector<TruthRow> truth;
 };
 
-void recordRuns(const QTemporaryDir& dir, const QStringList& flywheel, double spin, int repeat, RecordedRun& run)
+void recordRuns(const QTemporaryDir& dir, const QStringList& flywheel, double spin, double coast, int repeat,
+                RecordedRun& run)
 {
-    const int lastTick = static_cast<int>(std::lround(repeat * (kIdle + spin + kBrake) * 100)) - 2;
+    const int lastTick = static_cast<int>(std::lround(repeat * (kIdle + spin + coast + kBrake) * 100)) - 2;
     const QString truthFile = dir.filePath("truth.csv");
     SimProcess sim(QStringList({"--pace", "line", "--wait-for-reader", "--idle", QString::number(kIdle), "--spin",
-                                QString::number(spin), "--brake", QString::number(kBrake), "--repeat",
+                                QString::number(spin), "--coast", QString::number(coast), "--brake", QString::number(kBrake), "--repeat",
                                 QString::number(repeat), "--truth", truthFile})
                        << flywheel,
                    dir.path());
@@ -170,31 +172,38 @@ TEST_P(SmoothedCurvesAgainstTheSimulatedDyno, TorqueAndPowerFollowTheModelThroug
     const Dyno& dyno = GetParam();
     QTemporaryDir dir;
     RecordedRun run;
-    ASSERT_NO_FATAL_FAILURE(recordRuns(dir, dyno.flywheel, dyno.spin, 1, run));
+    ASSERT_NO_FATAL_FAILURE(recordRuns(dir, dyno.flywheel, dyno.spin, 0.0, 1, run));
     const curves::ReportCurves curves = curves::loadReportCurves(run.report);
     EXPECT_EQ(curves.spinUps.size(), 1u);
     expectFollowsTheTruth(dyno.name, curves, run.truth, dyno.spin);
 }
 
-// Three throttle pulls in one recording: each is found, and each is smoothed
-// as well as a run's only one, read as the chart window reads it.
+// Three throttle pulls in one recording, each followed by a coast-down on a
+// rig with losses: each is found, and each is smoothed as well as a run's
+// only one, read as the chart window reads it, and gives the motor's figures
+// a whole reading of the report gives.
 TEST(SmoothedCurvesOfEverySpinUp, ThreeRunsInOneRecordingAreThreeSpinUpsEachFollowingTheModel)
 {
     constexpr double kSpin = 3.0;
+    constexpr double kCoast = 3.0;
     QTemporaryDir dir;
     RecordedRun run;
-    ASSERT_NO_FATAL_FAILURE(recordRuns(dir, {}, kSpin, 3, run));
-    const curves::ReportCurves whole = curves::loadReportCurves(run.report);
+    ASSERT_NO_FATAL_FAILURE(recordRuns(dir, {"--friction", "2", "--windage", "5"}, kSpin, kCoast, 3, run));
+    curves::ReportCurves whole = curves::loadReportCurves(run.report);
     ASSERT_EQ(whole.spinUps.size(), 3u);
     for (std::size_t k = 0; k < 3; ++k) {
         const curves::FoundSpinUp& found = whole.spinUps[k];
-        const double cycleStart = static_cast<double>(k) * (kIdle + kSpin + kBrake);
+        const double cycleStart = static_cast<double>(k) * (kIdle + kSpin + kCoast + kBrake);
         EXPECT_NEAR(found.startTime, cycleStart + kIdle, 0.05) << "spin-up " << k + 1 << " starts when powered";
         EXPECT_TRUE(found.complete) << "spin-up " << k + 1;
         curves::DrawingRequest request;
         request.spinUp = k;
         const curves::ReportCurves drawn = curves::loadReportForDrawing(run.report, request);
         expectFollowsTheTruth("spin-up " + std::to_string(k + 1) + " of 3", drawn, run.truth, kSpin);
+        ASSERT_TRUE(curves::chooseSpinUp(whole, k));
+        const curves::MotorFigures figures = curves::measureMotor(drawn);
+        EXPECT_TRUE(figures.losses.has_value()) << "spin-up " << k + 1 << ": " << figures.noCoastReason.toStdString();
+        EXPECT_EQ(figures.summaryJson(), curves::measureMotor(whole).summaryJson()) << "spin-up " << k + 1;
     }
 }
 
