@@ -60,8 +60,8 @@ void BM_AnalyzeRunFile(benchmark::State& state)
         growthKb = std::max(growthKb, statusKb("VmHWM:") - before);
     }
     state.SetItemsProcessed(state.iterations() * records);
-    state.counters["records_per_s"] =
-        benchmark::Counter(static_cast<double>(state.iterations() * records), benchmark::Counter::kIsRate);
+    state.counters["records_per_s"] = benchmark::Counter(static_cast<double>(state.iterations() * records),
+                                                         benchmark::Counter::kIsRate);
     state.counters["peak_growth_kB"] = static_cast<double>(growthKb);
     state.counters["report_MB"] = static_cast<double>(QFile(dir.filePath("save.csv")).size()) / 1e6;
 }

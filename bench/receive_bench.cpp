@@ -2,15 +2,15 @@
 // the in-memory serial control into a real Temp.dat, beside the link's own
 // limit at 115200 baud (10 bits a byte, 13 bytes a frame: 886 frames/s).
 
-#include "platform/Clock.h"
-#include "link/FrameReceiver.h"
-#include "platform/MainForm.h"
-#include "run/SequentialFiles.h"
-#include "run/RunFiles.h"
-#include "platform/SerialControl.h"
-#include "MemorySerialControl.h"
-#include "MemoryMainForm.h"
 #include "ManualClock.h"
+#include "MemoryMainForm.h"
+#include "MemorySerialControl.h"
+#include "link/FrameReceiver.h"
+#include "platform/Clock.h"
+#include "platform/MainForm.h"
+#include "platform/SerialControl.h"
+#include "run/RunFiles.h"
+#include "run/SequentialFiles.h"
 
 #include <QTemporaryDir>
 
@@ -27,9 +27,19 @@ QByteArray runSample(int ticks)
     const int rpm = (ticks * 7) % 400;
     const int volts = 1100 + ticks % 100;
     const int amps = ticks % 150;
-    const char bytes[] = {'\xD9', '\xAB', char(ticks / 4096), char((ticks % 4096) / 256), char(ticks % 256),
-                          char(volts >> 8), char(volts & 0xFF), char(amps >> 8), char(amps & 0xFF),
-                          char(rpm >> 8), char(rpm & 0xFF), 0x40, '\xFA'};
+    const char bytes[] = {'\xD9',
+                          '\xAB',
+                          char(ticks / 4096),
+                          char((ticks % 4096) / 256),
+                          char(ticks % 256),
+                          char(volts >> 8),
+                          char(volts & 0xFF),
+                          char(amps >> 8),
+                          char(amps & 0xFF),
+                          char(rpm >> 8),
+                          char(rpm & 0xFF),
+                          0x40,
+                          '\xFA'};
     return QByteArray(bytes, sizeof bytes);
 }
 
@@ -78,8 +88,8 @@ void BM_DecodeAndRecord(benchmark::State& state)
         state.SkipWithError(receiver.lastError().toStdString().c_str());
     state.counters["frames_per_s"] = benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
     state.counters["link_limit_frames_per_s"] = kLinkLimitFramesPerSecond;
-    state.counters["x_link_limit"] =
-        benchmark::Counter(static_cast<double>(frames) / kLinkLimitFramesPerSecond, benchmark::Counter::kIsRate);
+    state.counters["x_link_limit"] = benchmark::Counter(static_cast<double>(frames) / kLinkLimitFramesPerSecond,
+                                                        benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_DecodeAndRecord)->Arg(1)->Arg(8)->Arg(64)->Unit(benchmark::kMicrosecond);
 

@@ -20,8 +20,8 @@ inline bool writeRunFile(const QString& path, std::int64_t records)
     QByteArray block;
     char line[96];
     for (std::int64_t i = 0; i < records; ++i) {
-        const std::int64_t tick = 2 * (i % 500000 + 1);              // run time in 10 ms ticks
-        const double phase = static_cast<double>(i % 250) / 250.0;    // position in one spin-up
+        const std::int64_t tick = 2 * (i % 500000 + 1);            // run time in 10 ms ticks
+        const double phase = static_cast<double>(i % 250) / 250.0; // position in one spin-up
         const int rpm = static_cast<int>(30000.0 * (1.0 - (1.0 - phase) * (1.0 - phase))) / 100 * 100;
         const int centivolts = 1200 - static_cast<int>(60.0 * (1.0 - phase));
         const int deciamps = static_cast<int>(250.0 * (1.0 - phase)) + 5;

@@ -198,8 +198,8 @@ QColor overlayColour(int index)
 QChart* makeTorquePowerChart(const ReportCurves& report, const std::vector<ReportCurves>& overlays)
 {
     QChart* chart = newChart();
-    chart->setTitle(titleOf(QStringLiteral("Torque and output power against RPM — %1").arg(report.name),
-                            smoothingNotes(report)));
+    chart->setTitle(
+        titleOf(QStringLiteral("Torque and output power against RPM — %1").arg(report.name), smoothingNotes(report)));
 
     const curves::ThinnedSeries rawTorque = rawPoints(report, &ReportPoint::torque);
     const curves::ThinnedSeries rawPower = rawPoints(report, &ReportPoint::outputPower);
@@ -229,8 +229,7 @@ QChart* makeTorquePowerChart(const ReportCurves& report, const std::vector<Repor
     attach(chart, scatter(QStringLiteral("Torque, report"), kTorqueRaw, rawTorque), x, yTorque);
     attach(chart, scatter(QStringLiteral("Output power, report"), kPowerRaw, rawPower), x, yPower);
     attach(chart, line(QStringLiteral("Torque, smoothed"), kTorqueSmoothed, 2.5, Qt::SolidLine, torque), x, yTorque);
-    attach(chart, line(QStringLiteral("Output power, smoothed"), kPowerSmoothed, 2.5, Qt::DashLine, power), x,
-           yPower);
+    attach(chart, line(QStringLiteral("Output power, smoothed"), kPowerSmoothed, 2.5, Qt::DashLine, power), x, yPower);
     for (std::size_t i = 0; i < overlays.size(); ++i) {
         const QColor colour = overlayColour(static_cast<int>(i));
         // One legend entry per earlier report: its torque, solid, carries the

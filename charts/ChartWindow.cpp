@@ -8,10 +8,10 @@
 #include <QComboBox>
 #include <QDir>
 #include <QEventLoop>
-#include <QFutureWatcher>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineSeries>
@@ -19,10 +19,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QtConcurrent/QtConcurrentRun>
 #include <QTimer>
-#include <QValueAxis>
 #include <QVBoxLayout>
+#include <QValueAxis>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <atomic>
@@ -317,7 +317,10 @@ bool ChartWindow::addSpinUpOverlay(std::size_t index)
     }
     redrawReport();
     tabs_->setCurrentIndex(kReportTab);
-    setStatus(QStringLiteral("%1 added (%2 of %3)").arg(overlays_.back().name).arg(overlays_.size()).arg(charts::kMaxOverlays));
+    setStatus(QStringLiteral("%1 added (%2 of %3)")
+                  .arg(overlays_.back().name)
+                  .arg(overlays_.size())
+                  .arg(charts::kMaxOverlays));
     return true;
 }
 
@@ -431,9 +434,10 @@ void ChartWindow::redrawReport()
 
 void ChartWindow::chooseOverlays()
 {
-    const QStringList paths = QFileDialog::getOpenFileNames(
-        this, QStringLiteral("Earlier reports to draw over this one"), options_.applicationDirectory,
-        QStringLiteral("Reports (*.csv);;All files (*)"));
+    const QStringList paths = QFileDialog::getOpenFileNames(this,
+                                                            QStringLiteral("Earlier reports to draw over this one"),
+                                                            options_.applicationDirectory,
+                                                            QStringLiteral("Reports (*.csv);;All files (*)"));
     QString firstFailure;
     for (const QString& path : paths) {
         if (!addOverlay(path) && firstFailure.isEmpty())
@@ -446,9 +450,10 @@ void ChartWindow::chooseOverlays()
 
 void ChartWindow::chooseImageFile()
 {
-    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save the charts as an image"),
-                                                QDir(options_.applicationDirectory).filePath(QStringLiteral("curves.png")),
-                                                QStringLiteral("PNG images (*.png)"));
+    QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Save the charts as an image"),
+                                     QDir(options_.applicationDirectory).filePath(QStringLiteral("curves.png")),
+                                     QStringLiteral("PNG images (*.png)"));
     if (path.isEmpty())
         return;
     if (!path.endsWith(QLatin1String(".png"), Qt::CaseInsensitive))

@@ -65,8 +65,7 @@ void addCorrectedCurves(QChart* chart, const curves::MotorFigures& figures, QAbs
     const std::pair<QLineSeries*, QAbstractAxis*> lines[] = {
         {correctedLine(QStringLiteral("Torque, corrected for losses"), kTorqueCorrected, Qt::SolidLine, torque),
          yTorque},
-        {correctedLine(QStringLiteral("Output power, corrected for losses"), kPowerCorrected, Qt::DashDotLine,
-                       power),
+        {correctedLine(QStringLiteral("Output power, corrected for losses"), kPowerCorrected, Qt::DashDotLine, power),
          yPower}};
     for (const auto& [series, y] : lines) {
         chart->addSeries(series);

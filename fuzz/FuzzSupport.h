@@ -80,8 +80,8 @@ private:
 
 // Checks an invariant of the code under test; `detail` (a std::string
 // expression) is only built when the check fails.
-#define ZELVAR_FUZZ_CHECK(condition, detail)                                                                 \
-    do {                                                                                                     \
-        if (!(condition))                                                                                    \
-            ::zelvar::fuzz::fail(__FILE__, __LINE__, #condition, (detail));                                  \
+#define ZELVAR_FUZZ_CHECK(condition, detail)                                                                           \
+    do {                                                                                                               \
+        if (!(condition))                                                                                              \
+            ::zelvar::fuzz::fail(__FILE__, __LINE__, #condition, (detail));                                            \
     } while (false)

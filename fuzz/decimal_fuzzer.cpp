@@ -129,7 +129,10 @@ void divide(const Digits& a, const Digits& b, Digits& quotient, Digits& remainde
     remainder = r;
 }
 
-bool isOdd(const Digits& d) { return ((d.back() - '0') & 1) != 0; }
+bool isOdd(const Digits& d)
+{
+    return ((d.back() - '0') & 1) != 0;
+}
 
 // a / 10^k rounded half to even.
 Digits roundDrop(const Digits& a, int k)
@@ -337,8 +340,7 @@ void checkOne(const Decimal& x, const Value& model)
                   canonical({roundDrop(model.coefficient, model.scale), 0, model.negative}));
     expectOutcome("-(" + text + ")", (-x).toString(), canonical(negated(model)));
     ZELVAR_FUZZ_CHECK(-(-x) == x && (x + -x).isZero() && (x - x).isZero(), text + ": negation");
-    ZELVAR_FUZZ_CHECK(x + Decimal(0) == x && x * Decimal(1) == x && x / Decimal(1) == x,
-                      text + ": neutral elements");
+    ZELVAR_FUZZ_CHECK(x + Decimal(0) == x && x * Decimal(1) == x && x / Decimal(1) == x, text + ": neutral elements");
     ZELVAR_FUZZ_CHECK((x <=> x) == 0 && !(x < x), text + ": not equal to itself");
 }
 
@@ -369,7 +371,8 @@ void text(std::string_view input)
     grammatical = grammatical && !digits.empty();
     if (!grammatical) {
         ZELVAR_FUZZ_CHECK(!ok, shown + " accepted by tryParse");
-        ZELVAR_FUZZ_CHECK(got.rfind("error: not a decimal number", 0) == 0 && got.find(fuzz::upToNul(input)) != std::string::npos,
+        ZELVAR_FUZZ_CHECK(got.rfind("error: not a decimal number", 0) == 0
+                              && got.find(fuzz::upToNul(input)) != std::string::npos,
                           shown + " gives " + got);
         return;
     }
@@ -483,7 +486,8 @@ void integer(fuzz::ByteReader& in)
     const std::string_view raw = in.bytes(sizeof value);
     std::memcpy(&value, raw.data(), raw.size());
     const int scale = in.byte() % 32;
-    const std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+    const std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value)
+                                              : static_cast<std::uint64_t>(value);
     const Value model{std::to_string(magnitude), 0, value < 0};
     expectOutcome("Decimal(" + std::to_string(value) + ")", outcomeOf([&] { return Decimal(value); }),
                   canonical(model));

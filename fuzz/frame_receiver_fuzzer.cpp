@@ -16,16 +16,16 @@
 
 #include "FuzzSupport.h"
 
-#include "platform/Clock.h"
+#include "ManualClock.h"
+#include "MemoryMainForm.h"
+#include "MemorySerialControl.h"
 #include "link/FrameReceiver.h"
+#include "platform/Clock.h"
 #include "platform/MainForm.h"
 #include "platform/RuntimeError.h"
+#include "platform/SerialControl.h"
 #include "run/RunFiles.h"
 #include "run/SequentialFiles.h"
-#include "platform/SerialControl.h"
-#include "MemorySerialControl.h"
-#include "MemoryMainForm.h"
-#include "ManualClock.h"
 
 #include <QByteArray>
 #include <QLocale>
@@ -177,7 +177,9 @@ private:
     std::optional<Frame> nextFrame()
     {
         const auto n = static_cast<std::size_t>(stream_.size());
-        const auto byteAt = [&](std::size_t i) { return static_cast<std::uint8_t>(stream_[static_cast<qsizetype>(i)]); };
+        const auto byteAt = [&](std::size_t i) {
+            return static_cast<std::uint8_t>(stream_[static_cast<qsizetype>(i)]);
+        };
         std::size_t i = parsed_;
         bool synced = false;
         for (;;) {
@@ -269,7 +271,8 @@ private:
         for (int k = 0; k < MainForm::kText1Count; ++k) {
             const QString got = form_.Text1(k).text();
             const QString& want = boxes_[static_cast<std::size_t>(k)];
-            ZELVAR_FUZZ_CHECK(got == want, "Text1(" + std::to_string(k) + ") shows " + show(got) + ", want " + show(want));
+            ZELVAR_FUZZ_CHECK(got == want,
+                              "Text1(" + std::to_string(k) + ") shows " + show(got) + ", want " + show(want));
         }
         if (recovery_ == Recovery::None) {
             ZELVAR_FUZZ_CHECK(comm_.PortOpen(), "the port closed: " + receiver_.lastError().toStdString());
@@ -291,7 +294,7 @@ private:
         switch (recovery_) {
         case Recovery::Interval:
             reasonFits = error.contains(u"divisor of 0") || error.contains(u"not a number")
-                || error.contains(u"out of range");
+                      || error.contains(u"out of range");
             break;
         case Recovery::FileClosed:
             reasonFits = error.contains(u"not open");
@@ -337,8 +340,8 @@ private:
 
     // The model.
     std::array<QString, MainForm::kText1Count> boxes_;
-    QByteArray stream_;       // bytes of this port session
-    std::size_t parsed_ = 0;  // end of the last frame handled
+    QByteArray stream_;      // bytes of this port session
+    std::size_t parsed_ = 0; // end of the last frame handled
     std::vector<std::string> lines_;
     bool fileOpen_ = true;
     Recovery recovery_ = Recovery::None;

@@ -132,7 +132,8 @@ void writeFile(const QString& path, const std::string& content)
 {
     QFile f(path);
     ZELVAR_FUZZ_CHECK(f.open(QIODevice::WriteOnly | QIODevice::Truncate), "cannot write " + path.toStdString());
-    ZELVAR_FUZZ_CHECK(f.write(content.data(), static_cast<qint64>(content.size())) == static_cast<qint64>(content.size()),
+    ZELVAR_FUZZ_CHECK(f.write(content.data(), static_cast<qint64>(content.size()))
+                          == static_cast<qint64>(content.size()),
                       "cannot write " + path.toStdString());
 }
 
@@ -149,8 +150,8 @@ std::vector<Field> readAll(const QString& path, const std::string& content, bool
     failed = false;
     for (;;) {
         const bool atEnd = files.AtEnd(kNumber);
-        ZELVAR_FUZZ_CHECK(atEnd == model.atEnd(), "AtEnd is " + std::to_string(atEnd) + " after "
-                                                      + std::to_string(fields.size()) + " fields");
+        ZELVAR_FUZZ_CHECK(atEnd == model.atEnd(),
+                          "AtEnd is " + std::to_string(atEnd) + " after " + std::to_string(fields.size()) + " fields");
         ZELVAR_FUZZ_CHECK(files.AtEnd(kNumber) == atEnd, "AtEnd changed without a read");
         ZELVAR_FUZZ_CHECK(fields.size() <= content.size(), "no end after " + std::to_string(fields.size()) + " reads");
 
@@ -168,15 +169,16 @@ std::vector<Field> readAll(const QString& path, const std::string& content, bool
         if (!want.field) {
             ZELVAR_FUZZ_CHECK(!got, read + " gives " + show(*got) + " where the reading must fail");
             const std::string line = where + std::to_string(want.line);
-            ZELVAR_FUZZ_CHECK(error.find(line) != std::string::npos, read + ": \"" + error + "\" does not name " + line);
+            ZELVAR_FUZZ_CHECK(error.find(line) != std::string::npos,
+                              read + ": \"" + error + "\" does not name " + line);
             failed = !atEnd;
             return fields;
         }
         ZELVAR_FUZZ_CHECK(got.has_value(), read + " fails with \"" + error + "\", want " + show(*want.field));
         ZELVAR_FUZZ_CHECK(same(*got, *want.field), read + " gives " + show(*got) + ", want " + show(*want.field));
         ZELVAR_FUZZ_CHECK(files.lineOf(kNumber) == want.line, read + " is on line " + std::to_string(want.line)
-                                                                   + ", lineOf says "
-                                                                   + std::to_string(files.lineOf(kNumber)));
+                                                                  + ", lineOf says "
+                                                                  + std::to_string(files.lineOf(kNumber)));
         fields.push_back(*got);
     }
 }
@@ -216,7 +218,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string line = written.readAll().toStdString();
     const std::vector<Field> reread = readAll(again, line, numbers, failed);
     ZELVAR_FUZZ_CHECK(reread.size() == fields.size(), std::to_string(fields.size()) + " fields read back as "
-                                                           + std::to_string(reread.size()) + ": " + line);
+                                                          + std::to_string(reread.size()) + ": " + line);
     for (std::size_t i = 0; i < fields.size(); ++i)
         ZELVAR_FUZZ_CHECK(same(reread[i], fields[i]), "field " + std::to_string(i + 1) + " " + show(fields[i])
                                                           + " reads back as " + show(reread[i]));

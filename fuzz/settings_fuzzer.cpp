@@ -7,9 +7,9 @@
 
 #include "FuzzSupport.h"
 
+#include "MemorySerialControl.h"
 #include "platform/RuntimeError.h"
 #include "platform/SerialControl.h"
-#include "MemorySerialControl.h"
 
 #include <QString>
 #include <QStringList>
@@ -64,12 +64,28 @@ std::optional<SerialSettings> expected(const QString& text)
     if (parity.size() != 1)
         return std::nullopt;
     switch (parity[0].unicode()) {
-    case u'N': case u'n': s.parity = 'N'; break;
-    case u'E': case u'e': s.parity = 'E'; break;
-    case u'O': case u'o': s.parity = 'O'; break;
-    case u'M': case u'm': s.parity = 'M'; break;
-    case u'S': case u's': s.parity = 'S'; break;
-    default: return std::nullopt;
+    case u'N':
+    case u'n':
+        s.parity = 'N';
+        break;
+    case u'E':
+    case u'e':
+        s.parity = 'E';
+        break;
+    case u'O':
+    case u'o':
+        s.parity = 'O';
+        break;
+    case u'M':
+    case u'm':
+        s.parity = 'M';
+        break;
+    case u'S':
+    case u's':
+        s.parity = 'S';
+        break;
+    default:
+        return std::nullopt;
     }
 
     const QString& data = fields[2];
@@ -92,7 +108,7 @@ std::optional<SerialSettings> expected(const QString& text)
 std::string describe(const SerialSettings& s)
 {
     return std::to_string(s.baudRate) + "," + s.parity + "," + std::to_string(s.dataBits) + ","
-        + std::to_string(static_cast<int>(s.stopBits));
+         + std::to_string(static_cast<int>(s.stopBits));
 }
 
 void check(const QString& text)
@@ -147,7 +163,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
     default:
         for (std::size_t i = 0; i + 1 < rest.size(); i += 2)
-            text += QChar(static_cast<char16_t>(static_cast<std::uint8_t>(rest[i]) | static_cast<std::uint8_t>(rest[i + 1]) << 8));
+            text += QChar(static_cast<char16_t>(static_cast<std::uint8_t>(rest[i])
+                                                | static_cast<std::uint8_t>(rest[i + 1]) << 8));
         break;
     }
     check(text);

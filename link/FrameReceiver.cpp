@@ -3,12 +3,12 @@
 #include "platform/Clock.h"
 #include "platform/MainForm.h"
 #include "platform/NumberText.h"
+#include "platform/Recovery.h"
+#include "platform/RuntimeError.h"
+#include "platform/SerialControl.h"
 #include "run/RunFiles.h"
 #include "run/RunRecord.h"
-#include "platform/RuntimeError.h"
 #include "run/SequentialFiles.h"
-#include "platform/SerialControl.h"
-#include "platform/Recovery.h"
 
 #include <algorithm>
 #include <cmath>
@@ -49,8 +49,8 @@ bool isLiveSampleToShow(const TelemetryFrame& frame, float lastLiveDisplayTime, 
 
 } // namespace receive
 
-FrameReceiver::FrameReceiver(SerialControl& serial, MainForm& form, SequentialFiles& files,
-                             const Clock& clock, const QLocale& locale)
+FrameReceiver::FrameReceiver(SerialControl& serial, MainForm& form, SequentialFiles& files, const Clock& clock,
+                             const QLocale& locale)
     : serial_(serial), form_(form), files_(files), clock_(clock), locale_(locale)
 {
 }

@@ -1,8 +1,8 @@
 #include "link/PortSelection.h"
 
 #include "platform/MainForm.h"
-#include "platform/SerialControl.h"
 #include "platform/Recovery.h"
+#include "platform/SerialControl.h"
 
 #include <QStringList>
 

@@ -36,18 +36,18 @@ struct TelemetryFrame {
     int tickCount() const { return bytes[2] * 4096 + bytes[3] * 256 + bytes[4]; }
 
     // Sample values (RunSample and LiveSample).
-    double runTime() const { return tickCount() / 100.0; }     // s
-    Decimal outputVoltage() const;                             // V, 0.01 steps
-    Decimal outputCurrent() const;                             // A, 0.1 steps
-    Decimal rpm() const;                                       // 1/min, 100 steps
+    double runTime() const { return tickCount() / 100.0; } // s
+    Decimal outputVoltage() const;                         // V, 0.01 steps
+    Decimal outputCurrent() const;                         // A, 0.1 steps
+    Decimal rpm() const;                                   // 1/min, 100 steps
 
     // Set-up values (DynoSetup). The controller puts the neutral timing at
     // position 8, the interval at 9 and the full-throttle timing at 10.
-    double flywheelRadius() const { return word(3) / 10.0; }  // mm
-    double flywheelWeight() const { return word(5) / 10.0; }  // g
-    double escNeutral() const { return bytes[8] * 50.0; }     // us
-    double escFull() const { return bytes[10] * 50.0; }       // us
-    double interval() const { return bytes[9] * 10.0; }       // ms
+    double flywheelRadius() const { return word(3) / 10.0; } // mm
+    double flywheelWeight() const { return word(5) / 10.0; } // g
+    double escNeutral() const { return bytes[8] * 50.0; }    // us
+    double escFull() const { return bytes[10] * 50.0; }      // us
+    double interval() const { return bytes[9] * 10.0; }      // ms
 
     // Big-endian two-byte number at `position`.
     int word(int position) const

@@ -58,7 +58,10 @@ constexpr std::array<int, 39> makePowerBitLengths()
 // when the two bit lengths sum to at most 128.
 constexpr std::array<int, 39> kPow10Bits = makePowerBitLengths();
 
-bool fitsIn64(U128 v) noexcept { return (v >> 64) == 0; }
+bool fitsIn64(U128 v) noexcept
+{
+    return (v >> 64) == 0;
+}
 
 // Smallest number of decimal digits that must be dropped from a value of
 // `bits` bits before it can fit in 96 bits, possibly one short: 0.30102 is a
@@ -254,15 +257,24 @@ std::uint32_t divideWideBy(Wide& w) noexcept
 std::uint32_t divideWideByPow10(Wide& w, int k) noexcept
 {
     switch (k) {
-    case 1: return divideWideBy<10u>(w);
-    case 2: return divideWideBy<100u>(w);
-    case 3: return divideWideBy<1000u>(w);
-    case 4: return divideWideBy<10000u>(w);
-    case 5: return divideWideBy<100000u>(w);
-    case 6: return divideWideBy<1000000u>(w);
-    case 7: return divideWideBy<10000000u>(w);
-    case 8: return divideWideBy<100000000u>(w);
-    default: return divideWideBy<1000000000u>(w);
+    case 1:
+        return divideWideBy<10u>(w);
+    case 2:
+        return divideWideBy<100u>(w);
+    case 3:
+        return divideWideBy<1000u>(w);
+    case 4:
+        return divideWideBy<10000u>(w);
+    case 5:
+        return divideWideBy<100000u>(w);
+    case 6:
+        return divideWideBy<1000000u>(w);
+    case 7:
+        return divideWideBy<10000000u>(w);
+    case 8:
+        return divideWideBy<100000000u>(w);
+    default:
+        return divideWideBy<1000000000u>(w);
     }
 }
 
@@ -316,10 +328,7 @@ using ParseStatus = Decimal::ParseStatus;
 
 // The arithmetic works on whole coefficients; this is its way in and out.
 struct DecimalAccess {
-    static U128 coefficient(const Decimal& d) noexcept
-    {
-        return (U128(d.hi_) << 64) | (U128(d.mid_) << 32) | d.lo_;
-    }
+    static U128 coefficient(const Decimal& d) noexcept { return (U128(d.hi_) << 64) | (U128(d.mid_) << 32) | d.lo_; }
 
     static Decimal make(U128 coefficient, int scale, bool negative) noexcept
     {
@@ -617,7 +626,8 @@ struct DecimalAccess {
 
 Decimal::Decimal(std::int64_t value)
 {
-    const std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+    const std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value)
+                                              : static_cast<std::uint64_t>(value);
     lo_ = static_cast<std::uint32_t>(magnitude);
     mid_ = static_cast<std::uint32_t>(magnitude >> 32);
     negative_ = value < 0;
@@ -659,8 +669,7 @@ Decimal Decimal::fromDouble(double value)
     const bool negative = value < 0;
     if (scale < 0) {
         U128 c = 0;
-        if (-scale > kMaxScale
-            || __builtin_mul_overflow(U128(mantissa), kPow10[static_cast<std::size_t>(-scale)], &c)
+        if (-scale > kMaxScale || __builtin_mul_overflow(U128(mantissa), kPow10[static_cast<std::size_t>(-scale)], &c)
             || c >= kCoefficientLimit)
             throw RuntimeError("decimal overflow: " + std::string(negative ? "-" : "") + std::string(buf, res.ptr));
         return DecimalAccess::make(c, 0, negative);
@@ -715,8 +724,8 @@ double Decimal::toDouble() const noexcept
     double magnitude = 0;
     // Both exact as doubles, so the one division rounds correctly.
     if (c < (U128(1) << 53) && scale_ <= 22) {
-        static constexpr double kExactPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11,
-            1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+        static constexpr double kExactPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                                 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
         magnitude = static_cast<double>(static_cast<std::uint64_t>(c)) / kExactPow10[scale_];
     } else {
         char buf[48];

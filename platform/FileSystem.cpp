@@ -74,8 +74,8 @@ QString createReplacementFile(const QString& target)
     QString lastError;
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QString path = info.absoluteDir().filePath(
-            info.fileName() + QStringLiteral(".%1").arg(QRandomGenerator::global()->generate() & 0xFFFFFF, 6, 16,
-                                                        QLatin1Char('0')));
+            info.fileName()
+            + QStringLiteral(".%1").arg(QRandomGenerator::global()->generate() & 0xFFFFFF, 6, 16, QLatin1Char('0')));
         // NewOnly creates the file the way any new file is created, so the
         // system applies the user's umask, and never takes over a file of
         // someone else's.
@@ -84,8 +84,8 @@ QString createReplacementFile(const QString& target)
             file.close();
             if (info.exists() && !QFile::setPermissions(path, QFile::permissions(target))) {
                 QFile::remove(path);
-                throw RuntimeError("cannot give \"" + path.toStdString() + "\" the mode of \""
-                                   + target.toStdString() + "\"");
+                throw RuntimeError("cannot give \"" + path.toStdString() + "\" the mode of \"" + target.toStdString()
+                                   + "\"");
             }
             return QDir::toNativeSeparators(path);
         }
@@ -116,8 +116,7 @@ void syncToDisk(QFile& file)
 #endif
     // A device file (a pipe, /dev/null) has no disk to put anything on.
     if (!synced && errno != EINVAL)
-        throw RuntimeError("cannot put \"" + file.fileName().toStdString() + "\" on the disk: "
-                           + std::strerror(errno));
+        throw RuntimeError("cannot put \"" + file.fileName().toStdString() + "\" on the disk: " + std::strerror(errno));
 }
 
 } // namespace zelvar

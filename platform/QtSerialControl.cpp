@@ -84,8 +84,7 @@ QtSerialControl::QtSerialControl(QObject* parent)
     receivePause_->setSingleShot(true);
     connect(receivePause_, &QTimer::timeout, this, [this] { endReceivePause(); });
     connect(port_, &QSerialPort::readyRead, this, [this] { onReadyRead(); });
-    connect(port_, &QSerialPort::errorOccurred, this,
-            [this](QSerialPort::SerialPortError error) { onError(error); });
+    connect(port_, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) { onError(error); });
 }
 
 QtSerialControl::~QtSerialControl()
@@ -135,8 +134,7 @@ bool QtSerialControl::isOpen() const
 
 int QtSerialControl::bytesWaiting() const
 {
-    return static_cast<int>(
-        std::min<qint64>(port_->bytesAvailable(), std::numeric_limits<int>::max()));
+    return static_cast<int>(std::min<qint64>(port_->bytesAvailable(), std::numeric_limits<int>::max()));
 }
 
 int QtSerialControl::readBytes(char* buffer, int maxLength)
@@ -150,9 +148,8 @@ int QtSerialControl::readBytes(char* buffer, int maxLength)
     }
     throwLossDuringOperation();
     if (count < 0) {
-        throw RuntimeError(QStringLiteral("cannot read serial port %1: %2")
-                               .arg(deviceName(), port_->errorString())
-                               .toStdString());
+        throw RuntimeError(
+            QStringLiteral("cannot read serial port %1: %2").arg(deviceName(), port_->errorString()).toStdString());
     }
     return static_cast<int>(count);
 }
@@ -180,8 +177,7 @@ void QtSerialControl::throwLossDuringOperation()
         return;
     const QString reason = *std::exchange(lossDuringOperation_, std::nullopt);
     closePort();
-    throw RuntimeError(
-        QStringLiteral("serial device lost: %1: %2").arg(deviceName(), reason).toStdString());
+    throw RuntimeError(QStringLiteral("serial device lost: %1: %2").arg(deviceName(), reason).toStdString());
 }
 
 void QtSerialControl::onReadyRead()

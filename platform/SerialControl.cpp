@@ -25,8 +25,7 @@ namespace {
 bool isAllDigits(const QString& field)
 {
     return !field.isEmpty()
-        && std::all_of(field.cbegin(), field.cend(),
-                       [](QChar c) { return c >= u'0' && c <= u'9'; });
+        && std::all_of(field.cbegin(), field.cend(), [](QChar c) { return c >= u'0' && c <= u'9'; });
 }
 
 } // namespace
@@ -51,8 +50,7 @@ SerialSettings parseSettings(const QString& text)
     bool baudOk = false;
     const qint64 baudRate = isAllDigits(baud) ? baud.toLongLong(&baudOk) : 0;
     if (!baudOk || baudRate <= 0 || baudRate > std::numeric_limits<qint32>::max())
-        throwBadSettings(text,
-                         QStringLiteral("baud rate \"%1\" is not a positive integer").arg(baud));
+        throwBadSettings(text, QStringLiteral("baud rate \"%1\" is not a positive integer").arg(baud));
     settings.baudRate = static_cast<qint32>(baudRate);
 
     // Only an ASCII letter names a parity: QString::toUpper would also turn
@@ -60,8 +58,7 @@ SerialSettings parseSettings(const QString& text)
     const bool ascii = fields[1].size() == 1 && fields[1][0].unicode() < 0x80;
     const QString parity = ascii ? fields[1].toUpper() : QString();
     if (parity.size() != 1 || !QStringLiteral("NEOMS").contains(parity))
-        throwBadSettings(text,
-                         QStringLiteral("parity \"%1\" is not N, E, O, M or S").arg(fields[1]));
+        throwBadSettings(text, QStringLiteral("parity \"%1\" is not N, E, O, M or S").arg(fields[1]));
     settings.parity = parity[0].toLatin1();
 
     const QString& data = fields[2];
@@ -276,16 +273,14 @@ void SerialControl::reportDeviceLoss(const QString& reason)
 
 RuntimeError SerialControl::openFailure(const QString& deviceName, const QString& reason)
 {
-    return RuntimeError(
-        QStringLiteral("cannot open serial port %1: %2").arg(deviceName, reason).toStdString());
+    return RuntimeError(QStringLiteral("cannot open serial port %1: %2").arg(deviceName, reason).toStdString());
 }
 
 void SerialControl::requireOpen(const char* operation) const
 {
     if (!isOpen()) {
-        throwError(QStringLiteral("cannot %1: serial port COM%2 is not open")
-                       .arg(QLatin1String(operation))
-                       .arg(commPort_));
+        throwError(
+            QStringLiteral("cannot %1: serial port COM%2 is not open").arg(QLatin1String(operation)).arg(commPort_));
     }
 }
 

@@ -81,8 +81,7 @@ public:
         double rss = yty_;
         for (std::size_t r = 0; r < N; ++r)
             rss -= s.b[r] * aty_[r];
-        const double variance =
-            points_ > N ? std::max(0.0, rss) / static_cast<double>(points_ - N) : 0.0;
+        const double variance = points_ > N ? std::max(0.0, rss) / static_cast<double>(points_ - N) : 0.0;
         s.residualSigma = std::sqrt(variance);
         for (std::size_t r = 0; r < N; ++r) {
             for (std::size_t c = 0; c < N; ++c)

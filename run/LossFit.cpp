@@ -148,8 +148,8 @@ LossFit fitLosses(const std::vector<ReportPoint>& rows, const CoastDown& coast, 
             else if (lo > first)
                 --lo;
         }
-        const double scale = std::max(1e-9, std::max(rows[i].runTime - rows[lo].runTime,
-                                                     rows[hi].runTime - rows[i].runTime));
+        const double scale = std::max(1e-9,
+                                      std::max(rows[i].runTime - rows[lo].runTime, rows[hi].runTime - rows[i].runTime));
         NormalEquations<3> local;
         for (std::size_t k = lo; k <= hi; ++k) {
             const double u = (rows[k].runTime - rows[i].runTime) / scale;

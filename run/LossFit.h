@@ -59,10 +59,10 @@ CoastDownSearch findCoastDown(const std::vector<ReportPoint>& rows, std::size_t 
 // T_loss(ω) = c0 + c1·ω + c2·ω², ω in rad/s, torque in mN·m.
 struct LossFit {
     CoastDown coast;
-    std::array<double, 3> c{};                       // mN·m, mN·m·s, mN·m·s²
+    std::array<double, 3> c{};                         // mN·m, mN·m·s, mN·m·s²
     std::array<std::array<double, 3>, 3> covariance{}; // of c
-    int terms = 3;                                   // 1 when the coast held one speed
-    double minRpm = 0.0;                             // the speeds the coast-down covered
+    int terms = 3;                                     // 1 when the coast held one speed
+    double minRpm = 0.0;                               // the speeds the coast-down covered
     double maxRpm = 0.0;
     // The smoothing's window on the coast, on average: it follows the speed.
     int windowRecords = 0;

@@ -32,11 +32,11 @@ void refuse(Figure& f, const QString& reason)
 
 // The motor model at one speed: shaft power over terminal power, in %.
 struct Model {
-    double kv = 0.0;  // RPM/V
-    double r = 0.0;   // Ω
-    double i0 = 0.0;  // A
-    double vs = 0.0;  // V, the open supply
-    double rs = 0.0;  // Ω, the supply's own
+    double kv = 0.0; // RPM/V
+    double r = 0.0;  // Ω
+    double i0 = 0.0; // A
+    double vs = 0.0; // V, the open supply
+    double rs = 0.0; // Ω, the supply's own
 
     double efficiency(double rpm) const
     {
@@ -99,9 +99,18 @@ QJsonValue orNull(const Figure& f)
 MotorFigures measureMotor(const Report& report, const std::optional<SmoothedSpinUp>& smoothed)
 {
     MotorFigures m;
-    Figure* all[] = {&m.kv,      &m.resistance,    &m.noLoadCurrent,  &m.kt,
-                     &m.peakTorque, &m.peakTorqueRpm, &m.peakPower, &m.peakPowerRpm,
-                     &m.peakEfficiency, &m.peakEfficiencyRpm, &m.supplyVoltage, &m.supplyResistance};
+    Figure* all[] = {&m.kv,
+                     &m.resistance,
+                     &m.noLoadCurrent,
+                     &m.kt,
+                     &m.peakTorque,
+                     &m.peakTorqueRpm,
+                     &m.peakPower,
+                     &m.peakPowerRpm,
+                     &m.peakEfficiency,
+                     &m.peakEfficiencyRpm,
+                     &m.supplyVoltage,
+                     &m.supplyResistance};
     const std::vector<ReportPoint>& rows = report.rows;
     const double inertia = report.inertia();
     if (!smoothed || smoothed->points.empty()) {
@@ -179,11 +188,12 @@ MotorFigures measureMotor(const Report& report, const std::optional<SmoothedSpin
     const bool currentChanges = iHi - iLo >= 0.25;
     std::array<std::array<double, 2>, 2> kvRCovariance{};
     if (!currentChanges || !fit || fit->b[1] <= 0.0) {
-        const QString reason = !currentChanges
-            ? QStringLiteral("the current never changes (%1 A to %2 A): the winding's drop cannot be told from "
-                             "the back-EMF")
-                  .arg(number(iLo), number(iHi))
-            : QStringLiteral("the voltage, current and speed fix no motor line");
+        const QString reason =
+            !currentChanges
+                ? QStringLiteral("the current never changes (%1 A to %2 A): the winding's drop cannot be told from "
+                                 "the back-EMF")
+                      .arg(number(iLo), number(iHi))
+                : QStringLiteral("the voltage, current and speed fix no motor line");
         for (Figure* f : {&m.kv, &m.resistance, &m.kt, &m.noLoadCurrent, &m.peakEfficiency, &m.peakEfficiencyRpm,
                           &m.supplyVoltage, &m.supplyResistance})
             refuse(*f, reason);
@@ -195,8 +205,8 @@ MotorFigures measureMotor(const Report& report, const std::optional<SmoothedSpin
         // d Kv = −Kv² d(slope): the covariance of (Kv, R).
         kvRCovariance[0][0] = m.kv.sigma * m.kv.sigma;
         kvRCovariance[1][1] = m.resistance.sigma * m.resistance.sigma;
-        kvRCovariance[0][1] = kvRCovariance[1][0] =
-            -m.kv.value * m.kv.value * fit->covariance[0][1] / (iScale * rpmScale);
+        kvRCovariance[0][1] = kvRCovariance[1][0] = -m.kv.value * m.kv.value * fit->covariance[0][1]
+                                                  / (iScale * rpmScale);
         const double kt = 60.0 / (2.0 * std::numbers::pi * m.kv.value) * 1000.0;
         m.kt = {kt, kt * m.kv.sigma / m.kv.value, {}};
         if (sfit) {
@@ -228,8 +238,7 @@ MotorFigures measureMotor(const Report& report, const std::optional<SmoothedSpin
         m.noCoastReason = search.reason;
     }
     for (CorrectedPoint& p : m.curve)
-        p.efficiency = p.inputPower > 0.0 ? std::clamp(p.correctedOutputPower / p.inputPower * 100.0, 0.0, 100.0)
-                                          : 0.0;
+        p.efficiency = p.inputPower > 0.0 ? std::clamp(p.correctedOutputPower / p.inputPower * 100.0, 0.0, 100.0) : 0.0;
 
     // I0 from the corrected torque against the current: I − T/Kt at the
     // records where the torque is below a quarter of its peak (towards top
@@ -276,17 +285,20 @@ MotorFigures measureMotor(const Report& report, const std::optional<SmoothedSpin
 
     // The peaks of the corrected curves.
     Figure torque, torqueRpm, power, powerRpm;
-    peakOf(m.curve, [](const CorrectedPoint& p) { return p.correctedTorque; }, 0.0, torque, torqueRpm);
+    peakOf(
+        m.curve, [](const CorrectedPoint& p) { return p.correctedTorque; }, 0.0, torque, torqueRpm);
     const double lossSigmaAtTorque = m.losses ? m.losses->sigmaMnm(torqueRpm.value) : 0.0;
     const double torqueSigma = std::hypot(residualSigma, lossSigmaAtTorque);
-    peakOf(m.curve, [](const CorrectedPoint& p) { return p.correctedTorque; }, torqueSigma, m.peakTorque,
-           m.peakTorqueRpm);
-    peakOf(m.curve, [](const CorrectedPoint& p) { return p.correctedOutputPower; }, 0.0, power, powerRpm);
+    peakOf(
+        m.curve, [](const CorrectedPoint& p) { return p.correctedTorque; }, torqueSigma, m.peakTorque, m.peakTorqueRpm);
+    peakOf(
+        m.curve, [](const CorrectedPoint& p) { return p.correctedOutputPower; }, 0.0, power, powerRpm);
     const double lossSigmaAtPower = m.losses ? m.losses->sigmaMnm(powerRpm.value) : 0.0;
-    const double powerSigma =
-        std::hypot(residualSigma, lossSigmaAtPower) / 1000.0 * powerRpm.value * kRadPerSecondPerRpm;
-    peakOf(m.curve, [](const CorrectedPoint& p) { return p.correctedOutputPower; }, powerSigma, m.peakPower,
-           m.peakPowerRpm);
+    const double powerSigma = std::hypot(residualSigma, lossSigmaAtPower) / 1000.0 * powerRpm.value
+                            * kRadPerSecondPerRpm;
+    peakOf(
+        m.curve, [](const CorrectedPoint& p) { return p.correctedOutputPower; }, powerSigma, m.peakPower,
+        m.peakPowerRpm);
 
     // The peak efficiency from the fitted model, within the speeds the run
     // reached: near top speed the measured torque is too small to divide by.
@@ -347,7 +359,8 @@ QString MotorFigures::correctionNote() const
     note += all ? QStringLiteral("; corrected over the whole spin-up")
                 : QStringLiteral("; corrected only from %1 to %2 RPM, the speeds the coast-down covered: "
                                  "elsewhere the curve is uncorrected")
-                      .arg(number(std::max(lo, losses->minRpm - 100.0), 5), number(std::min(hi, losses->maxRpm + 100.0), 5));
+                      .arg(number(std::max(lo, losses->minRpm - 100.0), 5),
+                           number(std::min(hi, losses->maxRpm + 100.0), 5));
     return note;
 }
 
@@ -392,11 +405,16 @@ QByteArray MotorFigures::summaryJson() const
     QJsonObject refused;
     o.insert(QStringLiteral("spin_up"), spinUp);
     o.insert(QStringLiteral("coast_down"), losses.has_value());
-    const std::pair<const char*, const Figure*> figures[] = {
-        {"kv_rpm_per_v", &kv},          {"resistance_ohm", &resistance},        {"no_load_current_a", &noLoadCurrent},
-        {"kt_mNm_per_a", &kt},          {"peak_torque_mNm", &peakTorque},       {"peak_torque_rpm", &peakTorqueRpm},
-        {"peak_power_w", &peakPower},   {"peak_power_rpm", &peakPowerRpm},      {"peak_efficiency_pct", &peakEfficiency},
-        {"peak_efficiency_rpm", &peakEfficiencyRpm}};
+    const std::pair<const char*, const Figure*> figures[] = {{"kv_rpm_per_v", &kv},
+                                                             {"resistance_ohm", &resistance},
+                                                             {"no_load_current_a", &noLoadCurrent},
+                                                             {"kt_mNm_per_a", &kt},
+                                                             {"peak_torque_mNm", &peakTorque},
+                                                             {"peak_torque_rpm", &peakTorqueRpm},
+                                                             {"peak_power_w", &peakPower},
+                                                             {"peak_power_rpm", &peakPowerRpm},
+                                                             {"peak_efficiency_pct", &peakEfficiency},
+                                                             {"peak_efficiency_rpm", &peakEfficiencyRpm}};
     for (const auto& [key, f] : figures) {
         const QString name = QString::fromLatin1(key);
         o.insert(name, orNull(*f));
@@ -424,10 +442,10 @@ QByteArray MotorFigures::curvesCsv() const
     const QLocale c = QLocale::c();
     for (const CorrectedPoint& p : curve) {
         out += c.toString(p.runTime, 'f', 2).toLatin1() + ',' + c.toString(p.rpm, 'f', 1).toLatin1() + ','
-            + c.toString(p.torque, 'f', 3).toLatin1() + ',' + c.toString(p.correctedTorque, 'f', 3).toLatin1() + ','
-            + c.toString(p.outputPower, 'f', 4).toLatin1() + ','
-            + c.toString(p.correctedOutputPower, 'f', 4).toLatin1() + ','
-            + c.toString(p.efficiency, 'f', 2).toLatin1() + '\n';
+             + c.toString(p.torque, 'f', 3).toLatin1() + ',' + c.toString(p.correctedTorque, 'f', 3).toLatin1() + ','
+             + c.toString(p.outputPower, 'f', 4).toLatin1() + ','
+             + c.toString(p.correctedOutputPower, 'f', 4).toLatin1() + ',' + c.toString(p.efficiency, 'f', 2).toLatin1()
+             + '\n';
     }
     return out;
 }

@@ -46,18 +46,18 @@ struct MotorFigures {
     std::optional<LossFit> losses;
     QString noCoastReason; // why there is no coast-down, when there is none
 
-    Figure kv;                // RPM/V
-    Figure resistance;        // Ω
-    Figure noLoadCurrent;     // A
-    Figure kt;                // mN·m/A
-    Figure peakTorque;        // mN·m
+    Figure kv;            // RPM/V
+    Figure resistance;    // Ω
+    Figure noLoadCurrent; // A
+    Figure kt;            // mN·m/A
+    Figure peakTorque;    // mN·m
     Figure peakTorqueRpm;
-    Figure peakPower;         // W
+    Figure peakPower; // W
     Figure peakPowerRpm;
-    Figure peakEfficiency;    // %
+    Figure peakEfficiency; // %
     Figure peakEfficiencyRpm;
-    Figure supplyVoltage;     // V, open circuit, from the terminal voltage against the current
-    Figure supplyResistance;  // Ω
+    Figure supplyVoltage;    // V, open circuit, from the terminal voltage against the current
+    Figure supplyResistance; // Ω
 
     // The powered records of the spin-up, corrected where the coast-down
     // covered their speed.

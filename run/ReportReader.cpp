@@ -1,7 +1,7 @@
 #include "run/ReportReader.h"
 
-#include "run/RunFiles.h"
 #include "platform/RuntimeError.h"
+#include "run/RunFiles.h"
 
 #include <QFile>
 #include <QLocale>

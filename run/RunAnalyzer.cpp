@@ -1,9 +1,9 @@
 #include "run/RunAnalyzer.h"
 
 #include "platform/FileSystem.h"
+#include "platform/RuntimeError.h"
 #include "run/RunFiles.h"
 #include "run/RunRecord.h"
-#include "platform/RuntimeError.h"
 #include "run/SequentialFiles.h"
 
 #include <QFile>

@@ -3,12 +3,12 @@
 #include "platform/FileSystem.h"
 #include "platform/MainForm.h"
 #include "platform/NumberText.h"
+#include "platform/Recovery.h"
+#include "platform/RuntimeError.h"
+#include "platform/SerialControl.h"
 #include "run/RunAnalyzer.h"
 #include "run/RunFiles.h"
-#include "platform/RuntimeError.h"
 #include "run/SequentialFiles.h"
-#include "platform/SerialControl.h"
-#include "platform/Recovery.h"
 
 namespace zelvar {
 
@@ -36,8 +36,7 @@ FlywheelAndEsc readFlywheelAndEsc(MainForm& form, const QLocale& locale)
 
 RunController::RunController(MainForm& form, SerialControl& serial, SequentialFiles& files,
                              QString applicationDirectory, const QLocale& locale)
-    : form_(form), serial_(serial), files_(files), directory_(std::move(applicationDirectory)),
-      locale_(locale)
+    : form_(form), serial_(serial), files_(files), directory_(std::move(applicationDirectory)), locale_(locale)
 {
 }
 

@@ -16,9 +16,10 @@ inline constexpr const char* kReportFileName = "save.csv";
 // The report: this header, one line per record, an empty line, the trailer's
 // header and the trailer's values. Written by the analysis, read back by the
 // curves and the tools; the texts are what operators' spreadsheets look for.
-inline constexpr const char* kReportHeader[] = {"Run Time (sec)", "Output Voltage (V)", "Output Current (A)",
-                                                "RPM",            "Torque (mNm)",       "Horse Power (W)",
-                                                "Input Power (W)", "Efficiency (%)"};
+inline constexpr const char* kReportHeader[] = {"Run Time (sec)",     "Output Voltage (V)",
+                                                "Output Current (A)", "RPM",
+                                                "Torque (mNm)",       "Horse Power (W)",
+                                                "Input Power (W)",    "Efficiency (%)"};
 inline constexpr const char* kTrailerHeader[] = {"Flywheel Radius", "Flywheel Weight", "ESC Neutral Timing",
                                                  "ESC Full Throttle Timing"};
 

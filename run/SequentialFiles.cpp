@@ -53,8 +53,8 @@ public:
         : file_(path), mode_(mode), flush_(flush), batching_(batching)
     {
         const QIODevice::OpenMode how = mode == Mode::Output
-            ? QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered
-            : QIODevice::ReadOnly | QIODevice::Unbuffered;
+                                          ? QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered
+                                          : QIODevice::ReadOnly | QIODevice::Unbuffered;
         if (!file_.open(how))
             throw RuntimeError("cannot open " + quoted(path) + ": " + file_.errorString().toStdString());
     }
@@ -100,10 +100,7 @@ public:
         return true;
     }
 
-    bool atEnd()
-    {
-        return !fill();
-    }
+    bool atEnd() { return !fill(); }
 
     Field readField()
     {
@@ -145,11 +142,11 @@ public:
             case Decimal::ParseStatus::Ok:
                 break;
             case Decimal::ParseStatus::Overflow:
-                throw RuntimeError(quoted(path()) + " line " + std::to_string(fieldLine_)
-                                   + ": number too large: \"" + text + "\"");
+                throw RuntimeError(quoted(path()) + " line " + std::to_string(fieldLine_) + ": number too large: \""
+                                   + text + "\"");
             case Decimal::ParseStatus::NotANumber:
-                throw RuntimeError(quoted(path()) + " line " + std::to_string(fieldLine_)
-                                   + ": not a number: \"" + text + "\"");
+                throw RuntimeError(quoted(path()) + " line " + std::to_string(fieldLine_) + ": not a number: \"" + text
+                                   + "\"");
             }
             field = value;
         }

@@ -87,8 +87,8 @@ QString seconds(double value)
 
 } // namespace
 
-std::vector<LocalFit> localPolynomialFit(const std::vector<double>& x, const std::vector<double>& y,
-                                         std::size_t first, std::size_t last, int halfWindow, int degree)
+std::vector<LocalFit> localPolynomialFit(const std::vector<double>& x, const std::vector<double>& y, std::size_t first,
+                                         std::size_t last, int halfWindow, int degree)
 {
     std::vector<LocalFit> fits;
     if (first > last || last >= x.size() || last >= y.size())
@@ -163,8 +163,8 @@ std::optional<SmoothedSpinUp> smoothSpinUp(const std::vector<ReportPoint>& rows,
 
     SmoothedSpinUp smoothed;
     smoothed.rows = spinUp;
-    smoothed.windowRecords = static_cast<int>(std::min<std::size_t>(2 * static_cast<std::size_t>(half) + 1,
-                                                                     last - first + 1));
+    smoothed.windowRecords = static_cast<int>(
+        std::min<std::size_t>(2 * static_cast<std::size_t>(half) + 1, last - first + 1));
     smoothed.windowSeconds = (smoothed.windowRecords - 1) * step;
     smoothed.degree = std::min(settings.degree, smoothed.windowRecords - 1);
     smoothed.points.reserve(fits.size());
@@ -229,8 +229,8 @@ ReportCurves loadReportCurves(const QString& path, const SmoothingSettings& sett
     curves.spinUps = findSpinUps(curves.report.rows);
     curves.spinUp = defaultSpinUp(curves.spinUps);
     if (curves.spinUp)
-        curves.smoothed =
-            smoothSpinUp(curves.report.rows, curves.spinUps[*curves.spinUp].rows, curves.report.inertia(), settings);
+        curves.smoothed = smoothSpinUp(curves.report.rows, curves.spinUps[*curves.spinUp].rows, curves.report.inertia(),
+                                       settings);
     return curves;
 }
 

@@ -28,8 +28,8 @@ struct LocalFit {
 // Returns last - first + 1 fits; none when the range is empty. When the
 // range holds fewer points than a window, the window is the whole range and
 // the degree falls to what its points can fix.
-std::vector<LocalFit> localPolynomialFit(const std::vector<double>& x, const std::vector<double>& y,
-                                         std::size_t first, std::size_t last, int halfWindow, int degree);
+std::vector<LocalFit> localPolynomialFit(const std::vector<double>& x, const std::vector<double>& y, std::size_t first,
+                                         std::size_t last, int halfWindow, int degree);
 
 // The spin-up drawn when none is chosen (see defaultSpinUp()); none when the
 // speed never rises or fewer than three records rise.

@@ -1,15 +1,14 @@
 #include "shell/Frm_RS232.h"
 
 #include "link/FrameReceiver.h"
-#include "shell/NorvDynoData.h"
 #include "platform/SerialControl.h"
+#include "shell/NorvDynoData.h"
 
 namespace zelvar {
 
-Frm_RS232::Frm_RS232(std::unique_ptr<SerialControl> serial, MainForm& form, SequentialFiles& files,
-                     const Clock& clock, const QLocale& locale)
-    : serial_(std::move(serial)),
-      receiver_(std::make_unique<FrameReceiver>(*serial_, form, files, clock, locale))
+Frm_RS232::Frm_RS232(std::unique_ptr<SerialControl> serial, MainForm& form, SequentialFiles& files, const Clock& clock,
+                     const QLocale& locale)
+    : serial_(std::move(serial)), receiver_(std::make_unique<FrameReceiver>(*serial_, form, files, clock, locale))
 {
     setObjectName(QStringLiteral("Frm_RS232"));
     setWindowTitle(QString::fromLatin1(kCaption));

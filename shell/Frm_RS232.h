@@ -21,8 +21,8 @@ class Frm_RS232 final : public QWidget {
 public:
     static constexpr const char* kCaption = "Form1";
 
-    Frm_RS232(std::unique_ptr<SerialControl> serial, MainForm& form, SequentialFiles& files,
-              const Clock& clock, const QLocale& locale);
+    Frm_RS232(std::unique_ptr<SerialControl> serial, MainForm& form, SequentialFiles& files, const Clock& clock,
+              const QLocale& locale);
     ~Frm_RS232() override;
 
     SerialControl& MSComm1() { return *serial_; }

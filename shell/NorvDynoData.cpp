@@ -145,14 +145,13 @@ class SlimDropDownStyle final : public QProxyStyle {
 public:
     static constexpr int kButtonWidth = 12;
 
-    explicit SlimDropDownStyle(QObject* owner)
-        : QProxyStyle(QStyleFactory::create(QApplication::style()->name()))
+    explicit SlimDropDownStyle(QObject* owner) : QProxyStyle(QStyleFactory::create(QApplication::style()->name()))
     {
         setParent(owner);
     }
 
-    QRect subControlRect(ComplexControl control, const QStyleOptionComplex* option,
-                         SubControl part, const QWidget* widget) const override
+    QRect subControlRect(ComplexControl control, const QStyleOptionComplex* option, SubControl part,
+                         const QWidget* widget) const override
     {
         QRect rect = QProxyStyle::subControlRect(control, option, part, widget);
         if (control != CC_ComboBox || (part != SC_ComboBoxArrow && part != SC_ComboBoxEditField))
@@ -255,8 +254,8 @@ private:
     void check(int index, int size, const char* what) const
     {
         if (index < 0 || index >= size)
-            throw RuntimeError(combo_->objectName().toStdString() + ": " + what + " index " +
-                               std::to_string(index) + " out of range");
+            throw RuntimeError(combo_->objectName().toStdString() + ": " + what + " index " + std::to_string(index)
+                               + " out of range");
     }
 
     QComboBox* combo_;
@@ -315,8 +314,7 @@ QWidget* createControl(const Placement& place, QWidget* parent)
         break;
     }
     widget->setObjectName(QString::fromUtf8(place.name));
-    widget->setGeometry(toPixels(place.left), toPixels(place.top), toPixels(place.width),
-                        toPixels(place.height));
+    widget->setGeometry(toPixels(place.left), toPixels(place.top), toPixels(place.width), toPixels(place.height));
     return widget;
 }
 
@@ -336,11 +334,8 @@ struct NorvDynoData::Controls {
         : combo1(static_cast<PickList*>(control<QComboBox>(window, QStringLiteral("Combo1")))),
           combo2(static_cast<PickList*>(control<QComboBox>(window, QStringLiteral("Combo2")))),
           command1(control<QPushButton>(window, QStringLiteral("Command1"))),
-          label2(control<QLabel>(window, QStringLiteral("Label2"))),
-          combo1Box(combo1),
-          combo2Box(combo2),
-          command1Caption(command1),
-          label2Caption(label2)
+          label2(control<QLabel>(window, QStringLiteral("Label2"))), combo1Box(combo1), combo2Box(combo2),
+          command1Caption(command1), label2Caption(label2)
     {
         for (int i = 0; i < MainForm::kText1Count; ++i) {
             text1[i] = control<QLineEdit>(window, QStringLiteral("Text1_%1").arg(i));
@@ -374,8 +369,7 @@ NorvDynoData::NorvDynoData(QWidget* parent) : QWidget(parent)
         if (widget->focusPolicy() != Qt::NoFocus)
             focusable.emplace_back(place.tabIndex, widget);
     }
-    std::sort(focusable.begin(), focusable.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::sort(focusable.begin(), focusable.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     for (std::size_t i = 1; i < focusable.size(); ++i)
         setTabOrder(focusable[i - 1].second, focusable[i].second);
     // Remembered as the window's focus widget, so it has the focus as soon
@@ -429,10 +423,22 @@ TextBox& NorvDynoData::Text1(int index)
     return controls_->text1Boxes[static_cast<std::size_t>(index)];
 }
 
-ComboBox& NorvDynoData::Combo1() { return controls_->combo1Box; }
-ComboBox& NorvDynoData::Combo2() { return controls_->combo2Box; }
-Caption& NorvDynoData::Command1() { return controls_->command1Caption; }
-Caption& NorvDynoData::Label2() { return controls_->label2Caption; }
+ComboBox& NorvDynoData::Combo1()
+{
+    return controls_->combo1Box;
+}
+ComboBox& NorvDynoData::Combo2()
+{
+    return controls_->combo2Box;
+}
+Caption& NorvDynoData::Command1()
+{
+    return controls_->command1Caption;
+}
+Caption& NorvDynoData::Label2()
+{
+    return controls_->label2Caption;
+}
 
 QLineEdit* NorvDynoData::text1Widget(int index) const
 {
@@ -441,10 +447,22 @@ QLineEdit* NorvDynoData::text1Widget(int index) const
     return controls_->text1[static_cast<std::size_t>(index)];
 }
 
-QComboBox* NorvDynoData::combo1Widget() const { return controls_->combo1; }
-QComboBox* NorvDynoData::combo2Widget() const { return controls_->combo2; }
-QPushButton* NorvDynoData::command1Widget() const { return controls_->command1; }
-QLabel* NorvDynoData::label2Widget() const { return controls_->label2; }
+QComboBox* NorvDynoData::combo1Widget() const
+{
+    return controls_->combo1;
+}
+QComboBox* NorvDynoData::combo2Widget() const
+{
+    return controls_->combo2;
+}
+QPushButton* NorvDynoData::command1Widget() const
+{
+    return controls_->command1;
+}
+QLabel* NorvDynoData::label2Widget() const
+{
+    return controls_->label2;
+}
 
 void NorvDynoData::closeEvent(QCloseEvent* event)
 {

@@ -2,18 +2,18 @@
 
 #include "charts/ChartWindow.h"
 #include "link/FrameReceiver.h"
+#include "link/PortSelection.h"
+#include "platform/Recovery.h"
+#include "platform/SerialControl.h"
+#include "run/DiskSync.h"
+#include "run/RunController.h"
+#include "run/RunFiles.h"
+#include "run/RunRecord.h"
 #include "shell/Frm_RS232.h"
 #include "shell/NorvDynoData.h"
 #include "shell/PortDialog.h"
-#include "link/PortSelection.h"
 #include "shell/QtMessageBox.h"
-#include "run/RunController.h"
-#include "run/RunRecord.h"
-#include "platform/SerialControl.h"
 #include "shell/StartUp.h"
-#include "platform/Recovery.h"
-#include "run/DiskSync.h"
-#include "run/RunFiles.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -110,8 +110,7 @@ bool ZelvarApplication::Form_Load()
     ports_ = std::make_unique<PortSelection>(*form_, serialForm_->MSComm1());
     ports_->setUpLists();
     updatePortToolTips();
-    runControl_ = std::make_unique<RunController>(*form_, serialForm_->MSComm1(), files_, directory,
-                                                  options_.locale);
+    runControl_ = std::make_unique<RunController>(*form_, serialForm_->MSComm1(), files_, directory, options_.locale);
     // The run file goes to the disk within a second of every record, so that
     // a power cut in the middle of a run loses at most that second.
     diskSync_ = std::make_unique<DiskSync>(files_, runfiles::kRunFileNumber);

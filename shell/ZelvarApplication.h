@@ -1,9 +1,9 @@
 #pragma once
 
 #include "platform/Clock.h"
-#include "run/LiveTrace.h"
 #include "platform/FileSystem.h"
 #include "platform/PortMap.h"
+#include "run/LiveTrace.h"
 #include "run/SequentialFiles.h"
 
 #include <QLocale>

@@ -58,8 +58,9 @@ int main(int argc, char* argv[])
         return zelvar::portcommand::run(arguments, out, err);
     }
     if (displayMissing()) {
-        std::fprintf(stderr, "zelvar-data: no display (DISPLAY is not set); on a machine without one, "
-                             "run it as: xvfb-run %s\n",
+        std::fprintf(stderr,
+                     "zelvar-data: no display (DISPLAY is not set); on a machine without one, "
+                     "run it as: xvfb-run %s\n",
                      argv[0]);
         return 1;
     }
@@ -69,16 +70,16 @@ int main(int argc, char* argv[])
     QApplication::setApplicationVersion(QStringLiteral(ZELVAR_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Zelvar QT4 Data: the data logger of a small-motor inertia dynamometer.\n"
-        "COM port n opens the device named by the environment variable ZELVAR_COM<n>\n"
-        "(for example ZELVAR_COM3=/dev/ttyUSB0), else the device saved for it (with\n"
-        "--map-port, or in the window: Ctrl+P or the port list's context menu), else\n"
-        "/dev/ttyS<n-1> (COMn on Windows). The saved map is kept in\n"
-        "~/.config/zelvar/zelvar-data.conf.\n"
-        "Temp.dat and save.csv are written in the program's directory; when that is not\n"
-        "writable (an installed program), in the user's data directory\n"
-        "(~/.local/share/zelvar-data), with copies of the control files RCS.dat and RTA.dat."));
+    parser.setApplicationDescription(
+        QStringLiteral("Zelvar QT4 Data: the data logger of a small-motor inertia dynamometer.\n"
+                       "COM port n opens the device named by the environment variable ZELVAR_COM<n>\n"
+                       "(for example ZELVAR_COM3=/dev/ttyUSB0), else the device saved for it (with\n"
+                       "--map-port, or in the window: Ctrl+P or the port list's context menu), else\n"
+                       "/dev/ttyS<n-1> (COMn on Windows). The saved map is kept in\n"
+                       "~/.config/zelvar/zelvar-data.conf.\n"
+                       "Temp.dat and save.csv are written in the program's directory; when that is not\n"
+                       "writable (an installed program), in the user's data directory\n"
+                       "(~/.local/share/zelvar-data), with copies of the control files RCS.dat and RTA.dat."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption appDir(QStringLiteral("app-dir"),

@@ -2,9 +2,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "CaseNames.h"
 #include "Files.h"
 #include "QtPrinters.h"
-#include "CaseNames.h"
 #include "SyntheticRuns.h"
 
 #include <gtest/gtest.h>
@@ -34,9 +34,9 @@ class AnalyzeToolTest : public testing::Test {
 protected:
     QStringList args(const QStringList& more = {}) const
     {
-        return QStringList{"--dir", dir_.path(), "--radius", "50", "--weight", "1000", "--esc-neutral", "1500",
-                           "--esc-full", "2000"}
-            + more;
+        return QStringList{"--dir", dir_.path(),     "--radius", "50",         "--weight",
+                           "1000",  "--esc-neutral", "1500",     "--esc-full", "2000"}
+             + more;
     }
 
     QTemporaryDir dir_;
@@ -128,12 +128,12 @@ TEST_P(AnalyzeToolSpinUps, DescribeTheSpinUpAskedForAndNameIt)
 
 INSTANTIATE_TEST_SUITE_P(
     Calls, AnalyzeToolSpinUps,
-    testing::Values(SpinUpCall{"TheLongestByDefault", {}, 0, "(spin-up 2 of 3: 4.54 s", "\"spin_up\": 1", "4.5"},
-                    SpinUpCall{"TheFirst", {"--spin-up", "1"}, 0, "(spin-up 1 of 3: 0.02 s", "\"spin_up\": 0", "0.02,"},
-                    SpinUpCall{"TheThird", {"--spin-up", "3"}, 0, "(spin-up 3 of 3: ", "\"spin_up\": 2", "11.0"},
-                    SpinUpCall{"PastTheLast", {"--spin-up", "4"}, 2, "--spin-up 4: the run has 3 spin-ups", "", ""},
-                    SpinUpCall{"NotANumber", {"--spin-up", "0"}, 2, "--spin-up: \"0\" is not a spin-up number", "",
-                               ""}),
+    testing::Values(
+        SpinUpCall{"TheLongestByDefault", {}, 0, "(spin-up 2 of 3: 4.54 s", "\"spin_up\": 1", "4.5"},
+        SpinUpCall{"TheFirst", {"--spin-up", "1"}, 0, "(spin-up 1 of 3: 0.02 s", "\"spin_up\": 0", "0.02,"},
+        SpinUpCall{"TheThird", {"--spin-up", "3"}, 0, "(spin-up 3 of 3: ", "\"spin_up\": 2", "11.0"},
+        SpinUpCall{"PastTheLast", {"--spin-up", "4"}, 2, "--spin-up 4: the run has 3 spin-ups", "", ""},
+        SpinUpCall{"NotANumber", {"--spin-up", "0"}, 2, "--spin-up: \"0\" is not a spin-up number", "", ""}),
     zelvar::testing_support::CaseName());
 
 } // namespace

@@ -5,20 +5,20 @@
 
 #include "charts/ChartPlots.h"
 #include "charts/ChartWindow.h"
+#include "platform/MessageBox.h"
+#include "platform/SerialControl.h"
 #include "run/LiveTrace.h"
 #include "run/Smoothing.h"
-#include "platform/MessageBox.h"
 #include "shell/NorvDynoData.h"
-#include "platform/SerialControl.h"
 #include "shell/ZelvarApplication.h"
 
+#include "CaseNames.h"
 #include "Files.h"
 #include "Frames.h"
-#include "CaseNames.h"
-#include "QtPrinters.h"
-#include "RecordingMessageBox.h"
 #include "MemorySerialControl.h"
 #include "ProgramTest.h"
+#include "QtPrinters.h"
+#include "RecordingMessageBox.h"
 
 #include <QApplication>
 #include <QChart>
@@ -136,9 +136,8 @@ protected:
     // Loaded, with the chart window's clock in the test's hands.
     std::unique_ptr<ZelvarApplication> makeProgram()
     {
-        auto program = ProgramTest::makeProgram([this](ShellOptions& options) {
-            options.chartClock = [this] { return clock_; };
-        });
+        auto program = ProgramTest::makeProgram(
+            [this](ShellOptions& options) { options.chartClock = [this] { return clock_; }; });
         EXPECT_TRUE(program->Form_Load());
         return program;
     }
@@ -354,8 +353,8 @@ TEST_F(ChartsTest, TheReportChartsShowRawPointsAndSmoothedCurvesAndNameTheMethod
     const curves::SmoothedSpinUp& smoothed = *charts->report()->smoothed;
 
     const QChart* torquePower = charts->torquePowerChart();
-    EXPECT_EQ(seriesNames(torquePower), QStringList({"Torque, report", "Output power, report", "Torque, smoothed",
-                                                     "Output power, smoothed"}));
+    EXPECT_EQ(seriesNames(torquePower),
+              QStringList({"Torque, report", "Output power, report", "Torque, smoothed", "Output power, smoothed"}));
     EXPECT_TRUE(torquePower->title().contains(smoothed.method().toHtmlEscaped())) << torquePower->title().toStdString();
     EXPECT_TRUE(torquePower->title().contains(smoothed.edges().toHtmlEscaped())) << torquePower->title().toStdString();
     EXPECT_TRUE(torquePower->title().contains("Savitzky-Golay"));
@@ -526,9 +525,8 @@ TEST_F(ChartsTest, ZelvarAnalyzeSaysSoWhenTheImageCannotBeWritten)
     auto program = makeProgram();
     ASSERT_NO_FATAL_FAILURE(run(*program));
     QProcess tool;
-    tool.start(QStringLiteral(ZELVAR_ANALYZE_PATH),
-               {"--dir", appDir_.path(), "--radius", "30", "--weight", "240", "--png",
-                scratch_.filePath("no/such/folder/x.png")});
+    tool.start(QStringLiteral(ZELVAR_ANALYZE_PATH), {"--dir", appDir_.path(), "--radius", "30", "--weight", "240",
+                                                     "--png", scratch_.filePath("no/such/folder/x.png")});
     ASSERT_TRUE(tool.waitForFinished(60000));
     EXPECT_EQ(tool.exitCode(), 1);
     const QString err = QString::fromLocal8Bit(tool.readAllStandardError());

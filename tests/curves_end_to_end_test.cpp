@@ -4,24 +4,24 @@
 // run file) records it, the analysis writes the report, and the curves are
 // smoothed from the report as the chart window draws them.
 
+#include "link/FrameReceiver.h"
 #include "platform/Clock.h"
+#include "platform/MainForm.h"
+#include "platform/SerialControl.h"
 #include "run/MotorFigures.h"
 #include "run/ReportDrawing.h"
-#include "run/Smoothing.h"
-#include "link/FrameReceiver.h"
-#include "platform/MainForm.h"
 #include "run/RunAnalyzer.h"
 #include "run/RunController.h"
-#include "run/SequentialFiles.h"
 #include "run/RunFiles.h"
-#include "platform/SerialControl.h"
+#include "run/SequentialFiles.h"
+#include "run/Smoothing.h"
 
+#include "CaseNames.h"
 #include "DynoSim.h"
 #include "EventLoop.h"
 #include "Files.h"
-#include "CaseNames.h"
-#include "QtPrinters.h"
 #include "MemoryMainForm.h"
+#include "QtPrinters.h"
 #include "ReceivePath.h"
 #include "SimTruth.h"
 
@@ -41,8 +41,8 @@ namespace {
 using namespace std::chrono_literals;
 using testing_support::pumpUntil;
 using testing_support::readAll;
-using testing_support::ReceivePath;
 using testing_support::readTruth;
+using testing_support::ReceivePath;
 using testing_support::SimProcess;
 using testing_support::tickOf;
 using testing_support::TruthRow;
@@ -74,8 +74,8 @@ void recordRuns(const QTemporaryDir& dir, const QStringList& flywheel, double sp
     const int lastTick = static_cast<int>(std::lround(repeat * (kIdle + spin + coast + kBrake) * 100)) - 2;
     const QString truthFile = dir.filePath("truth.csv");
     SimProcess sim(QStringList({"--pace", "line", "--wait-for-reader", "--idle", QString::number(kIdle), "--spin",
-                                QString::number(spin), "--coast", QString::number(coast), "--brake", QString::number(kBrake), "--repeat",
-                                QString::number(repeat), "--truth", truthFile})
+                                QString::number(spin), "--coast", QString::number(coast), "--brake",
+                                QString::number(kBrake), "--repeat", QString::number(repeat), "--truth", truthFile})
                        << flywheel,
                    dir.path());
     const QString device = sim.device();
@@ -130,10 +130,10 @@ void expectFollowsTheTruth(const std::string& name, const curves::ReportCurves& 
         ++compared;
         const double torqueError = std::abs(p.torque - t.torqueMnm) / peakTorque;
         const double powerError = std::abs(p.outputPower - t.outputPower) / peakPower;
-        EXPECT_LE(torqueError, 0.03) << name << " at " << p.runTime << " s: smoothed " << p.torque
-                                     << " mN·m, truth " << t.torqueMnm << " mN·m";
-        EXPECT_LE(powerError, 0.05) << name << " at " << p.runTime << " s: smoothed " << p.outputPower
-                                    << " W, truth " << t.outputPower << " W";
+        EXPECT_LE(torqueError, 0.03) << name << " at " << p.runTime << " s: smoothed " << p.torque << " mN·m, truth "
+                                     << t.torqueMnm << " mN·m";
+        EXPECT_LE(powerError, 0.05) << name << " at " << p.runTime << " s: smoothed " << p.outputPower << " W, truth "
+                                    << t.outputPower << " W";
         if (p.efficiencyResolved) {
             const double efficiency = 100 * t.outputPower / t.inputPower;
             worstEfficiency = std::max(worstEfficiency, std::abs(p.efficiency - efficiency));
@@ -207,18 +207,17 @@ TEST(SmoothedCurvesOfEverySpinUp, ThreeRunsInOneRecordingAreThreeSpinUpsEachFoll
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Flywheels, SmoothedCurvesAgainstTheSimulatedDyno,
-    testing::Values(
-        // The simulator's own motor and flywheel (30 mm, 240 g), its 5 s spin.
-        Dyno{"DefaultMotor", {}, 5.0},
-        // Four times the inertia: the rises are 100 or 200 RPM a record for
-        // most of the spin-up, where the report alternates between 0 and
-        // twice the torque.
-        Dyno{"Heavy960g", {"--weight", "960"}, 3.0},
-        // Ten times: rises below 100 RPM, the report's torque nearly all 0.
-        Dyno{"Heavy2400g", {"--weight", "2400"}, 5.0}),
-    testing_support::CaseName());
+INSTANTIATE_TEST_SUITE_P(Flywheels, SmoothedCurvesAgainstTheSimulatedDyno,
+                         testing::Values(
+                             // The simulator's own motor and flywheel (30 mm, 240 g), its 5 s spin.
+                             Dyno{"DefaultMotor", {}, 5.0},
+                             // Four times the inertia: the rises are 100 or 200 RPM a record for
+                             // most of the spin-up, where the report alternates between 0 and
+                             // twice the torque.
+                             Dyno{"Heavy960g", {"--weight", "960"}, 3.0},
+                             // Ten times: rises below 100 RPM, the report's torque nearly all 0.
+                             Dyno{"Heavy2400g", {"--weight", "2400"}, 5.0}),
+                         testing_support::CaseName());
 
 } // namespace
 } // namespace zelvar

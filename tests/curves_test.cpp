@@ -2,19 +2,19 @@
 // smoothing of a spin-up against known curves, thinning, the live trace and
 // its redraw limit.
 
-#include "run/LiveTrace.h"
-#include "run/Smoothing.h"
 #include "platform/MainForm.h"
+#include "platform/RuntimeError.h"
+#include "run/LiveTrace.h"
 #include "run/RunAnalyzer.h"
 #include "run/RunController.h"
 #include "run/RunRecord.h"
-#include "platform/RuntimeError.h"
 #include "run/SequentialFiles.h"
+#include "run/Smoothing.h"
 
-#include "Files.h"
 #include "CaseNames.h"
-#include "QtPrinters.h"
+#include "Files.h"
 #include "MemoryMainForm.h"
+#include "QtPrinters.h"
 
 #include <QTemporaryDir>
 
@@ -47,7 +47,7 @@ constexpr double kRadPerSecondPerRpm = 2 * std::numbers::pi / 60;
 struct MotorSpinUp {
     double radiusMm = 30.0;
     double weightG = 240.0;
-    double kv = 2500.0;       // RPM/V
+    double kv = 2500.0;        // RPM/V
     double resistance = 0.105; // ohm, winding and supply
     double noLoadCurrent = 0.5;
     double supply = 12.0;
@@ -79,7 +79,8 @@ struct MotorSpinUp {
 // RPM, 0.01 V, 0.1 A), and the report the analysis makes of it.
 std::vector<ReportPoint> reportOf(const MotorSpinUp& motor)
 {
-    RowCalculator rows(RowCalculator::inertiaOf(Decimal::fromDouble(motor.radiusMm), Decimal::fromDouble(motor.weightG)));
+    RowCalculator rows(
+        RowCalculator::inertiaOf(Decimal::fromDouble(motor.radiusMm), Decimal::fromDouble(motor.weightG)));
     std::vector<ReportPoint> report;
     const int lastTick = static_cast<int>(std::lround((motor.idle + motor.spin + motor.brake) * 100));
     for (int tick = 2; tick <= lastTick; tick += 2) {
@@ -196,8 +197,9 @@ INSTANTIATE_TEST_SUITE_P(
                     NotAReport{"CutBeforeTheTrailer", kHeader + "0.02,12,10,200,0,0,120,0\r\n",
                                "has no trailer with the flywheel values after line 2"},
                     NotAReport{"TrailerWithoutWeight",
-                               kHeader + "\r\n\"Flywheel Radius\",\"Flywheel Weight\",\"ESC Neutral Timing\","
-                                         "\"ESC Full Throttle Timing\"\r\n30,\" \",\"1500\",\"2000\"\r\n",
+                               kHeader
+                                   + "\r\n\"Flywheel Radius\",\"Flywheel Weight\",\"ESC Neutral Timing\","
+                                     "\"ESC Full Throttle Timing\"\r\n30,\" \",\"1500\",\"2000\"\r\n",
                                "line 4: Flywheel Weight \" \" is not a number"}),
     testing_support::CaseName());
 
@@ -256,8 +258,7 @@ TEST_P(LocalFitOfAQuadratic, IsExactAtEveryPointEvenAtTheEnds)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Spacings, LocalFitOfAQuadratic, testing::ValuesIn(spacings()),
-                         testing_support::CaseName());
+INSTANTIATE_TEST_SUITE_P(Spacings, LocalFitOfAQuadratic, testing::ValuesIn(spacings()), testing_support::CaseName());
 
 TEST(LocalPolynomialFit, InsideEvenDataItIsTheSavitzkyGolayFilter)
 {
@@ -361,8 +362,7 @@ INSTANTIATE_TEST_SUITE_P(
         SpinUpCase{"JitterAtStandstill", {0, 100, 0, 100, 0, 700, 1300, 1800, 1700}, {{4, 7}}},
         SpinUpCase{"TheFirstOfTwoRuns", {0, 900, 1600, 1600, 0, 0, 900, 1600, 1600, 0}, {{0, 3}}},
         SpinUpCase{"NeverRises", {0, 0, 0, 0}, std::nullopt},
-        SpinUpCase{"OnlyFalls", {2000, 1500, 900, 0}, std::nullopt},
-        SpinUpCase{"TooShort", {0, 900}, std::nullopt},
+        SpinUpCase{"OnlyFalls", {2000, 1500, 900, 0}, std::nullopt}, SpinUpCase{"TooShort", {0, 900}, std::nullopt},
         SpinUpCase{"OneStepUp", {0, 0, 0, 0, 100}, std::nullopt}),
     testing_support::CaseName());
 
@@ -506,7 +506,8 @@ TEST(SmoothSpinUp, TheEfficiencyIsLeftOutOnlyNearTopSpeed)
     EXPECT_LT(m.torqueMnm(firstLeftOut->runTime), 0.06 * m.peakTorqueMnm());
     EXPECT_TRUE(std::all_of(firstLeftOut, points.end(), [](const SmoothedPoint& p) { return !p.efficiencyResolved; }))
         << "from there to top speed";
-    EXPECT_TRUE(smoothed->efficiencyNote().contains("above 5 % of its peak")) << smoothed->efficiencyNote().toStdString();
+    EXPECT_TRUE(smoothed->efficiencyNote().contains("above 5 % of its peak"))
+        << smoothed->efficiencyNote().toStdString();
 }
 
 TEST(SmoothSpinUp, NothingToSmoothWithoutASpinUp)
@@ -542,8 +543,8 @@ TEST(Downsample, KeepsEachRunsExtremesInOrderWithinTheLimit)
         const std::vector<QPointF> kept = downsample(points, limit);
         EXPECT_LE(kept.size(), limit);
         EXPECT_GE(kept.size(), limit / 2);
-        EXPECT_TRUE(std::is_sorted(kept.begin(), kept.end(),
-                                   [](const QPointF& a, const QPointF& b) { return a.x() < b.x(); }))
+        EXPECT_TRUE(
+            std::is_sorted(kept.begin(), kept.end(), [](const QPointF& a, const QPointF& b) { return a.x() < b.x(); }))
             << "limit " << limit;
         EXPECT_TRUE(std::find(kept.begin(), kept.end(), points[4321]) != kept.end()) << "limit " << limit;
         EXPECT_TRUE(std::find(kept.begin(), kept.end(), points[7777]) != kept.end()) << "limit " << limit;

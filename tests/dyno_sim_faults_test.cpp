@@ -125,8 +125,8 @@ TEST(FaultPlan, StrayBytesComeBetweenFramesThatStayIntact)
 struct CorruptionCase {
     const char* name;
     FaultOptions options;
-    int position;                                        // the byte a fault changes
-    std::function<bool(std::uint8_t)> isBad;             // the changed byte is a fault
+    int position;                                       // the byte a fault changes
+    std::function<bool(std::uint8_t)> isBad;            // the changed byte is a fault
     std::function<long long(const FaultCounts&)> count; // as the plan counts them
     double chance;
 };
@@ -134,11 +134,18 @@ struct CorruptionCase {
 TEST(FaultPlan, BadTrailersAndKindsChangeOnlyThatByteOfAFrame)
 {
     const CorruptionCase cases[] = {
-        {"bad trailer", {.badTrailer = 0.05, .seed = 3}, 12, [](std::uint8_t b) { return b != 0xFA; },
-         [](const FaultCounts& c) { return c.badTrailers; }, 0.05},
-        {"bad kind", {.badKind = 0.05, .seed = 4}, 11,
+        {"bad trailer",
+         {.badTrailer = 0.05, .seed = 3},
+         12,
+         [](std::uint8_t b) { return b != 0xFA; },
+         [](const FaultCounts& c) { return c.badTrailers; },
+         0.05},
+        {"bad kind",
+         {.badKind = 0.05, .seed = 4},
+         11,
          [](std::uint8_t b) { return b != 0x40 && b != 0x50 && b != 0x60; },
-         [](const FaultCounts& c) { return c.badKinds; }, 0.05},
+         [](const FaultCounts& c) { return c.badKinds; },
+         0.05},
     };
     for (const CorruptionCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -200,8 +207,8 @@ TEST(FaultPlan, BurstsDeliverTheFramesOfSeveralTicksInOneWrite)
 
 TEST(FaultPlan, ASeedReplaysItsFaultPatternAndAnotherSeedGivesAnother)
 {
-    const FaultOptions all{.stray = 0.1, .badTrailer = 0.05, .badKind = 0.05, .duplicate = 0.05, .burstTicks = 3,
-                           .seed = 42};
+    const FaultOptions all{
+        .stray = 0.1, .badTrailer = 0.05, .badKind = 0.05, .duplicate = 0.05, .burstTicks = 3, .seed = 42};
     FaultOptions other = all;
     other.seed = 43;
     EXPECT_EQ(play(all).stream, play(all).stream);
@@ -217,13 +224,57 @@ ParseResult parse(const QStringList& arguments)
 
 TEST(SimOptions, ValuesAreTakenInTheUnitsTheyAreGivenIn)
 {
-    const ParseResult r = parse({"--radius", "30.5", "--weight", "180.2", "--esc-neutral", "1450", "--esc-full",
-                                 "1950", "--interval", "30", "--kv", "1800", "--resistance", "0.08",
-                                 "--no-load-current", "0.7", "--supply", "7.4", "--supply-resistance", "0",
-                                 "--friction", "2.5", "--windage", "30", "--idle", "0.25", "--spin", "3", "--coast",
-                                 "1.5", "--brake", "0", "--repeat", "2", "--kind", "live",
-                                 "--pace", "line", "--baud", "57600", "--stray", "0.01", "--burst", "4",
-                                 "--vanish-after", "2.5", "--seed", "99", "--com", "7", "--wait-for-reader"});
+    const ParseResult r = parse({"--radius",
+                                 "30.5",
+                                 "--weight",
+                                 "180.2",
+                                 "--esc-neutral",
+                                 "1450",
+                                 "--esc-full",
+                                 "1950",
+                                 "--interval",
+                                 "30",
+                                 "--kv",
+                                 "1800",
+                                 "--resistance",
+                                 "0.08",
+                                 "--no-load-current",
+                                 "0.7",
+                                 "--supply",
+                                 "7.4",
+                                 "--supply-resistance",
+                                 "0",
+                                 "--friction",
+                                 "2.5",
+                                 "--windage",
+                                 "30",
+                                 "--idle",
+                                 "0.25",
+                                 "--spin",
+                                 "3",
+                                 "--coast",
+                                 "1.5",
+                                 "--brake",
+                                 "0",
+                                 "--repeat",
+                                 "2",
+                                 "--kind",
+                                 "live",
+                                 "--pace",
+                                 "line",
+                                 "--baud",
+                                 "57600",
+                                 "--stray",
+                                 "0.01",
+                                 "--burst",
+                                 "4",
+                                 "--vanish-after",
+                                 "2.5",
+                                 "--seed",
+                                 "99",
+                                 "--com",
+                                 "7",
+                                 "--wait-for-reader"});
     ASSERT_EQ(r.action, ParseResult::Action::Run) << r.text.toStdString();
     const SimOptions& o = r.options;
     EXPECT_EQ(o.setup, (SetupCode{305, 1802, 29, 39, 3}));

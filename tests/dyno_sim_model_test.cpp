@@ -2,10 +2,10 @@
 // closed-form behaviour of a DC motor, the run schedule, and the frames the
 // controller builds from the model's values.
 
+#include "link/TelemetryFrame.h"
 #include "tools/dyno-sim/Dyno.h"
 #include "tools/dyno-sim/FrameEncoder.h"
 #include "tools/dyno-sim/MotorModel.h"
-#include "link/TelemetryFrame.h"
 
 #include <gtest/gtest.h>
 
@@ -140,7 +140,9 @@ TEST_P(MotorPhysics, BrakeTakesTheFlywheelsEnergyAndStopsAtStandstill)
 }
 
 INSTANTIATE_TEST_SUITE_P(Motors, MotorPhysics, testing::ValuesIn(kMotors),
-                         [](const testing::TestParamInfo<Motor>& motor) { return "Motor" + std::to_string(motor.index); });
+                         [](const testing::TestParamInfo<Motor>& motor) {
+                             return "Motor" + std::to_string(motor.index);
+                         });
 
 // The rig's losses, from the figures its owner measures: a friction and the
 // windage's torque at 10000 RPM, in mN m.
@@ -325,8 +327,8 @@ TEST_P(RigLossPhysics, ShaftEnergyEndsInTheLossesAndTheBrake)
     EXPECT_GT(e.rigLoss, 0.01 * e.shaft);
     EXPECT_GE(e.brake, 0.0);
     EXPECT_NEAR(e.rigLoss, lossWork, 1e-4 * lossWork);
-    EXPECT_NEAR(e.shaft, e.rigLoss + e.brake, 1e-7 * e.shaft) << "losses " << e.rigLoss << " J, brake " << e.brake
-                                                              << " J";
+    EXPECT_NEAR(e.shaft, e.rigLoss + e.brake, 1e-7 * e.shaft)
+        << "losses " << e.rigLoss << " J, brake " << e.brake << " J";
 }
 
 INSTANTIATE_TEST_SUITE_P(Rigs, RigLossPhysics, testing::ValuesIn(kRigs),
@@ -339,11 +341,11 @@ TEST(RigLosses, FrictionHoldsAStandingFlywheelAgainstUpToItsOwnTorqueAndNeverTur
     };
     const RigLosses rig{0.005, 0.0, 0.002};
     const Case cases[] = {
-        {0.0, 0.0, 0.0},       // standing, nothing pushes: nothing to hold
-        {0.0, 0.003, 0.003},   // a weaker push than the friction is held whole
-        {0.0, 0.2, 0.005},     // a stronger one loses the friction's share
-        {0.0, -0.2, 0.0},      // friction never turns the flywheel
-        {2.0, 0.0, 0.013},     // turning: the whole loss, whatever drives it
+        {0.0, 0.0, 0.0},     // standing, nothing pushes: nothing to hold
+        {0.0, 0.003, 0.003}, // a weaker push than the friction is held whole
+        {0.0, 0.2, 0.005},   // a stronger one loses the friction's share
+        {0.0, -0.2, 0.0},    // friction never turns the flywheel
+        {2.0, 0.0, 0.013},   // turning: the whole loss, whatever drives it
         {2.0, 0.2, 0.013},
     };
     for (const Case& c : cases)
@@ -460,9 +462,17 @@ struct TickCase {
 TEST(FrameEncoder, TickCountsEncodeSoThatByteTwoWeighs4096)
 {
     const TickCase cases[] = {
-        {0, 0, 0, 0},          {1, 0, 0, 1},          {255, 0, 0, 255},        {256, 0, 1, 0},
-        {4095, 0, 15, 255},    {4096, 1, 0, 0},       {65535, 15, 15, 255},   {65536, 16, 0, 0},
-        {1048575, 255, 15, 255}, {1048576, 255, 16, 0}, {kMaxTick, 255, 255, 255},
+        {0, 0, 0, 0},
+        {1, 0, 0, 1},
+        {255, 0, 0, 255},
+        {256, 0, 1, 0},
+        {4095, 0, 15, 255},
+        {4096, 1, 0, 0},
+        {65535, 15, 15, 255},
+        {65536, 16, 0, 0},
+        {1048575, 255, 15, 255},
+        {1048576, 255, 16, 0},
+        {kMaxTick, 255, 255, 255},
     };
     for (const TickCase& c : cases) {
         std::uint8_t b2 = 0, b3 = 0, b4 = 0;

@@ -2,24 +2,24 @@
 // and end to end with the program's receive path on the pseudo-terminal it
 // opens (QSerialPort back end, frame receiver, run file, run analysis).
 
-#include "platform/Clock.h"
-#include "tools/dyno-sim/Dyno.h"
-#include "tools/dyno-sim/FrameEncoder.h"
 #include "link/FrameReceiver.h"
+#include "link/TelemetryFrame.h"
+#include "platform/Clock.h"
 #include "platform/MainForm.h"
-#include "tools/dyno-sim/MotorModel.h"
+#include "platform/SerialControl.h"
 #include "run/RunAnalyzer.h"
 #include "run/RunController.h"
-#include "run/SequentialFiles.h"
 #include "run/RunFiles.h"
-#include "platform/SerialControl.h"
-#include "link/TelemetryFrame.h"
+#include "run/SequentialFiles.h"
+#include "tools/dyno-sim/Dyno.h"
+#include "tools/dyno-sim/FrameEncoder.h"
+#include "tools/dyno-sim/MotorModel.h"
 
 #include "DynoSim.h"
 #include "EventLoop.h"
 #include "Files.h"
-#include "QtPrinters.h"
 #include "MemoryMainForm.h"
+#include "QtPrinters.h"
 #include "ReceivePath.h"
 
 #include <gtest/gtest.h>
@@ -46,8 +46,8 @@ using namespace std::chrono_literals;
 using Outcome = testing_support::ProgramOutcome;
 using testing_support::pumpUntil;
 using testing_support::readAll;
-using testing_support::runSim;
 using testing_support::ReceivePath;
+using testing_support::runSim;
 using testing_support::SimProcess;
 
 // One sample as the frames carry it and the run file records it.
@@ -134,13 +134,25 @@ TEST(DynoSimTool, HelpExplainsEveryOption)
 {
     const Outcome o = runSim({"--help"});
     EXPECT_EQ(o.exitCode, 0);
-    for (const char* option :
-         {"--radius", "--weight", "--esc-neutral", "--esc-full", "--interval", "--kv", "--resistance",
-          "--no-load-current", "--supply", "--supply-resistance", "--idle", "--spin", "--brake", "--repeat",
-          "--duration", "--kind", "--pace", "--baud", "--stray", "--bad-trailer", "--bad-kind", "--duplicate",
-          "--burst", "--vanish-after", "--seed", "--com", "--link-file", "--wait-for-reader", "--out", "--truth",
-          "--version", "ZELVAR_COM", "--friction", "--windage", "--coast", "motor_torque_mNm", "loss_torque_mNm",
-          "motor_output_power_W"})
+    for (const char* option : {"--radius",        "--weight",
+                               "--esc-neutral",   "--esc-full",
+                               "--interval",      "--kv",
+                               "--resistance",    "--no-load-current",
+                               "--supply",        "--supply-resistance",
+                               "--idle",          "--spin",
+                               "--brake",         "--repeat",
+                               "--duration",      "--kind",
+                               "--pace",          "--baud",
+                               "--stray",         "--bad-trailer",
+                               "--bad-kind",      "--duplicate",
+                               "--burst",         "--vanish-after",
+                               "--seed",          "--com",
+                               "--link-file",     "--wait-for-reader",
+                               "--out",           "--truth",
+                               "--version",       "ZELVAR_COM",
+                               "--friction",      "--windage",
+                               "--coast",         "motor_torque_mNm",
+                               "loss_torque_mNm", "motor_output_power_W"})
         EXPECT_TRUE(o.out.contains(option)) << option << " missing from:\n" << o.out.toStdString();
 }
 
@@ -171,9 +183,9 @@ TEST(DynoSimTool, TheStreamCarriesTheModelsValuesQuantisedTickByTick)
     const QString stream = dir.filePath("stream.bin");
     const QString truthFile = dir.filePath("truth.csv");
     const QString link = dir.filePath("link.txt");
-    const Outcome o = runSim({"--pace", "line", "--idle", "0.5", "--spin", "1", "--brake", "0.5", "--repeat", "1",
-                              "--duration", "2.5", "--kind", "live", "--radius", "30.5", "--com", "9", "--out", stream,
-                              "--truth", truthFile, "--link-file", link});
+    const Outcome o = runSim({"--pace",   "line", "--idle",     "0.5",  "--spin",  "1",       "--brake",     "0.5",
+                              "--repeat", "1",    "--duration", "2.5",  "--kind",  "live",    "--radius",    "30.5",
+                              "--com",    "9",    "--out",      stream, "--truth", truthFile, "--link-file", link});
     ASSERT_EQ(o.exitCode, 0) << o.err.toStdString();
 
     const QString mapping = QString::fromLocal8Bit(readAll(link)).trimmed();
@@ -190,7 +202,8 @@ TEST(DynoSimTool, TheStreamCarriesTheModelsValuesQuantisedTickByTick)
     for (const TelemetryFrame& f : frames) {
         if (f.is(TelemetryFrame::DynoSetup)) {
             EXPECT_EQ(next % 100, 0u) << "set-up frame before tick " << next;
-            EXPECT_EQ(std::make_tuple(f.flywheelRadius(), f.flywheelWeight(), f.escNeutral(), f.escFull(), f.interval()),
+            EXPECT_EQ(std::make_tuple(f.flywheelRadius(), f.flywheelWeight(), f.escNeutral(), f.escFull(),
+                                      f.interval()),
                       std::make_tuple(30.5, 240.0, 1500.0, 2000.0, 20.0));
             continue;
         }
@@ -217,9 +230,9 @@ TEST(DynoSimTool, TheLossFreeRigStreamsAndTellsTheTruthByteForByteAsBefore)
     QTemporaryDir dir;
     const QString stream = dir.filePath("stream.bin");
     const QString truthFile = dir.filePath("truth.csv");
-    const Outcome o = runSim({"--pace", "line", "--repeat", "2", "--idle", "0.3", "--spin", "1.5", "--brake", "0.4",
-                              "--seed", "5", "--stray", "0.05", "--duplicate", "0.02", "--out", stream, "--truth",
-                              truthFile});
+    const Outcome o = runSim({"--pace",      "line",    "--repeat", "2",      "--idle",  "0.3",     "--spin",
+                              "1.5",         "--brake", "0.4",      "--seed", "5",       "--stray", "0.05",
+                              "--duplicate", "0.02",    "--out",    stream,   "--truth", truthFile});
     ASSERT_EQ(o.exitCode, 0) << o.err.toStdString();
 
     QByteArray firstSeven;
@@ -233,7 +246,8 @@ TEST(DynoSimTool, TheLossFreeRigStreamsAndTellsTheTruthByteForByteAsBefore)
     };
     EXPECT_EQ(sha256(readAll(stream)), "11e0f9954a3186d5fe327bc1b23c940b358a6a4fa19d6d2483aa39abb15d5fc4");
     EXPECT_EQ(sha256(firstSeven), "fe939bddf4d66693f3c3f4547bbc92a9b858b2f8ad1e25f97c55a9e87c9c5e65")
-        << "the first lines:\n" << firstSeven.left(400).toStdString();
+        << "the first lines:\n"
+        << firstSeven.left(400).toStdString();
 
     const std::vector<TruthRow> truth = readTruth(truthFile);
     ASSERT_EQ(truth.size(), 440u);
@@ -253,9 +267,9 @@ TEST(DynoSimTool, EachRunCoastsForTheCoastTimeWithOnlyTheRigsLossesSlowingIt)
     QTemporaryDir dir;
     const QString stream = dir.filePath("stream.bin");
     const QString truthFile = dir.filePath("truth.csv");
-    const Outcome o = runSim({"--pace", "line", "--idle", "0.2", "--spin", "1", "--coast", "0.5", "--brake", "0.3",
-                              "--repeat", "2", "--friction", "3", "--windage", "20", "--out", stream, "--truth",
-                              truthFile});
+    const Outcome o = runSim({"--pace",    "line",    "--idle", "0.2",      "--spin",  "1",          "--coast",
+                              "0.5",       "--brake", "0.3",    "--repeat", "2",       "--friction", "3",
+                              "--windage", "20",      "--out",  stream,     "--truth", truthFile});
     ASSERT_EQ(o.exitCode, 0) << o.err.toStdString();
     const std::vector<TruthRow> truth = readTruth(truthFile);
     ASSERT_EQ(truth.size(), 400u) << "two runs of 0.2 + 1 + 0.5 + 0.3 s";
@@ -279,7 +293,8 @@ TEST(DynoSimTool, EachRunCoastsForTheCoastTimeWithOnlyTheRigsLossesSlowingIt)
                         1e-9 * t.motorOutputPower)
                 << at;
         } else {
-            EXPECT_EQ(std::make_tuple(t.motorTorqueMnm, t.motorOutputPower, t.inputPower), std::make_tuple(0.0, 0.0, 0.0))
+            EXPECT_EQ(std::make_tuple(t.motorTorqueMnm, t.motorOutputPower, t.inputPower),
+                      std::make_tuple(0.0, 0.0, 0.0))
                 << at << ": no drive without power";
         }
         if (coasting) {
@@ -394,8 +409,7 @@ TEST(DynoSimEndToEnd, AtTheFullLineRateEveryFrameThatPassesTheIntervalRuleIsReco
     EXPECT_EQ(firstGap(ticks), std::nullopt) << "the simulator dropped frames: the program did not keep up";
     ASSERT_EQ(recorded.size(), expected.size());
     const auto [got, want] = std::mismatch(recorded.begin(), recorded.end(), expected.begin());
-    EXPECT_TRUE(got == recorded.end()) << "record " << (got - recorded.begin()) << " is " << *got << ", sent "
-                                       << *want;
+    EXPECT_TRUE(got == recorded.end()) << "record " << (got - recorded.begin()) << " is " << *got << ", sent " << *want;
     std::printf("[ measured ] %zu records of %d s of run time, none lost\n", recorded.size(), lastRecorded / 100);
 }
 
@@ -427,7 +441,7 @@ TEST(DynoSimEndToEnd, ReportTorqueAndOutputPowerAgreeWithTheModelOverTheSpinUp)
 {
     constexpr int kIdleTicks = 20;
     constexpr int kWindow = 10;
-    constexpr double kStep = 0.02;              // s between records
+    constexpr double kStep = 0.02; // s between records
     constexpr double kRadPerRpm = 2 * dynosim::kPi / 60;
     QTemporaryDir dir;
     const QString truthFile = dir.filePath("truth.csv");
@@ -456,8 +470,8 @@ TEST(DynoSimEndToEnd, ReportTorqueAndOutputPowerAgreeWithTheModelOverTheSpinUp)
         const QByteArrayList f = line.trimmed().split(',');
         if (f.size() != 8)
             break;
-        rows.push_back({static_cast<int>(std::lround(f[0].toDouble() * 100)), f[3].toDouble(), f[4].toDouble(),
-                        f[5].toDouble()});
+        rows.push_back(
+            {static_cast<int>(std::lround(f[0].toDouble() * 100)), f[3].toDouble(), f[4].toDouble(), f[5].toDouble()});
     }
     const std::vector<TruthRow> truth = readTruth(truthFile);
     ASSERT_GT(rows.size(), 50u);
@@ -493,8 +507,8 @@ TEST(DynoSimEndToEnd, ReportTorqueAndOutputPowerAgreeWithTheModelOverTheSpinUp)
         const double endRpm = truth[(w + kWindow - 1)->tick].rpm;
         const double torqueBound = 1000 * inertia * kRadPerRpm * 100 / (kWindow * kStep) + 1e-4 * trueTorque;
         const double powerBound = inertia * kRadPerRpm * kRadPerRpm / kStep / kWindow
-                * (50 * rise + 100 * endRpm + 5000 * kWindow)
-            + 1e-4 * pairedPower;
+                                    * (50 * rise + 100 * endRpm + 5000 * kWindow)
+                                + 1e-4 * pairedPower;
         const double at = w->tick / 100.0;
         EXPECT_NEAR(torque, trueTorque, torqueBound) << "10 records from " << at << " s";
         EXPECT_NEAR(power, pairedPower, powerBound) << "10 records from " << at << " s";

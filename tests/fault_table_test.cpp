@@ -5,11 +5,11 @@
 // every sample it took in is in Temp.dat, and that save.csv is either the new
 // whole report or the previous one untouched.
 
+#include "platform/MessageBox.h"
+#include "platform/SerialControl.h"
+#include "run/SequentialFiles.h"
 #include "shell/Frm_RS232.h"
 #include "shell/NorvDynoData.h"
-#include "platform/MessageBox.h"
-#include "run/SequentialFiles.h"
-#include "platform/SerialControl.h"
 #include "shell/ZelvarApplication.h"
 
 #include "QtPrinters.h"
@@ -113,9 +113,8 @@ testing::AssertionResult isUnbrokenStretch(const QList<int>& recorded, const QLi
         return testing::AssertionFailure() << "tick " << recorded.first() << " was never sent";
     for (qsizetype k = 0; k < recorded.size(); ++k) {
         if (first + k >= expected.size() || expected[first + k] != recorded[k])
-            return testing::AssertionFailure()
-                << "record " << k + 1 << ": tick " << recorded[k] << ", expected "
-                << (first + k < expected.size() ? expected[first + k] : -1);
+            return testing::AssertionFailure() << "record " << k + 1 << ": tick " << recorded[k] << ", expected "
+                                               << (first + k < expected.size() ? expected[first + k] : -1);
     }
     return testing::AssertionSuccess() << recorded.size() << " records";
 }
@@ -353,8 +352,8 @@ TEST_F(FaultTableTest, UnwritableApplicationDirectoryEndsStartInError)
         click();
         EXPECT_EQ(status(), "Error!");
         EXPECT_NE(reason().find("Temp.dat"), std::string::npos) << reason();
-        ASSERT_TRUE(QFile::setPermissions(dir_.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                           | QFileDevice::ExeOwner));
+        ASSERT_TRUE(QFile::setPermissions(dir_.path(),
+                                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
     } else {
         ASSERT_TRUE(QDir(dir_.path()).rmdir("Temp.dat"));
     }
@@ -479,8 +478,8 @@ TEST_F(FaultTableTest, AnIntervalOfZeroFromTheDynoEndsTheRunInError)
 
 TEST_F(FaultTableTest, StrayBytesAndBadFramesLoseNoGoodSample)
 {
-    startSim({"--idle", "0.2", "--spin", "5", "--stray", "0.3", "--bad-trailer", "0.1", "--bad-kind", "0.1",
-              "--seed", "7", "--out", file("stream.bin")});
+    startSim({"--idle", "0.2", "--spin", "5", "--stray", "0.3", "--bad-trailer", "0.1", "--bad-kind", "0.1", "--seed",
+              "7", "--out", file("stream.bin")});
     load();
     click();
     ASSERT_EQ(status(), "Now Running") << reason();

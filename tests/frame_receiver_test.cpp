@@ -1,20 +1,20 @@
-#include "platform/Clock.h"
 #include "link/FrameReceiver.h"
+#include "platform/Clock.h"
 #include "platform/MainForm.h"
 #include "platform/RuntimeError.h"
+#include "platform/SerialControl.h"
 #include "run/RunFiles.h"
 #include "run/SequentialFiles.h"
-#include "platform/SerialControl.h"
 
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include "Frames.h"
-#include "QtPrinters.h"
-#include "MemorySerialControl.h"
-#include "MemoryMainForm.h"
 #include "ManualClock.h"
+#include "MemoryMainForm.h"
+#include "MemorySerialControl.h"
+#include "QtPrinters.h"
 
 #include <gtest/gtest.h>
 
@@ -173,7 +173,11 @@ TEST_F(FrameReceiverTest, ASyncByteTakenIsForgottenWhenTheWaitingBytesAreDiscard
     const QByteArray cutFrame = runSample(2).mid(1);
     const std::pair<const char*, std::function<void()>> discards[] = {
         {"input buffer emptied", [this] { comm_.setInBufferCount(0); }},
-        {"port closed and opened", [this] { comm_.setPortOpen(false); comm_.setPortOpen(true); }},
+        {"port closed and opened",
+         [this] {
+             comm_.setPortOpen(false);
+             comm_.setPortOpen(true);
+         }},
     };
     for (const auto& [how, discard] : discards) {
         SCOPED_TRACE(how);
@@ -190,9 +194,12 @@ TEST_F(FrameReceiverTest, ASyncByteTakenIsForgottenWhenTheWaitingBytesAreDiscard
 
 TEST_F(FrameReceiverTest, InvalidFramesChangeNothing)
 {
-    const QByteArray invalid[] = {frameBytes(0x41, 2), frameBytes(0x40, 2, kSampleValues, 0xFB),
-                                  frameBytes(0x60, 2, kSampleValues, 0xFB), frameBytes(0x50, 2, kSampleValues, 0xFB),
-                                  frameBytes(0x40, 0), frameBytes(0x60, 0)};
+    const QByteArray invalid[] = {frameBytes(0x41, 2),
+                                  frameBytes(0x40, 2, kSampleValues, 0xFB),
+                                  frameBytes(0x60, 2, kSampleValues, 0xFB),
+                                  frameBytes(0x50, 2, kSampleValues, 0xFB),
+                                  frameBytes(0x40, 0),
+                                  frameBytes(0x60, 0)};
     for (const QByteArray& frame : invalid) {
         SCOPED_TRACE(frame.toHex(' ').toStdString());
         comm_.feed(frame);
@@ -331,8 +338,12 @@ TEST_F(FrameReceiverTest, SplittingTheStreamAnywhereGivesTheSameRecords)
 {
     QByteArray stream;
     int ticks = 2;
-    const QByteArray noise[] = {QByteArray("\xD9", 1), QByteArray("\x00\xAB", 2), QByteArray("\xD9\xD9", 2),
-                                frameBytes(0x41, 3), frameBytes(0x40, 5, {1, 1, 1}, 0xFB), QByteArray()};
+    const QByteArray noise[] = {QByteArray("\xD9", 1),
+                                QByteArray("\x00\xAB", 2),
+                                QByteArray("\xD9\xD9", 2),
+                                frameBytes(0x41, 3),
+                                frameBytes(0x40, 5, {1, 1, 1}, 0xFB),
+                                QByteArray()};
     for (const QByteArray& n : noise) {
         stream += n;
         stream += runSample(ticks, ticks);
@@ -380,7 +391,8 @@ TEST_F(FrameReceiverTest, NoByteSequenceBreaksTheReceiver)
         comm_.feed(bytes);
         if (!comm_.PortOpen()) {
             // Only a set-up frame with a short interval may stop the receiver.
-            ASSERT_TRUE(receiver_.lastError().contains("divisor of 0") || receiver_.lastError().contains("not a number"))
+            ASSERT_TRUE(receiver_.lastError().contains("divisor of 0")
+                        || receiver_.lastError().contains("not a number"))
                 << receiver_.lastError().toStdString();
             comm_.setPortOpen(true);
             files_.OpenForOutput(runfiles::kRunFileNumber, runFile());
@@ -403,8 +415,8 @@ TEST(ReceiveRules, IntervalDivisorRoundsHalfToEven)
     const struct {
         const char* box;
         std::int64_t divisor;
-    } cases[] = {{"20", 2}, {"15", 2}, {"25", 2}, {"35", 4}, {"10", 1}, {"6", 1}, {"2000", 200}, {"-20", -2},
-                 {" 20 ", 2}, {"20.0", 2}};
+    } cases[] = {{"20", 2}, {"15", 2},     {"25", 2},   {"35", 4},   {"10", 1},
+                 {"6", 1},  {"2000", 200}, {"-20", -2}, {" 20 ", 2}, {"20.0", 2}};
     for (const auto& c : cases)
         EXPECT_EQ(receive::intervalDivisor(c.box, QLocale::c()), c.divisor) << "box \"" << c.box << "\"";
     for (const char* bad : {"5", "0", "4.9", "", " ", "x", "1,5"})

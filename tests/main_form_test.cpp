@@ -1,8 +1,8 @@
 #include "platform/MainForm.h"
 #include "platform/RuntimeError.h"
 
-#include "QtPrinters.h"
 #include "MemoryMainForm.h"
+#include "QtPrinters.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
 // The main window driven as the operator drives it: layout, focus order,
 // the events it raises and the MainForm surface the handlers use.
 
-#include "shell/NorvDynoData.h"
 #include "platform/RuntimeError.h"
+#include "shell/NorvDynoData.h"
 
 #include "CaseNames.h"
-#include "QtPrinters.h"
 #include "MemoryMainForm.h"
+#include "QtPrinters.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -30,8 +30,7 @@
 
 inline void PrintTo(const QRect& rect, std::ostream* os)
 {
-    *os << "QRect(" << rect.x() << ", " << rect.y() << ", " << rect.width() << " x "
-        << rect.height() << ")";
+    *os << "QRect(" << rect.x() << ", " << rect.y() << ", " << rect.width() << " x " << rect.height() << ")";
 }
 
 inline void PrintTo(const QSize& size, std::ostream* os)
@@ -114,8 +113,7 @@ int pixels(int twips)
 
 QRect pixelRect(const ExpectedControl& control)
 {
-    return {pixels(control.left), pixels(control.top), pixels(control.width),
-            pixels(control.height)};
+    return {pixels(control.left), pixels(control.top), pixels(control.width), pixels(control.height)};
 }
 
 // The text a control shows, whatever its kind; a null string when the
@@ -159,8 +157,8 @@ TEST_P(MainWindowLayout, ControlHasItsKindCaptionAndPlace)
                                 << ", not the expected kind";
     EXPECT_EQ(text, QString::fromUtf8(expected.text)) << expected.name;
     EXPECT_EQ(widget->geometry(), pixelRect(expected))
-        << expected.name << " at " << expected.left << ", " << expected.top << " twips, "
-        << expected.width << " x " << expected.height << " twips";
+        << expected.name << " at " << expected.left << ", " << expected.top << " twips, " << expected.width << " x "
+        << expected.height << " twips";
     EXPECT_TRUE(widget->isVisibleTo(&window)) << expected.name;
 }
 
@@ -189,10 +187,8 @@ TEST(MainWindow, RpmBoxHasNoUnitLabel)
     const QRect rpm = window.text1Widget(3)->geometry();
     for (const QLabel* label : window.findChildren<QLabel*>()) {
         const QRect place = label->geometry();
-        const bool beside = place.left() >= rpm.right() && place.top() <= rpm.bottom() &&
-                            place.bottom() >= rpm.top();
-        EXPECT_FALSE(beside) << label->objectName().toStdString() << " (\""
-                             << label->text().toStdString()
+        const bool beside = place.left() >= rpm.right() && place.top() <= rpm.bottom() && place.bottom() >= rpm.top();
+        EXPECT_FALSE(beside) << label->objectName().toStdString() << " (\"" << label->text().toStdString()
                              << "\") stands to the right of Text1(3)";
     }
 }
@@ -208,8 +204,7 @@ TEST(MainWindow, SettingsListCaptionReadsSetBraudRate)
 TEST(MainWindow, HasItsCaptionAndAFixedClientArea)
 {
     NorvDynoData window;
-    EXPECT_EQ(window.windowTitle(),
-              "Zelvar QT4 Data (Remember to close this exe before unplug the usb)");
+    EXPECT_EQ(window.windowTitle(), "Zelvar QT4 Data (Remember to close this exe before unplug the usb)");
     const QSize client(pixels(10080), pixels(3540));
     EXPECT_EQ(window.size(), client);
     EXPECT_EQ(window.minimumSize(), client);
@@ -254,8 +249,7 @@ protected:
         for (int port = 1; port <= 16; ++port)
             window.Combo1().addItem(QString::number(port));
         window.Combo1().setCurrentIndex(0);
-        for (const char* settings :
-             {"115200,N,8,1", "57600,N,8,1", "19200,N,8,1", "9600,N,8,1", "4800,N,8,1"})
+        for (const char* settings : {"115200,N,8,1", "57600,N,8,1", "19200,N,8,1", "9600,N,8,1", "4800,N,8,1"})
             window.Combo2().addItem(settings);
         window.Combo2().setCurrentIndex(0);
     }
@@ -284,19 +278,16 @@ TEST_F(MainWindowShown, FocusStartsOnThePortList)
 
 TEST_F(MainWindowShown, TabMovesThroughTheControlsInTabIndexOrderAndWraps)
 {
-    const QStringList order = {"Combo2",  "Text2",   "Command1", "Text1_7", "Text1_6",
-                               "Text1_5", "Text1_4", "Text1_3",  "Text1_2", "Text1_1",
-                               "Text1_0", "Text1_8", "Combo1"};
+    const QStringList order = {"Combo2",  "Text2",   "Command1", "Text1_7", "Text1_6", "Text1_5", "Text1_4",
+                               "Text1_3", "Text1_2", "Text1_1",  "Text1_0", "Text1_8", "Combo1"};
     EXPECT_EQ(pressAndRecord(Qt::Key_Tab, Qt::NoModifier, static_cast<int>(order.size())), order);
 }
 
 TEST_F(MainWindowShown, BacktabMovesThroughTheControlsInReverse)
 {
-    const QStringList order = {"Text1_8", "Text1_0", "Text1_1", "Text1_2", "Text1_3",
-                               "Text1_4", "Text1_5", "Text1_6", "Text1_7", "Command1",
-                               "Text2",   "Combo2",  "Combo1"};
-    EXPECT_EQ(pressAndRecord(Qt::Key_Backtab, Qt::ShiftModifier, static_cast<int>(order.size())),
-              order);
+    const QStringList order = {"Text1_8", "Text1_0", "Text1_1",  "Text1_2", "Text1_3", "Text1_4", "Text1_5",
+                               "Text1_6", "Text1_7", "Command1", "Text2",   "Combo2",  "Combo1"};
+    EXPECT_EQ(pressAndRecord(Qt::Key_Backtab, Qt::ShiftModifier, static_cast<int>(order.size())), order);
 }
 
 TEST_F(MainWindowShown, FocusChainHoldsTheFocusableControlsInOrder)
@@ -310,9 +301,8 @@ TEST_F(MainWindowShown, FocusChainHoldsTheFocusableControlsInOrder)
         widget = widget->nextInFocusChain();
     } while (widget != window.combo1Widget() && chain.size() < 100);
 
-    const QStringList order = {"Combo1",  "Combo2",  "Text2",   "Command1", "Text1_7",
-                               "Text1_6", "Text1_5", "Text1_4", "Text1_3",  "Text1_2",
-                               "Text1_1", "Text1_0", "Text1_8"};
+    const QStringList order = {"Combo1",  "Combo2",  "Text2",   "Command1", "Text1_7", "Text1_6", "Text1_5",
+                               "Text1_4", "Text1_3", "Text1_2", "Text1_1",  "Text1_0", "Text1_8"};
     EXPECT_EQ(namesOf(chain), order);
 }
 
@@ -430,17 +420,14 @@ INSTANTIATE_TEST_SUITE_P(
     LeavingTheField, TypedListText,
     testing::Values(
         TypedTextCase{"staying", [](NorvDynoData&) {}},
-        TypedTextCase{"pressing Enter",
-                      [](NorvDynoData& w) { QTest::keyClick(w.combo1Widget(), Qt::Key_Return); }},
-        TypedTextCase{"pressing Tab",
-                      [](NorvDynoData& w) { QTest::keyClick(w.combo1Widget(), Qt::Key_Tab); }},
+        TypedTextCase{"pressing Enter", [](NorvDynoData& w) { QTest::keyClick(w.combo1Widget(), Qt::Key_Return); }},
+        TypedTextCase{"pressing Tab", [](NorvDynoData& w) { QTest::keyClick(w.combo1Widget(), Qt::Key_Tab); }},
         TypedTextCase{"clicking into a box",
                       [](NorvDynoData& w) {
                           QTest::mouseClick(w.text1Widget(8), Qt::LeftButton);
                           EXPECT_EQ(QApplication::focusWidget(), w.text1Widget(8));
                       }},
-        TypedTextCase{"being disabled by Start",
-                      [](NorvDynoData& w) { w.Combo1().setEnabled(false); }}),
+        TypedTextCase{"being disabled by Start", [](NorvDynoData& w) { w.Combo1().setEnabled(false); }}),
     [](const testing::TestParamInfo<TypedTextCase>& test) {
         std::string name;
         for (const char c : std::string(test.param.how))

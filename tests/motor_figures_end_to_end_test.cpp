@@ -133,7 +133,8 @@ TEST_P(MotorFiguresAgainstTheSimulatedDyno, MeetTheTargetsOfTheIssue)
     // The truth's power at the reported speed: the powered tick nearest it.
     const TruthRow* nearest = nullptr;
     for (const TruthRow& t : truth) {
-        if (t.current > 0 && (!nearest || std::abs(t.rpm - m.peakPowerRpm.value) < std::abs(nearest->rpm - m.peakPowerRpm.value)))
+        if (t.current > 0
+            && (!nearest || std::abs(t.rpm - m.peakPowerRpm.value) < std::abs(nearest->rpm - m.peakPowerRpm.value)))
             nearest = &t;
     }
     ASSERT_NE(nearest, nullptr);
@@ -155,19 +156,22 @@ TEST_P(MotorFiguresAgainstTheSimulatedDyno, MeetTheTargetsOfTheIssue)
                 qPrintable(m.losses ? m.losses->describe() : m.noCoastReason));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rigs, MotorFiguresAgainstTheSimulatedDyno,
-    testing::Values(
-        // Today's run: a brake right after the spin, no coast-down.
-        Rig{"TodaysDefault", {}},
-        Rig{"DefaultLossFree", {}, 20},
-        Rig{"DefaultWithLosses", {"--friction", "2", "--windage", "5"}, 60, 2500, 0.1, 0.5, 2, 5},
-        Rig{"HeavyAndSlow",
-            {"--radius", "50", "--weight", "1000", "--kv", "1000", "--supply", "22.2", "--friction", "5", "--windage",
-             "10"},
-            120, 1000, 0.1, 0.5, 5, 10},
-        Rig{"LargeWindage", {"--friction", "2", "--windage", "20"}, 30, 2500, 0.1, 0.5, 2, 20}),
-    testing_support::CaseName());
+INSTANTIATE_TEST_SUITE_P(Rigs, MotorFiguresAgainstTheSimulatedDyno,
+                         testing::Values(
+                             // Today's run: a brake right after the spin, no coast-down.
+                             Rig{"TodaysDefault", {}}, Rig{"DefaultLossFree", {}, 20},
+                             Rig{"DefaultWithLosses", {"--friction", "2", "--windage", "5"}, 60, 2500, 0.1, 0.5, 2, 5},
+                             Rig{"HeavyAndSlow",
+                                 {"--radius", "50", "--weight", "1000", "--kv", "1000", "--supply", "22.2",
+                                  "--friction", "5", "--windage", "10"},
+                                 120,
+                                 1000,
+                                 0.1,
+                                 0.5,
+                                 5,
+                                 10},
+                             Rig{"LargeWindage", {"--friction", "2", "--windage", "20"}, 30, 2500, 0.1, 0.5, 2, 20}),
+                         testing_support::CaseName());
 
 } // namespace
 } // namespace zelvar

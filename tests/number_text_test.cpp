@@ -96,10 +96,8 @@ TEST(BoxText, UsesTheLocaleDecimalSeparatorWithoutGrouping)
         const char* c;
         const char* de;
     } cases[] = {
-        {12.3, "12.3", "12,3"},
-        {1234567.5, "1234567.5", "1234567,5"},
-        {-0.5, "-0.5", "-0,5"},
-        {1e20, "100000000000000000000", "100000000000000000000"},
+        {12.3, "12.3", "12,3"}, {1234567.5, "1234567.5", "1234567,5"},
+        {-0.5, "-0.5", "-0,5"}, {1e20, "100000000000000000000", "100000000000000000000"},
         {5.0, "5", "5"},
     };
     for (const auto& c : cases) {
@@ -140,20 +138,10 @@ TEST(ReadBox, RejectsTextThatIsNotANumberNamingIt)
         const char* text;
         QLocale locale;
     } cases[] = {
-        {"", QLocale::c()},
-        {" ", QLocale::c()},
-        {"\t", german()},
-        {"abc", QLocale::c()},
-        {"30,5", QLocale::c()},
-        {"1,234.5", QLocale::c()},
-        {"1.234,5", german()},
-        {"1,2,3", german()},
-        {"1e3", QLocale::c()},
-        {"12 3", QLocale::c()},
-        {"--1", german()},
-        {"-", german()},
-        {"1\n", QLocale::c()},
-        {"\xc2\xbd", QLocale::c()}, // the single character one half
+        {"", QLocale::c()},     {" ", QLocale::c()},        {"\t", german()},      {"abc", QLocale::c()},
+        {"30,5", QLocale::c()}, {"1,234.5", QLocale::c()},  {"1.234,5", german()}, {"1,2,3", german()},
+        {"1e3", QLocale::c()},  {"12 3", QLocale::c()},     {"--1", german()},     {"-", german()},
+        {"1\n", QLocale::c()},  {"\xc2\xbd", QLocale::c()}, // the single character one half
     };
     for (const auto& c : cases) {
         const QString text = QString::fromUtf8(c.text);

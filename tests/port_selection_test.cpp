@@ -1,10 +1,10 @@
-#include "platform/MainForm.h"
 #include "link/PortSelection.h"
+#include "platform/MainForm.h"
 #include "platform/SerialControl.h"
 
-#include "QtPrinters.h"
-#include "MemorySerialControl.h"
 #include "MemoryMainForm.h"
+#include "MemorySerialControl.h"
+#include "QtPrinters.h"
 
 #include <gtest/gtest.h>
 
@@ -33,8 +33,8 @@ TEST_F(PortSelectionTest, StartUpFillsBothListsAndAppliesTheirFirstEntries)
     QStringList ports;
     for (int i = 0; i < form_.Combo1().count(); ++i)
         ports << form_.Combo1().itemText(i);
-    EXPECT_EQ(ports, QStringList({"3", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14", "15",
-                                  "16"}));
+    EXPECT_EQ(ports, QStringList(
+                         {"3", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14", "15", "16"}));
     QStringList settings;
     for (int i = 0; i < form_.Combo2().count(); ++i)
         settings << form_.Combo2().itemText(i);
@@ -94,8 +94,8 @@ TEST_F(PortSelectionTest, AFailedReopenShowsErrorAndLeavesThePortClosed)
 
 TEST(PortSelectionRules, NumericValueReadsTheLeadingDigits)
 {
-    const std::pair<const char*, int> cases[] = {{"3", 3}, {"16", 16}, {"07", 7}, {"12abc", 12}, {"", 0},
-                                                 {"x1", 0}, {" 4", 0}, {"99999999999999", 999999999}};
+    const std::pair<const char*, int> cases[] = {{"3", 3}, {"16", 16}, {"07", 7}, {"12abc", 12},
+                                                 {"", 0},  {"x1", 0},  {" 4", 0}, {"99999999999999", 999999999}};
     for (const auto& [text, value] : cases)
         EXPECT_EQ(PortSelection::numericValue(text), value) << "\"" << text << "\"";
 }

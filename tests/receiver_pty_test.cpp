@@ -2,12 +2,12 @@
 // end raises the receive event, the frame receiver decodes and records into a
 // real run file.
 
-#include "platform/Clock.h"
 #include "link/FrameReceiver.h"
+#include "platform/Clock.h"
 #include "platform/MainForm.h"
-#include "run/SequentialFiles.h"
-#include "run/RunFiles.h"
 #include "platform/SerialControl.h"
+#include "run/RunFiles.h"
+#include "run/SequentialFiles.h"
 
 #include "QtPrinters.h"
 
@@ -16,8 +16,8 @@
 #ifdef Q_OS_UNIX
 
 #include "Frames.h"
-#include "PseudoTerminal.h"
 #include "MemoryMainForm.h"
+#include "PseudoTerminal.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,7 +1,7 @@
 #include "platform/MainForm.h"
+#include "platform/RuntimeError.h"
 #include "run/RunAnalyzer.h"
 #include "run/RunController.h"
-#include "platform/RuntimeError.h"
 #include "run/RunFiles.h"
 #include "run/SequentialFiles.h"
 
@@ -10,8 +10,8 @@
 #include <QTemporaryDir>
 
 #include "Files.h"
-#include "QtPrinters.h"
 #include "MemoryMainForm.h"
+#include "QtPrinters.h"
 
 #include <gtest/gtest.h>
 
@@ -108,11 +108,12 @@ TEST_F(RunAnalyzerTest, AnEmptyRunGivesFourLines)
 {
     writeRun("");
     EXPECT_EQ(analyze(), 0);
-    EXPECT_EQ(report(), "\"Run Time (sec)\",\"Output Voltage (V)\",\"Output Current (A)\",\"RPM\",\"Torque (mNm)\","
-                        "\"Horse Power (W)\",\"Input Power (W)\",\"Efficiency (%)\"\r\n"
-                        "\r\n"
-                        "\"Flywheel Radius\",\"Flywheel Weight\",\"ESC Neutral Timing\",\"ESC Full Throttle Timing\"\r\n"
-                        "50,1000,\"1500\",\"2000\"\r\n");
+    EXPECT_EQ(report(),
+              "\"Run Time (sec)\",\"Output Voltage (V)\",\"Output Current (A)\",\"RPM\",\"Torque (mNm)\","
+              "\"Horse Power (W)\",\"Input Power (W)\",\"Efficiency (%)\"\r\n"
+              "\r\n"
+              "\"Flywheel Radius\",\"Flywheel Weight\",\"ESC Neutral Timing\",\"ESC Full Throttle Timing\"\r\n"
+              "50,1000,\"1500\",\"2000\"\r\n");
 }
 
 TEST(RowCalculator, TheWorkedExampleCarriesEveryDigit)
@@ -123,7 +124,7 @@ TEST(RowCalculator, TheWorkedExampleCarriesEveryDigit)
     const auto row = [&](const char* t, int n) {
         const ReportRow r = rows.next(Decimal::parse(t), Decimal(12), Decimal(10), Decimal(n));
         return r.torque.toString() + " " + r.outputPower.toString() + " " + r.inputPower.toString() + " "
-            + r.efficiency.toString();
+             + r.efficiency.toString();
     };
     EXPECT_EQ(row("0.02", 200), "1308.996939166666666666666665 27.41556778796323254444444441 120 "
                                 "22.84630648996936045370370368");
@@ -134,7 +135,7 @@ TEST(RowCalculator, TheWorkedExampleCarriesEveryDigit)
 struct RowCase {
     const char* name;
     std::vector<std::array<const char*, 4>> records; // t, v, a, n
-    const char* lastRow;                              // torque, power, input, efficiency of the last record
+    const char* lastRow;                             // torque, power, input, efficiency of the last record
 };
 
 class RowRulesTest : public testing::TestWithParam<RowCase> {};
@@ -146,8 +147,8 @@ TEST_P(RowRulesTest, LastRowIs)
     ReportRow r;
     for (const auto& rec : c.records)
         r = rows.next(Decimal::parse(rec[0]), Decimal::parse(rec[1]), Decimal::parse(rec[2]), Decimal::parse(rec[3]));
-    const std::string got = r.torque.toString() + " " + r.outputPower.toString() + " " + r.inputPower.toString()
-        + " " + r.efficiency.toString();
+    const std::string got = r.torque.toString() + " " + r.outputPower.toString() + " " + r.inputPower.toString() + " "
+                          + r.efficiency.toString();
     EXPECT_EQ(got, c.lastRow) << c.name;
 }
 
@@ -155,15 +156,19 @@ INSTANTIATE_TEST_SUITE_P(
     Rules, RowRulesTest,
     testing::Values(
         RowCase{"rise of 100 from standstill", {{{"0.02", "12", "10", "100"}}}, "0 0 120 0"},
-        RowCase{"rise of 101 is computed", {{{"0.02", "12", "10", "101"}}},
+        RowCase{"rise of 101 is computed",
+                {{{"0.02", "12", "10", "101"}}},
                 "661.043454279166666666666665 6.9916551751253233796469444268 120 5.82637931260443614970578702"},
         RowCase{"falling speed", {{{"0.02", "12", "10", "900"}, {"0.04", "12", "10", "500"}}}, "0 0 120 0"},
-        RowCase{"no input power: efficiency 0 without a division", {{{"0.02", "0", "10", "600"}}},
+        RowCase{"no input power: efficiency 0 without a division",
+                {{{"0.02", "0", "10", "600"}}},
                 "3926.9908175 246.7401100916690929 0 0"},
         RowCase{"a repeated run time gives torque 0",
-                {{{"0.02", "12", "10", "200"}, {"0.02", "12", "10", "600"}}}, "0 0 120 0"},
+                {{{"0.02", "12", "10", "200"}, {"0.02", "12", "10", "600"}}},
+                "0 0 120 0"},
         RowCase{"a run time that goes back gives torque 0, not a negative one",
-                {{{"0.04", "12", "10", "200"}, {"0.02", "12", "10", "600"}}}, "0 0 120 0"},
+                {{{"0.04", "12", "10", "200"}, {"0.02", "12", "10", "600"}}},
+                "0 0 120 0"},
         RowCase{"the record after a zeroed one compares with it",
                 {{{"0.02", "12", "10", "200"}, {"0.02", "12", "10", "600"}, {"0.04", "12", "10", "900"}}},
                 "1963.49540875 185.055082568751819675 120 100"},
@@ -272,10 +277,8 @@ TEST_F(RunAnalyzerTest, TheReportGetsTheModeOfANewFileOrOfTheFileItReplaces)
         mode_t expected;
     };
     const Case cases[] = {
-        {"new, umask 022", 022, std::nullopt, 0644},
-        {"new, umask 002", 002, std::nullopt, 0664},
-        {"new, umask 077", 077, std::nullopt, 0600},
-        {"replacing a 0664 one, umask 077", 077, 0664, 0664},
+        {"new, umask 022", 022, std::nullopt, 0644},          {"new, umask 002", 002, std::nullopt, 0664},
+        {"new, umask 077", 077, std::nullopt, 0600},          {"replacing a 0664 one, umask 077", 077, 0664, 0664},
         {"replacing a 0640 one, umask 002", 002, 0640, 0640},
     };
     writeRun("0.02,12,10,200\r\n");

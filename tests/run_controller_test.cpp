@@ -1,13 +1,13 @@
 #include "platform/MainForm.h"
-#include "run/RunController.h"
 #include "platform/RuntimeError.h"
-#include "run/SequentialFiles.h"
 #include "platform/SerialControl.h"
+#include "run/RunController.h"
+#include "run/SequentialFiles.h"
 
 #include "Files.h"
-#include "QtPrinters.h"
-#include "MemorySerialControl.h"
 #include "MemoryMainForm.h"
+#include "MemorySerialControl.h"
+#include "QtPrinters.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "run/RunRecord.h"
 #include "platform/RuntimeError.h"
 #include "run/DiskSync.h"
+#include "run/RunRecord.h"
 #include "run/SequentialFiles.h"
 
 #include <QDir>
@@ -40,11 +40,10 @@ TEST_F(SequentialFilesTest, RecordsAreEncodedAsCommaSeparatedLinesEndingInCrLf)
     files_.WriteRecord(11, {});
     files_.WriteRecord(11, {Decimal::parse("30.5"), QString("1500"), QString("a,b"), QString("say \"hi\"")});
     files_.Close(11);
-    EXPECT_EQ(contents("save.csv"),
-              "\"Run Time (sec)\",\"RPM\"\r\n"
-              "0.02,-5,123.37005504583454645\r\n"
-              "\r\n"
-              "30.5,\"1500\",\"a,b\",\"say \"\"hi\"\"\"\r\n");
+    EXPECT_EQ(contents("save.csv"), "\"Run Time (sec)\",\"RPM\"\r\n"
+                                    "0.02,-5,123.37005504583454645\r\n"
+                                    "\r\n"
+                                    "30.5,\"1500\",\"a,b\",\"say \"\"hi\"\"\"\r\n");
 }
 
 TEST_F(SequentialFilesTest, EachRecordReachesTheFileBeforeClose)

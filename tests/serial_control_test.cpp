@@ -5,8 +5,8 @@
 #include "platform/SerialControl.h"
 
 #include "CaseNames.h"
-#include "MemorySerialControl.h"
 #include "Errors.h"
+#include "MemorySerialControl.h"
 
 #include <QtSerialPort/QSerialPort>
 
@@ -52,25 +52,23 @@ TEST_P(ValidSettingsTest, ParsesEveryField)
     EXPECT_EQ(parsed.baudRate, row.expected.baudRate) << "text: " << row.text;
     EXPECT_EQ(parsed.parity, row.expected.parity) << "text: " << row.text;
     EXPECT_EQ(parsed.dataBits, row.expected.dataBits) << "text: " << row.text;
-    EXPECT_EQ(static_cast<int>(parsed.stopBits), static_cast<int>(row.expected.stopBits))
-        << "text: " << row.text;
+    EXPECT_EQ(static_cast<int>(parsed.stopBits), static_cast<int>(row.expected.stopBits)) << "text: " << row.text;
 }
 
 using Stop = SerialSettings::StopBits;
 
-INSTANTIATE_TEST_SUITE_P(
-    SettingsText, ValidSettingsTest,
-    testing::Values(ValidSettings{"115200,N,8,1", {115200, 'N', 8, Stop::One}},
-                    ValidSettings{"9600,E,7,2", {9600, 'E', 7, Stop::Two}},
-                    ValidSettings{"300,O,5,1.5", {300, 'O', 5, Stop::OneAndHalf}},
-                    ValidSettings{"250000,M,6,1", {250000, 'M', 6, Stop::One}},
-                    ValidSettings{"1,S,8,2", {1, 'S', 8, Stop::Two}},
-                    ValidSettings{"2147483647,N,8,1", {2147483647, 'N', 8, Stop::One}},
-                    ValidSettings{"19200,n,8,1", {19200, 'N', 8, Stop::One}},
-                    ValidSettings{"19200,e,8,1", {19200, 'E', 8, Stop::One}},
-                    ValidSettings{"19200,o,8,1", {19200, 'O', 8, Stop::One}},
-                    ValidSettings{"19200,m,8,1", {19200, 'M', 8, Stop::One}},
-                    ValidSettings{"19200,s,8,1", {19200, 'S', 8, Stop::One}}));
+INSTANTIATE_TEST_SUITE_P(SettingsText, ValidSettingsTest,
+                         testing::Values(ValidSettings{"115200,N,8,1", {115200, 'N', 8, Stop::One}},
+                                         ValidSettings{"9600,E,7,2", {9600, 'E', 7, Stop::Two}},
+                                         ValidSettings{"300,O,5,1.5", {300, 'O', 5, Stop::OneAndHalf}},
+                                         ValidSettings{"250000,M,6,1", {250000, 'M', 6, Stop::One}},
+                                         ValidSettings{"1,S,8,2", {1, 'S', 8, Stop::Two}},
+                                         ValidSettings{"2147483647,N,8,1", {2147483647, 'N', 8, Stop::One}},
+                                         ValidSettings{"19200,n,8,1", {19200, 'N', 8, Stop::One}},
+                                         ValidSettings{"19200,e,8,1", {19200, 'E', 8, Stop::One}},
+                                         ValidSettings{"19200,o,8,1", {19200, 'O', 8, Stop::One}},
+                                         ValidSettings{"19200,m,8,1", {19200, 'M', 8, Stop::One}},
+                                         ValidSettings{"19200,s,8,1", {19200, 'S', 8, Stop::One}}));
 
 struct InvalidSettings {
     const char* text;
@@ -92,39 +90,23 @@ TEST_P(InvalidSettingsTest, IsRejectedWithTheTextAndTheProblem)
 
 INSTANTIATE_TEST_SUITE_P(
     SettingsText, InvalidSettingsTest,
-    testing::Values(InvalidSettings{"", "found 1"},
-                    InvalidSettings{"115200", "found 1"},
-                    InvalidSettings{"115200,N,8", "found 3"},
-                    InvalidSettings{"115200,N,8,1,1", "found 5"},
-                    InvalidSettings{"115200;N;8;1", "found 1"},
-                    InvalidSettings{"115200, N,8,1", "blanks"},
-                    InvalidSettings{" 115200,N,8,1", "blanks"},
-                    InvalidSettings{"115200,N,8,1 ", "blanks"},
-                    InvalidSettings{"115 200,N,8,1", "blanks"},
-                    InvalidSettings{"115200,N,8,1\t", "blanks"},
-                    InvalidSettings{"0,N,8,1", "baud rate \"0\""},
-                    InvalidSettings{"-9600,N,8,1", "baud rate"},
-                    InvalidSettings{"+9600,N,8,1", "baud rate"},
-                    InvalidSettings{"fast,N,8,1", "baud rate"},
-                    InvalidSettings{"9600.5,N,8,1", "baud rate"},
-                    InvalidSettings{"0x2580,N,8,1", "baud rate"},
-                    InvalidSettings{",N,8,1", "baud rate"},
-                    InvalidSettings{"2147483648,N,8,1", "baud rate"},
+    testing::Values(InvalidSettings{"", "found 1"}, InvalidSettings{"115200", "found 1"},
+                    InvalidSettings{"115200,N,8", "found 3"}, InvalidSettings{"115200,N,8,1,1", "found 5"},
+                    InvalidSettings{"115200;N;8;1", "found 1"}, InvalidSettings{"115200, N,8,1", "blanks"},
+                    InvalidSettings{" 115200,N,8,1", "blanks"}, InvalidSettings{"115200,N,8,1 ", "blanks"},
+                    InvalidSettings{"115 200,N,8,1", "blanks"}, InvalidSettings{"115200,N,8,1\t", "blanks"},
+                    InvalidSettings{"0,N,8,1", "baud rate \"0\""}, InvalidSettings{"-9600,N,8,1", "baud rate"},
+                    InvalidSettings{"+9600,N,8,1", "baud rate"}, InvalidSettings{"fast,N,8,1", "baud rate"},
+                    InvalidSettings{"9600.5,N,8,1", "baud rate"}, InvalidSettings{"0x2580,N,8,1", "baud rate"},
+                    InvalidSettings{",N,8,1", "baud rate"}, InvalidSettings{"2147483648,N,8,1", "baud rate"},
                     InvalidSettings{"99999999999999999999,N,8,1", "baud rate"},
-                    InvalidSettings{"9600,X,8,1", "parity \"X\""},
-                    InvalidSettings{"9600,NN,8,1", "parity"},
-                    InvalidSettings{"9600,,8,1", "parity"},
-                    InvalidSettings{"9600,0,8,1", "parity"},
-                    InvalidSettings{"9600,N,4,1", "data bits \"4\""},
-                    InvalidSettings{"9600,N,9,1", "data bits"},
-                    InvalidSettings{"9600,N,08,1", "data bits"},
-                    InvalidSettings{"9600,N,,1", "data bits"},
-                    InvalidSettings{"9600,N,eight,1", "data bits"},
-                    InvalidSettings{"9600,N,8,3", "stop bits \"3\""},
-                    InvalidSettings{"9600,N,8,0", "stop bits"},
-                    InvalidSettings{"9600,N,8,1.0", "stop bits"},
-                    InvalidSettings{"9600,N,8,1,5", "found 5"},
-                    InvalidSettings{"9600,N,8,", "stop bits"}));
+                    InvalidSettings{"9600,X,8,1", "parity \"X\""}, InvalidSettings{"9600,NN,8,1", "parity"},
+                    InvalidSettings{"9600,,8,1", "parity"}, InvalidSettings{"9600,0,8,1", "parity"},
+                    InvalidSettings{"9600,N,4,1", "data bits \"4\""}, InvalidSettings{"9600,N,9,1", "data bits"},
+                    InvalidSettings{"9600,N,08,1", "data bits"}, InvalidSettings{"9600,N,,1", "data bits"},
+                    InvalidSettings{"9600,N,eight,1", "data bits"}, InvalidSettings{"9600,N,8,3", "stop bits \"3\""},
+                    InvalidSettings{"9600,N,8,0", "stop bits"}, InvalidSettings{"9600,N,8,1.0", "stop bits"},
+                    InvalidSettings{"9600,N,8,1,5", "found 5"}, InvalidSettings{"9600,N,8,", "stop bits"}));
 
 // --- Port names --------------------------------------------------------------
 
@@ -157,8 +139,7 @@ TEST(PortDeviceName, TheVariableOfThatPortNamesTheDevice)
         return name == u"ZELVAR_COM16" ? QStringLiteral("/dev/ttyUSB0") : QString();
     };
     EXPECT_EQ(portDeviceName(16, environment), QStringLiteral("/dev/ttyUSB0"));
-    EXPECT_EQ(portDeviceName(1, environment), kFirstDefaultPort)
-        << "ZELVAR_COM16 must not name COM1";
+    EXPECT_EQ(portDeviceName(1, environment), kFirstDefaultPort) << "ZELVAR_COM16 must not name COM1";
     EXPECT_EQ(looked, QStringList({"ZELVAR_COM16", "ZELVAR_COM1"}));
 }
 
@@ -201,21 +182,20 @@ TEST_P(DeviceLossTest, DecidesWhetherTheDeviceIsGone)
         << row.name << (row.lost ? " must" : " must not") << " count as a lost device";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    PortErrors, DeviceLossTest,
-    testing::Values(ErrorKind{QSerialPort::ResourceError, "ResourceError", true},
-                    ErrorKind{QSerialPort::ReadError, "ReadError", true},
-                    ErrorKind{QSerialPort::WriteError, "WriteError", true},
-                    ErrorKind{QSerialPort::UnknownError, "UnknownError", true},
-                    ErrorKind{QSerialPort::DeviceNotFoundError, "DeviceNotFoundError", true},
-                    ErrorKind{QSerialPort::NoError, "NoError", false},
-                    ErrorKind{QSerialPort::PermissionError, "PermissionError", false},
-                    ErrorKind{QSerialPort::OpenError, "OpenError", false},
-                    ErrorKind{QSerialPort::UnsupportedOperationError, "UnsupportedOperationError",
-                              false},
-                    ErrorKind{QSerialPort::TimeoutError, "TimeoutError", false},
-                    ErrorKind{QSerialPort::NotOpenError, "NotOpenError", false}),
-    testing_support::CaseName());
+INSTANTIATE_TEST_SUITE_P(PortErrors, DeviceLossTest,
+                         testing::Values(ErrorKind{QSerialPort::ResourceError, "ResourceError", true},
+                                         ErrorKind{QSerialPort::ReadError, "ReadError", true},
+                                         ErrorKind{QSerialPort::WriteError, "WriteError", true},
+                                         ErrorKind{QSerialPort::UnknownError, "UnknownError", true},
+                                         ErrorKind{QSerialPort::DeviceNotFoundError, "DeviceNotFoundError", true},
+                                         ErrorKind{QSerialPort::NoError, "NoError", false},
+                                         ErrorKind{QSerialPort::PermissionError, "PermissionError", false},
+                                         ErrorKind{QSerialPort::OpenError, "OpenError", false},
+                                         ErrorKind{QSerialPort::UnsupportedOperationError, "UnsupportedOperationError",
+                                                   false},
+                                         ErrorKind{QSerialPort::TimeoutError, "TimeoutError", false},
+                                         ErrorKind{QSerialPort::NotOpenError, "NotOpenError", false}),
+                         testing_support::CaseName());
 
 // --- The control, through the in-memory back end ------------------------------
 
@@ -346,8 +326,8 @@ TEST_F(MemorySerialControlTest, InterleavedFeedsAndReadsKeepTheStreamIntact)
         }
         ASSERT_EQ(comm_.InBufferCount(), int(expected.size())) << "round " << round;
     }
-    EXPECT_EQ(comm_.waiting(), QByteArray(std::string(expected.begin(), expected.end()).c_str(),
-                                          qsizetype(expected.size())));
+    EXPECT_EQ(comm_.waiting(),
+              QByteArray(std::string(expected.begin(), expected.end()).c_str(), qsizetype(expected.size())));
 }
 
 TEST_F(MemorySerialControlTest, SettingInBufferCountToZeroDiscardsEverythingWaiting)
@@ -414,8 +394,7 @@ TEST_F(MemorySerialControlTest, OpeningAMissingOrBusyPortThrowsTheSystemsReasonA
         EXPECT_TRUE(contains(*message, portDeviceName(4)))
             << c.what << ": the message does not name the device: " << *message;
         EXPECT_FALSE(comm_.PortOpen()) << c.what;
-        EXPECT_TRUE(comm_.log().isEmpty())
-            << c.what << ": " << comm_.log().join(u' ').toStdString();
+        EXPECT_TRUE(comm_.log().isEmpty()) << c.what << ": " << comm_.log().join(u' ').toStdString();
         c.script(false);
     }
     comm_.setPortMissing(5);
@@ -489,8 +468,8 @@ TEST_F(MemorySerialControlTest, LogHoldsEverySuccessfulWriteInCallOrder)
     EXPECT_TRUE(runtimeErrorOf([&] { comm_.setSettings(QStringLiteral("fast")); }));
     comm_.setPortOpen(false);
     comm_.setPortOpen(false);
-    EXPECT_EQ(comm_.log(), QStringList({"CommPort=3", "Settings=9600,N,8,1", "PortOpen=True",
-                                        "InBufferCount=0", "PortOpen=False", "PortOpen=False"}))
+    EXPECT_EQ(comm_.log(), QStringList({"CommPort=3", "Settings=9600,N,8,1", "PortOpen=True", "InBufferCount=0",
+                                        "PortOpen=False", "PortOpen=False"}))
         << comm_.log().join(u' ').toStdString();
 }
 
@@ -566,8 +545,7 @@ TEST_F(MemorySerialControlTest, PulledDeviceIsReportedOnceAndClosesThePort)
     ASSERT_EQ(events_, 1);
     EXPECT_FALSE(portOpenAtEvent_) << "the port must be closed before OnComm runs";
     ASSERT_EQ(thrown_.size(), 1u) << "CommEvent did not throw the loss";
-    EXPECT_EQ(thrown_[0], "serial device lost: " + portDeviceName(2).toStdString()
-                              + ": No such device");
+    EXPECT_EQ(thrown_[0], "serial device lost: " + portDeviceName(2).toStdString() + ": No such device");
     EXPECT_EQ(comm_.CommEvent(), 0) << "the loss is thrown once";
     EXPECT_FALSE(comm_.PortOpen());
     EXPECT_TRUE(comm_.log().isEmpty()) << "the loss is not a write by the caller: "

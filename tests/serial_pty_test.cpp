@@ -5,8 +5,8 @@
 #include "platform/SerialControl.h"
 
 #ifdef Q_OS_UNIX
-#include "PseudoTerminal.h"
 #include "Errors.h"
+#include "PseudoTerminal.h"
 #endif
 
 #include <gtest/gtest.h>
@@ -57,8 +57,7 @@ protected:
                 const int code = comm_.CommEvent();
                 lastCode_ = code;
                 if (code == SerialControl::kEventReceive)
-                    smallestWaitingAtReceive_ =
-                        std::min(smallestWaitingAtReceive_, comm_.InBufferCount());
+                    smallestWaitingAtReceive_ = std::min(smallestWaitingAtReceive_, comm_.InBufferCount());
             } catch (const RuntimeError& error) {
                 ++lossesThrown_;
                 loss_ = error.what();
@@ -126,8 +125,7 @@ TEST_F(SerialPtyTest, TheReceiveEventWaitsForTheThirteenthByte)
 {
     comm_.setPortOpen(true);
     pty_.send(kTrickyFrame.left(12));
-    ASSERT_TRUE(pumpUntil([&] { return comm_.InBufferCount() == 12; }))
-        << "waiting: " << comm_.InBufferCount();
+    ASSERT_TRUE(pumpUntil([&] { return comm_.InBufferCount() == 12; })) << "waiting: " << comm_.InBufferCount();
     EXPECT_EQ(events_, 0) << "OnComm fired for 12 bytes";
 
     pty_.send(kTrickyFrame.right(1));
@@ -149,8 +147,8 @@ TEST_F(SerialPtyTest, AStreamOfSingleFramesIsHandledInGroups)
         pumpFor(1ms);
     }
     ASSERT_TRUE(pumpUntil([&] { return received_.size() == kFrames * 13; })) << received_.size();
-    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - started);
+    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now()
+                                                                             - started);
     EXPECT_EQ(received_, kTrickyFrame.repeated(kFrames));
     const auto groups = spent.count() / QtSerialControl::kReceiveGroupingMs + 2;
     EXPECT_LE(events_, groups) << kFrames << " frames over " << spent.count() << " ms";
@@ -213,8 +211,7 @@ TEST_F(SerialPtyTest, PulledDeviceIsReportedOnceAndClosesThePort)
     ASSERT_TRUE(pumpUntil([&] { return events_ > eventsBefore; })) << "the loss was not reported";
     EXPECT_FALSE(portOpenAtEvent_) << "the port must be closed before OnComm runs";
     EXPECT_EQ(lossesThrown_, 1);
-    EXPECT_TRUE(loss_.rfind("serial device lost: " + pty_.slavePath().toStdString() + ": ", 0) == 0)
-        << loss_;
+    EXPECT_TRUE(loss_.rfind("serial device lost: " + pty_.slavePath().toStdString() + ": ", 0) == 0) << loss_;
     EXPECT_GT(loss_.size(), ("serial device lost: " + pty_.slavePath().toStdString() + ": ").size())
         << "no reason given: " << loss_;
 
@@ -285,8 +282,7 @@ TEST_F(SerialPtyTest, OpeningAMissingDeviceThrowsTheSystemsReason)
 {
     // One name per process: QSerialPort takes a lock file named after the
     // device before it tries to open it.
-    const QString missing =
-        QStringLiteral("/nonexistent-zelvar-dir/ttyUSB%1").arg(QCoreApplication::applicationPid());
+    const QString missing = QStringLiteral("/nonexistent-zelvar-dir/ttyUSB%1").arg(QCoreApplication::applicationPid());
     pointPortAt(missing);
     const auto message = runtimeErrorOf([&] { comm_.setPortOpen(true); });
     ASSERT_TRUE(message) << "a missing device opened";
@@ -307,8 +303,7 @@ TEST_F(SerialPtyTest, ADeviceThatIsNoSerialPortFailsToOpenAndStaysClosed)
     ASSERT_TRUE(message);
     EXPECT_TRUE(contains(*message, QStringLiteral("/dev/null"))) << *message;
     const std::string prefix = "cannot open serial port /dev/null: ";
-    EXPECT_TRUE(message->rfind(prefix, 0) == 0 && message->size() > prefix.size())
-        << "no reason given: " << *message;
+    EXPECT_TRUE(message->rfind(prefix, 0) == 0 && message->size() > prefix.size()) << "no reason given: " << *message;
     EXPECT_FALSE(comm_.PortOpen());
     EXPECT_EQ(events_, 0);
 }
@@ -325,8 +320,7 @@ TEST_F(SerialPtyTest, AnotherControlCannotOpenAPortInUse)
     EXPECT_FALSE(second.PortOpen());
 
     pty_.send(kTrickyFrame);
-    ASSERT_TRUE(pumpUntil([&] { return received_ == kTrickyFrame; }))
-        << "the first control stopped receiving";
+    ASSERT_TRUE(pumpUntil([&] { return received_ == kTrickyFrame; })) << "the first control stopped receiving";
 }
 
 TEST_F(SerialPtyTest, MalformedSettingsAreRejectedBeforeOpening)
@@ -359,19 +353,17 @@ TEST_P(SerialPtyLineTest, OpeningAppliesTheSettingsInRawMode)
     ASSERT_EQ(::tcgetattr(pty_.master(), &applied), 0) << std::strerror(errno);
     EXPECT_EQ(::cfgetispeed(&applied), line.speed) << line.settings;
     EXPECT_EQ((applied.c_cflag & CSTOPB) != 0, line.twoStopBits) << line.settings;
-    EXPECT_EQ(applied.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u)
-        << "not raw: " << line.settings;
+    EXPECT_EQ(applied.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u) << "not raw: " << line.settings;
     EXPECT_EQ(applied.c_iflag & (ICRNL | INLCR | IGNCR | IXON | IXOFF | ISTRIP), 0u)
         << "input is translated: " << line.settings;
     EXPECT_EQ(applied.c_cflag & (CRTSCTS), 0u) << "hardware flow control: " << line.settings;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Settings, SerialPtyLineTest,
-    testing::Values(LineCase{"115200,N,8,1", B115200, false}, LineCase{"9600,E,7,2", B9600, true},
-                    // Termios has no 1.5: the receiver reads such a sender with one.
-                    LineCase{"19200,O,5,1.5", B19200, false},
-                    LineCase{"57600,m,6,2", B57600, true}));
+INSTANTIATE_TEST_SUITE_P(Settings, SerialPtyLineTest,
+                         testing::Values(LineCase{"115200,N,8,1", B115200, false}, LineCase{"9600,E,7,2", B9600, true},
+                                         // Termios has no 1.5: the receiver reads such a sender with one.
+                                         LineCase{"19200,O,5,1.5", B19200, false},
+                                         LineCase{"57600,m,6,2", B57600, true}));
 
 TEST_F(SerialPtyTest, ACustomBaudRateOpens)
 {

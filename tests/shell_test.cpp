@@ -1,18 +1,18 @@
 // The program as a whole on the offscreen platform: the real windows, the
 // in-memory serial control, a temporary application directory.
 
-#include "shell/Frm_RS232.h"
 #include "platform/MessageBox.h"
-#include "shell/NorvDynoData.h"
 #include "platform/SerialControl.h"
+#include "shell/Frm_RS232.h"
+#include "shell/NorvDynoData.h"
 #include "shell/ZelvarApplication.h"
 
 #include "Files.h"
 #include "Frames.h"
-#include "QtPrinters.h"
-#include "RecordingMessageBox.h"
 #include "MemorySerialControl.h"
 #include "ProgramTest.h"
+#include "QtPrinters.h"
+#include "RecordingMessageBox.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -109,7 +109,8 @@ TEST_F(ShellTest, AnErrorSaysWhyInTheStatusToolTip)
     comm_->setPortMissing(3);
     QTest::mouseClick(window.command1Widget(), Qt::LeftButton);
     EXPECT_EQ(window.label2Widget()->text(), "Error!");
-    EXPECT_TRUE(window.label2Widget()->toolTip().contains("cannot open")) << window.label2Widget()->toolTip().toStdString();
+    EXPECT_TRUE(window.label2Widget()->toolTip().contains("cannot open"))
+        << window.label2Widget()->toolTip().toStdString();
 
     comm_->setPortMissing(3, false);
     QTest::mouseClick(window.command1Widget(), Qt::LeftButton);

@@ -40,8 +40,7 @@ INSTANTIATE_TEST_SUITE_P(Frames, TickCountTest,
                          testing::Values(TickCase{0x01, 0x00, 0x00, 4096, "40.96"},
                                          TickCase{0x00, 0x10, 0x00, 4096, "40.96"},
                                          TickCase{0xFF, 0xFF, 0xFF, 1110015, "11100.15"},
-                                         TickCase{0x00, 0x01, 0xF4, 500, "5"},
-                                         TickCase{0x00, 0x00, 0x00, 0, "0"}));
+                                         TickCase{0x00, 0x01, 0xF4, 500, "5"}, TickCase{0x00, 0x00, 0x00, 0, "0"}));
 
 TEST(TelemetryFrame, SampleValuesAreExactDecimals)
 {

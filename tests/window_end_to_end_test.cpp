@@ -3,8 +3,8 @@
 // the QSerialPort back end, and Start and Stop are clicked as an operator
 // would.
 
-#include "shell/NorvDynoData.h"
 #include "platform/MessageBox.h"
+#include "shell/NorvDynoData.h"
 #include "shell/ZelvarApplication.h"
 
 #include "QtPrinters.h"

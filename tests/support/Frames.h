@@ -4,8 +4,8 @@
 // encoder: the tests and the simulator then agree on the layout, and a test
 // says what a frame holds rather than spelling out its bytes.
 
-#include "tools/dyno-sim/FrameEncoder.h"
 #include "link/TelemetryFrame.h"
+#include "tools/dyno-sim/FrameEncoder.h"
 
 #include <QByteArray>
 

@@ -14,13 +14,13 @@
 namespace zelvar::testing_support {
 
 struct TruthRow {
-    double time = 0;         // s
+    double time = 0; // s
     double rpm = 0;
-    double torqueMnm = 0;    // the net torque, J·dω/dt
-    double outputPower = 0;  // W, net torque × ω
-    double inputPower = 0;   // W, at the motor's terminals
-    double voltage = 0;      // V
-    double current = 0;      // A
+    double torqueMnm = 0;        // the net torque, J·dω/dt
+    double outputPower = 0;      // W, net torque × ω
+    double inputPower = 0;       // W, at the motor's terminals
+    double voltage = 0;          // V
+    double current = 0;          // A
     double motorTorqueMnm = 0;   // the shaft's (0 in files of a simulator without losses)
     double lossTorqueMnm = 0;    // the rig's friction and windage
     double motorOutputPower = 0; // W, shaft torque × ω

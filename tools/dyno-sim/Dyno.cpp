@@ -22,9 +22,9 @@ QByteArray truthLine(const TickState& s)
     // the user's locale: the values read back are the model's own.
     char line[320];
     char* at = line;
-    const double values[] = {s.time(),     s.rpm,           s.torque * 1000.0,     s.outputPower,
-                             s.inputPower, s.terminalVoltage, s.current,           s.motorTorque * 1000.0,
-                             s.lossTorque * 1000.0,           s.motorOutputPower};
+    const double values[] = {
+        s.time(),          s.rpm,     s.torque * 1000.0,      s.outputPower,         s.inputPower,
+        s.terminalVoltage, s.current, s.motorTorque * 1000.0, s.lossTorque * 1000.0, s.motorOutputPower};
     for (const double value : values) {
         if (at != line)
             *at++ = ',';
@@ -35,8 +35,7 @@ QByteArray truthLine(const TickState& s)
     return QByteArray(line, at - line);
 }
 
-Dyno::Dyno(const MotorParameters& motor, const Flywheel& flywheel, const RunSchedule& schedule,
-           const RigLosses& losses)
+Dyno::Dyno(const MotorParameters& motor, const Flywheel& flywheel, const RunSchedule& schedule, const RigLosses& losses)
     : model_(motor, flywheel, losses), schedule_(schedule)
 {
 }

@@ -35,13 +35,13 @@ struct TickState {
     int tick = 0;
     Phase phase = Phase::Idle;
     double rpm = 0.0;
-    double terminalVoltage = 0.0; // V; the open supply's while coasting, 0 while the motor is off
-    double current = 0.0;         // A
-    double torque = 0.0;          // N m that accelerates the flywheel, J dw/dt: negative while it slows
-    double outputPower = 0.0;     // W, torque * speed
-    double inputPower = 0.0;      // W, into the motor's terminals
-    double motorTorque = 0.0;     // N m from the motor's shaft; 0 while it is not powered
-    double lossTorque = 0.0;      // N m the rig's friction and windage take
+    double terminalVoltage = 0.0;  // V; the open supply's while coasting, 0 while the motor is off
+    double current = 0.0;          // A
+    double torque = 0.0;           // N m that accelerates the flywheel, J dw/dt: negative while it slows
+    double outputPower = 0.0;      // W, torque * speed
+    double inputPower = 0.0;       // W, into the motor's terminals
+    double motorTorque = 0.0;      // N m from the motor's shaft; 0 while it is not powered
+    double lossTorque = 0.0;       // N m the rig's friction and windage take
     double motorOutputPower = 0.0; // W, motor torque * speed
 
     // tick / 100 rather than tick * 0.01: the nearest double to the decimal

@@ -43,7 +43,7 @@ double MotorModel::torqueConstant() const
 double MotorModel::noLoadRpm() const
 {
     return motor_.kv
-        * (motor_.supplyVoltage - motor_.noLoadCurrent * (motor_.windingResistance + motor_.supplyResistance));
+         * (motor_.supplyVoltage - motor_.noLoadCurrent * (motor_.windingResistance + motor_.supplyResistance));
 }
 
 double MotorModel::stallCurrent() const
@@ -207,7 +207,8 @@ void MotorModel::brake(double seconds, double rate)
         const double turning = rate > 0.0 ? std::min(seconds, before / rate) : seconds;
         const auto lossPower = [this](double omega) { return losses_.polynomial(omega) * omega; };
         rigLoss = turning / 6.0
-            * (lossPower(before) + 4.0 * lossPower(before - rate * turning / 2.0) + lossPower(before - rate * turning));
+                * (lossPower(before) + 4.0 * lossPower(before - rate * turning / 2.0)
+                   + lossPower(before - rate * turning));
     }
     energy_.rigLoss += rigLoss;
     energy_.brake += flywheel_.inertia() * (before * before - omega_ * omega_) / 2.0 - rigLoss;

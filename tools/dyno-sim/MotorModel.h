@@ -53,14 +53,14 @@ struct OperatingPoint {
 
 // Energy that went where since the model started, in joules.
 struct EnergyLedger {
-    double fromSupply = 0.0;     // open-circuit voltage * current
-    double supplyLoss = 0.0;     // I^2 * supply resistance
-    double input = 0.0;          // into the motor's terminals
-    double windingLoss = 0.0;    // I^2 * winding resistance
-    double motorLoss = 0.0;      // the no-load share, Kt * I0 * speed
-    double shaft = 0.0;          // out of the motor's shaft while powered
-    double rigLoss = 0.0;        // taken out of the flywheel by the rig's losses
-    double brake = 0.0;          // taken out of the flywheel by the brake
+    double fromSupply = 0.0;  // open-circuit voltage * current
+    double supplyLoss = 0.0;  // I^2 * supply resistance
+    double input = 0.0;       // into the motor's terminals
+    double windingLoss = 0.0; // I^2 * winding resistance
+    double motorLoss = 0.0;   // the no-load share, Kt * I0 * speed
+    double shaft = 0.0;       // out of the motor's shaft while powered
+    double rigLoss = 0.0;     // taken out of the flywheel by the rig's losses
+    double brake = 0.0;       // taken out of the flywheel by the brake
 };
 
 // The motor spinning the flywheel, integrated in fine steps (classic

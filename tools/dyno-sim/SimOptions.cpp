@@ -144,8 +144,7 @@ void addOptions(QCommandLineParser& parser)
         option("no-load-current", "Motor no-load current in A (its friction and iron losses).", "A",
                num(d.motor.noLoadCurrent)),
         option("supply", "Supply voltage in V, open circuit.", "V", num(d.motor.supplyVoltage)),
-        option("supply-resistance", "Internal resistance of the supply in ohm.", "OHM",
-               num(d.motor.supplyResistance)),
+        option("supply-resistance", "Internal resistance of the supply in ohm.", "OHM", num(d.motor.supplyResistance)),
         // The rig.
         option("friction",
                "Bearing friction of the rig in mN m, up to 1000 and below the motor's stall torque: a constant "
@@ -190,17 +189,17 @@ void addOptions(QCommandLineParser& parser)
                QStringLiteral("0")),
         option("duplicate", "Chance per frame that it is sent twice in a row.", "P", QStringLiteral("0")),
         option("burst", "Deliver the frames of N ticks together, in one write.", "N", QStringLiteral("1")),
-        option("vanish-after",
-               "The device disappears (the pseudo-terminal closes) after this much run time, in s.", "S"),
+        option("vanish-after", "The device disappears (the pseudo-terminal closes) after this much run time, in s.",
+               "S"),
         option("seed", "Seed of the fault pattern: the same seed gives the same faults.", "N",
                QStringLiteral("a fresh one, printed at start")),
         // Where things go.
         option("com", "COM port number shown in the ZELVAR_COM<n> line.", "N", QString::number(d.comPort)),
         option("link-file", "Write the ZELVAR_COM<n>=<device> line to FILE once the device is ready.", "FILE"),
-        option("wait-for-reader",
-               "Start the runs only when a program opens the device (until then nothing is sent)."),
-        option("out", "Also write every byte sent on the line to FILE (frames dropped for a full buffer are "
-                      "not in it).",
+        option("wait-for-reader", "Start the runs only when a program opens the device (until then nothing is sent)."),
+        option("out",
+               "Also write every byte sent on the line to FILE (frames dropped for a full buffer are "
+               "not in it).",
                "FILE"),
         option("truth",
                "Write the model's true values per tick to FILE as CSV: time_s, rpm, torque_mNm (the net "
@@ -302,9 +301,8 @@ void readOptions(const QCommandLineParser& parser, SimOptions& o)
         bool ok = false;
         o.faults.seed = parser.value(QStringLiteral("seed")).trimmed().toULongLong(&ok);
         if (!ok)
-            Reader::fail(QStringLiteral("seed"),
-                         QStringLiteral("\"%1\" is not a whole number of 0 or more")
-                             .arg(parser.value(QStringLiteral("seed"))));
+            Reader::fail(QStringLiteral("seed"), QStringLiteral("\"%1\" is not a whole number of 0 or more")
+                                                     .arg(parser.value(QStringLiteral("seed"))));
         o.seedGiven = true;
     }
 
@@ -320,20 +318,20 @@ void readOptions(const QCommandLineParser& parser, SimOptions& o)
 ParseResult parseArguments(const QStringList& arguments)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "A simulated dyno controller. A brushed DC motor spins the flywheel up from standstill;\n"
-        "the controller streams its telemetry frames on a new pseudo-terminal, which the\n"
-        "program opens like any serial port: run it with the printed ZELVAR_COM<n>=<device>\n"
-        "line in its environment. Sent: a set-up frame (flywheel, ESC, interval) at the start\n"
-        "and once a second of run time, and one sample frame every 10 ms tick (run time,\n"
-        "voltage, current, RPM, rounded to the frame's 0.01 V, 0.1 A and 100 RPM). Frames that\n"
-        "find the device's buffer full (nobody reading) are dropped, as a real adapter does.\n"
-        "The tick count runs on from the start of the stream, across runs. The stream ends\n"
-        "with its duration or on Ctrl-C, and the device closes (a program still reading it\n"
-        "sees the device disappear). Faults are chosen with the options below; --seed\n"
-        "replays a fault pattern. By default the rig has no losses of its own; --friction\n"
-        "and --windage give it some, and --coast lets the flywheel coast down on them\n"
-        "between each spin and its brake."));
+    parser.setApplicationDescription(
+        QStringLiteral("A simulated dyno controller. A brushed DC motor spins the flywheel up from standstill;\n"
+                       "the controller streams its telemetry frames on a new pseudo-terminal, which the\n"
+                       "program opens like any serial port: run it with the printed ZELVAR_COM<n>=<device>\n"
+                       "line in its environment. Sent: a set-up frame (flywheel, ESC, interval) at the start\n"
+                       "and once a second of run time, and one sample frame every 10 ms tick (run time,\n"
+                       "voltage, current, RPM, rounded to the frame's 0.01 V, 0.1 A and 100 RPM). Frames that\n"
+                       "find the device's buffer full (nobody reading) are dropped, as a real adapter does.\n"
+                       "The tick count runs on from the start of the stream, across runs. The stream ends\n"
+                       "with its duration or on Ctrl-C, and the device closes (a program still reading it\n"
+                       "sees the device disappear). Faults are chosen with the options below; --seed\n"
+                       "replays a fault pattern. By default the rig has no losses of its own; --friction\n"
+                       "and --windage give it some, and --coast lets the flywheel coast down on them\n"
+                       "between each spin and its brake."));
     parser.addHelpOption();
     parser.addVersionOption();
     addOptions(parser);

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "link/TelemetryFrame.h"
 #include "tools/dyno-sim/Dyno.h"
 #include "tools/dyno-sim/FaultPlan.h"
 #include "tools/dyno-sim/FrameEncoder.h"
 #include "tools/dyno-sim/MotorModel.h"
-#include "link/TelemetryFrame.h"
 
 #include <QString>
 #include <QStringList>

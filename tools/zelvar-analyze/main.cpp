@@ -5,11 +5,11 @@
 
 #include "charts/ChartPlots.h"
 #include "platform/NumberText.h"
-#include "run/RunAnalyzer.h"
-#include "run/RunFiles.h"
 #include "platform/RuntimeError.h"
 #include "run/MotorFigures.h"
 #include "run/ReportDrawing.h"
+#include "run/RunAnalyzer.h"
+#include "run/RunFiles.h"
 #include "run/SequentialFiles.h"
 #include "run/Smoothing.h"
 
@@ -80,7 +80,8 @@ QString writeFigures(const QString& report, std::optional<std::size_t> spinUp, b
     const curves::MotorFigures figures = curves::measureMotor(curves);
     if (table)
         std::printf("%s", figures.summaryTable().toUtf8().constData());
-    for (const auto& [path, data] : {std::pair{jsonPath, figures.summaryJson()}, std::pair{csvPath, figures.curvesCsv()}}) {
+    for (const auto& [path, data] :
+         {std::pair{jsonPath, figures.summaryJson()}, std::pair{csvPath, figures.curvesCsv()}}) {
         if (path.isEmpty())
             continue;
         QFile file(path);
@@ -99,17 +100,17 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(ZELVAR_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Analyses a recorded run again: reads Temp.dat and writes the report save.csv\n"
-        "(torque, output power, input power, efficiency per record, then the flywheel\n"
-        "and ESC values), as the Stop button does. The report is replaced only when\n"
-        "complete; after a failure the previous save.csv is left as it was.\n"
-        "With --png, the report's charts (torque, output power and efficiency against\n"
-        "RPM, raw and smoothed) are also drawn into a PNG image; no display is needed."));
+    parser.setApplicationDescription(
+        QStringLiteral("Analyses a recorded run again: reads Temp.dat and writes the report save.csv\n"
+                       "(torque, output power, input power, efficiency per record, then the flywheel\n"
+                       "and ESC values), as the Stop button does. The report is replaced only when\n"
+                       "complete; after a failure the previous save.csv is left as it was.\n"
+                       "With --png, the report's charts (torque, output power and efficiency against\n"
+                       "RPM, raw and smoothed) are also drawn into a PNG image; no display is needed."));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption radius(QStringLiteral("radius"), QStringLiteral("Flywheel radius in millimetres (required)."),
-                                    QStringLiteral("MM"));
+    const QCommandLineOption radius(QStringLiteral("radius"),
+                                    QStringLiteral("Flywheel radius in millimetres (required)."), QStringLiteral("MM"));
     const QCommandLineOption weight(QStringLiteral("weight"), QStringLiteral("Flywheel weight in grams (required)."),
                                     QStringLiteral("G"));
     const QCommandLineOption neutral(QStringLiteral("esc-neutral"),
@@ -206,14 +207,14 @@ int main(int argc, char* argv[])
             if (!charts::saveReportCharts(image, drawn, {}))
                 return fail(kAnalysisFailed, QStringLiteral("cannot write the image \"%1\"").arg(image));
             const QString which = drawn.spinUp && drawn.spinUps.size() > 1
-                                      ? QStringLiteral(" (%1)").arg(curves::describeSpinUp(drawn.spinUps, *drawn.spinUp))
-                                      : QString();
+                                    ? QStringLiteral(" (%1)").arg(curves::describeSpinUp(drawn.spinUps, *drawn.spinUp))
+                                    : QString();
             std::printf("%s: charts%s\n", qPrintable(QDir::toNativeSeparators(QFileInfo(image).absoluteFilePath())),
                         qPrintable(which));
         }
         if (parser.isSet(summary) || parser.isSet(summaryJson) || parser.isSet(curvesCsv)) {
-            const QString failure =
-                writeFigures(report, spinUp, parser.isSet(summary), parser.value(summaryJson), parser.value(curvesCsv));
+            const QString failure = writeFigures(report, spinUp, parser.isSet(summary), parser.value(summaryJson),
+                                                 parser.value(curvesCsv));
             if (!failure.isEmpty())
                 return fail(kAnalysisFailed, failure);
         }
