@@ -1,6 +1,7 @@
 // Throughput and memory of the run analysis on a generated run file, and the
 // peak memory it needs, which must not grow with the file.
 
+#include "memory.h"
 #include "run/RunAnalyzer.h"
 #include "run/SequentialFiles.h"
 #include "run_file.h"
@@ -14,30 +15,10 @@
 #include <string>
 
 using namespace zelvar;
+using bench::resetPeak;
+using bench::statusKb;
 
 namespace {
-
-// Resident memory figures of this process in kB (Linux), -1 elsewhere.
-long statusKb(const char* field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    long value = -1;
-    while (status >> key) {
-        if (key == field) {
-            status >> value;
-            return value;
-        }
-        status.ignore(256, '\n');
-    }
-    return -1;
-}
-
-// Restarts the peak-resident-memory mark so that it covers what follows.
-void resetPeak()
-{
-    std::ofstream("/proc/self/clear_refs") << "5";
-}
 
 void BM_AnalyzeRunFile(benchmark::State& state)
 {

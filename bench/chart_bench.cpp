@@ -6,6 +6,7 @@
 
 #include "charts/ChartWindow.h"
 #include "event_loop_watchdog.h"
+#include "memory.h"
 #include "run/LiveTrace.h"
 #include "run/RunAnalyzer.h"
 #include "run/SequentialFiles.h"
@@ -23,28 +24,10 @@
 #include <string>
 
 using namespace zelvar;
+using bench::resetPeak;
+using bench::statusKb;
 
 namespace {
-
-long statusKb(const char* field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    long value = -1;
-    while (status >> key) {
-        if (key == field) {
-            status >> value;
-            return value;
-        }
-        status.ignore(256, '\n');
-    }
-    return -1;
-}
-
-void resetPeak()
-{
-    std::ofstream("/proc/self/clear_refs") << "5";
-}
 
 void BM_ChartWindowDrawsReport(benchmark::State& state)
 {

@@ -10,6 +10,7 @@
 #include "Files.h"
 #include "Frames.h"
 #include "MemorySerialControl.h"
+#include "ProgramTest.h"
 #include "QtPrinters.h"
 #include "RecordingMessageBox.h"
 #include "ScratchSettings.h"
@@ -32,13 +33,11 @@ using namespace zelvar::testing_support;
 
 namespace {
 
-class PortDialogTest : public testing::Test {
+class PortDialogTest : public ProgramTest {
 protected:
     PortDialogTest()
     {
         qunsetenv("ZELVAR_COM3");
-        writeAll(appDir_.filePath("RCS.dat"), "serial");
-        writeAll(appDir_.filePath("RTA.dat"), "controls");
         adapter_.device = devices_.filePath("ttyUSB0");
         adapter_.description = "FT232R USB UART";
         adapter_.manufacturer = "FTDI";
@@ -49,21 +48,12 @@ protected:
         other_.device = devices_.filePath("ttyACM0");
         writeAll(other_.device, "");
 
-        ShellOptions options;
-        options.applicationDirectory = appDir_.path();
-        options.makeSerialControl = [this] {
-            auto control = std::make_unique<MemorySerialControl>();
-            comm_ = control.get();
-            return control;
-        };
-        options.messageBox = &messages_;
-        options.locale = QLocale::c();
-        options.endProgram = [] {};
-        options.startTimer = [this](std::chrono::milliseconds delay, std::function<void()> action) {
-            timers_.push_back({delay, std::move(action)});
-        };
-        options.serialDevices = [this] { return QList<portmap::DeviceInfo>{adapter_, other_}; };
-        program_ = std::make_unique<ZelvarApplication>(options);
+        program_ = makeProgram([this](ShellOptions& options) {
+            options.startTimer = [this](std::chrono::milliseconds delay, std::function<void()> action) {
+                timers_.push_back({delay, std::move(action)});
+            };
+            options.serialDevices = [this] { return QList<portmap::DeviceInfo>{adapter_, other_}; };
+        });
         EXPECT_TRUE(program_->Form_Load());
         window().show();
     }
@@ -97,12 +87,9 @@ protected:
     }
 
     ScratchSettings settings_;
-    QTemporaryDir appDir_;
     QTemporaryDir devices_;
     portmap::DeviceInfo adapter_;
     portmap::DeviceInfo other_;
-    RecordingMessageBox messages_;
-    MemorySerialControl* comm_ = nullptr;
     std::vector<std::pair<std::chrono::milliseconds, std::function<void()>>> timers_;
     std::unique_ptr<ZelvarApplication> program_;
 };
