@@ -131,15 +131,7 @@ curves::ThinnedSeries rawPoints(const ReportCurves& curves, double ReportPoint::
     curves::PointThinning thinning(curves::kThinningColumns, curves::kThinningRows, curves::kMaxThinnedPoints);
     for (const ReportPoint& row : curves.report.rows)
         thinning.add({row.rpm, row.*value});
-    curves::ThinnedSeries series;
-    series.points = thinning.points();
-    if (!series.points.empty()) {
-        series.xLo = thinning.xLo();
-        series.xHi = thinning.xHi();
-        series.yLo = thinning.yLo();
-        series.yHi = thinning.yHi();
-    }
-    return series;
+    return curves::seriesOf(thinning);
 }
 
 std::vector<QPointF> smoothedPoints(const ReportCurves& curves, double SmoothedPoint::*value)

@@ -9,8 +9,6 @@
 
 namespace zelvar::curves {
 
-namespace {
-
 ThinnedSeries seriesOf(const PointThinning& thinning)
 {
     ThinnedSeries series;
@@ -23,8 +21,6 @@ ThinnedSeries seriesOf(const PointThinning& thinning)
     }
     return series;
 }
-
-} // namespace
 
 ReportCurves loadReportForDrawing(const QString& path, const DrawingRequest& request,
                                   std::atomic<std::size_t>* progress)

@@ -19,6 +19,10 @@ struct ThinnedSeries {
     bool empty() const { return points.empty(); }
 };
 
+class PointThinning;
+// What a thinning kept, with the range of every point it was given.
+ThinnedSeries seriesOf(const PointThinning& thinning);
+
 // The report's own points against RPM, thinned.
 struct ThinnedReport {
     ThinnedSeries torque;
