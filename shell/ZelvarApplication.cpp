@@ -169,9 +169,11 @@ void ZelvarApplication::addPortControls()
 
 bool ZelvarApplication::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == form_->combo1Widget()
-        && (event->type() == QEvent::Enter || event->type() == QEvent::MouseButtonPress
-            || event->type() == QEvent::KeyPress))
+    // The list reports events while the window is being taken apart too, so
+    // the window is asked nothing unless the operator reached for the list.
+    const bool reached = event->type() == QEvent::Enter || event->type() == QEvent::MouseButtonPress
+                      || event->type() == QEvent::KeyPress;
+    if (reached && watched == form_->combo1Widget())
         updatePortToolTips();
     return QObject::eventFilter(watched, event);
 }
