@@ -15,6 +15,7 @@
 #include "Files.h"
 #include "MemoryMainForm.h"
 #include "QtPrinters.h"
+#include "ReportRows.h"
 
 #include <QTemporaryDir>
 
@@ -343,9 +344,7 @@ class FindSpinUp : public testing::TestWithParam<SpinUpCase> {};
 TEST_P(FindSpinUp, RunsFromTheLastStandstillToTheLastRecordAtTopSpeed)
 {
     const SpinUpCase& c = GetParam();
-    std::vector<ReportPoint> rows;
-    for (std::size_t i = 0; i < c.rpm.size(); ++i)
-        rows.push_back({0.02 * static_cast<double>(i + 1), 12, 10, c.rpm[i], 0, 0, 120, 0});
+    const std::vector<ReportPoint> rows = testing_support::rowsAtRpm(c.rpm);
     const std::optional<SpinUp> found = findSpinUp(rows);
     ASSERT_EQ(found.has_value(), c.expected.has_value());
     if (found) {

@@ -37,6 +37,7 @@
 #include "EventLoop.h"
 #include "Files.h"
 #include "Frames.h"
+#include "ProgramTest.h"
 #include "PseudoTerminal.h"
 #include "RecordingMessageBox.h"
 
@@ -141,11 +142,7 @@ protected:
 
     NorvDynoData& load()
     {
-        ShellOptions options;
-        options.applicationDirectory = dir_.path();
-        options.messageBox = &messages_;
-        options.locale = QLocale::c();
-        options.endProgram = [] {};
+        ShellOptions options = testOptions(dir_.path(), messages_);
         program_ = std::make_unique<ZelvarApplication>(options);
         EXPECT_TRUE(program_->Form_Load());
         program_->mainWindow().show();

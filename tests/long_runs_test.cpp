@@ -13,6 +13,7 @@
 
 #include "CaseNames.h"
 #include "Files.h"
+#include "ReportRows.h"
 #include "SyntheticRuns.h"
 
 #include <gtest/gtest.h>
@@ -63,9 +64,7 @@ class FindSpinUps : public testing::TestWithParam<SpinUpsCase> {};
 TEST_P(FindSpinUps, FindsEachRiseToTopSpeedAndDrawsTheLongestComplete)
 {
     const SpinUpsCase& c = GetParam();
-    std::vector<ReportPoint> rows;
-    for (std::size_t i = 0; i < c.rpm.size(); ++i)
-        rows.push_back({0.02 * static_cast<double>(i + 1), 12, 10, c.rpm[i], 0, 0, 120, 0});
+    const std::vector<ReportPoint> rows = testing_support::rowsAtRpm(c.rpm);
     const std::vector<FoundSpinUp> found = findSpinUps(rows);
     std::vector<FoundSpinUp> expected;
     for (const Expected& e : c.spinUps) {

@@ -1,5 +1,5 @@
 // The motor's figures and the loss correction against the simulated dyno's
-// truth, end to end, on the rigs of issue 14: dyno-sim streams one spin-up,
+// truth, end to end, on rigs with and without losses: dyno-sim streams one spin-up,
 // a coast-down and the brake on a pseudo-terminal; the program's receive
 // path records it, the analysis writes the report, and the figures are drawn
 // from the report as the chart window and zelvar-analyze --summary do.

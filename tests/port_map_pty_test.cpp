@@ -25,6 +25,7 @@
 
 #ifdef Q_OS_UNIX
 
+#include "ProgramTest.h"
 #include "PseudoTerminal.h"
 
 #include <sys/stat.h>
@@ -213,11 +214,7 @@ TEST_F(PortMapPtyTest, ARunOnASilentPseudoTerminalSaysSoAfterThreeSecondsUntilTh
     qunsetenv("ZELVAR_COM3");
 
     RecordingMessageBox messages;
-    ShellOptions options;
-    options.applicationDirectory = appDir.path();
-    options.messageBox = &messages;
-    options.locale = QLocale::c();
-    options.endProgram = [] {};
+    ShellOptions options = testOptions(appDir.path(), messages);
     ZelvarApplication program(options);
     ASSERT_TRUE(program.Form_Load());
     NorvDynoData& window = program.mainWindow();

@@ -23,6 +23,7 @@
 #include "DynoSim.h"
 #include "EventLoop.h"
 #include "Files.h"
+#include "ProgramTest.h"
 #include "RecordingMessageBox.h"
 
 using namespace zelvar;
@@ -46,11 +47,7 @@ TEST(WindowEndToEnd, ARunAgainstTheSimulatedDynoGivesAReport)
     qputenv("ZELVAR_COM3", mapping.mid(mapping.indexOf('=') + 1));
 
     RecordingMessageBox messages;
-    ShellOptions options;
-    options.applicationDirectory = dir.path();
-    options.messageBox = &messages;
-    options.locale = QLocale::c();
-    options.endProgram = [] {};
+    ShellOptions options = testOptions(dir.path(), messages);
     ZelvarApplication program(options);
     ASSERT_TRUE(program.Form_Load());
     NorvDynoData& window = program.mainWindow();

@@ -10,18 +10,25 @@ ProgramTest::ProgramTest()
     writeAll(appFile("RTA.dat"), "controls");
 }
 
-std::unique_ptr<ZelvarApplication> ProgramTest::makeProgram(const std::function<void(ShellOptions&)>& adjust)
+ShellOptions testOptions(const QString& directory, MessageBox& messages)
 {
     ShellOptions options;
-    options.applicationDirectory = appDir_.path();
+    options.applicationDirectory = directory;
+    options.messageBox = &messages;
+    options.locale = QLocale::c();
+    options.endProgram = [] {};
+    return options;
+}
+
+std::unique_ptr<ZelvarApplication> ProgramTest::makeProgram(const std::function<void(ShellOptions&)>& adjust)
+{
+    ShellOptions options = testOptions(appDir_.path(), messages_);
     options.drivesRoot = drives_.path();
     options.makeSerialControl = [this] {
         auto control = std::make_unique<MemorySerialControl>();
         comm_ = control.get();
         return control;
     };
-    options.messageBox = &messages_;
-    options.locale = QLocale::c();
     options.endProgram = [this] { ++ended_; };
     if (adjust)
         adjust(options);

@@ -14,6 +14,11 @@
 
 namespace zelvar::testing_support {
 
+// The program's options for a test: in `directory`, message boxes recorded,
+// numbers in the C locale, ending left to the test, and the real serial
+// control.
+ShellOptions testOptions(const QString& directory, MessageBox& messages);
+
 // The whole program on the in-memory serial control, in a scratch program
 // directory that holds both control files, with drive paths in a scratch
 // folder and message boxes recorded instead of shown: where the tests of the
