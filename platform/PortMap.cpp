@@ -1,11 +1,11 @@
 #include "platform/PortMap.h"
 
 #include "platform/RuntimeError.h"
+#include "platform/Settings.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QSerialPortInfo>
-#include <QSettings>
 
 #include <algorithm>
 
@@ -16,12 +16,6 @@ namespace {
 QString settingsKey(int port)
 {
     return QStringLiteral("ports/COM%1").arg(port);
-}
-
-QSettings openSettings()
-{
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QString::fromLatin1(kOrganization),
-                     QString::fromLatin1(kApplication));
 }
 
 } // namespace
@@ -83,12 +77,12 @@ Resolution resolve(int port)
 
 QString savedDevice(int port)
 {
-    return openSettings().value(settingsKey(port)).toString();
+    return settings::open().value(settingsKey(port)).toString();
 }
 
 void saveDevice(int port, const QString& device)
 {
-    QSettings settings = openSettings();
+    QSettings settings = settings::open();
     settings.setValue(settingsKey(port), device);
     settings.sync();
     if (settings.status() != QSettings::NoError)
@@ -98,7 +92,7 @@ void saveDevice(int port, const QString& device)
 
 void forgetDevice(int port)
 {
-    QSettings settings = openSettings();
+    QSettings settings = settings::open();
     settings.remove(settingsKey(port));
     settings.sync();
     if (settings.status() != QSettings::NoError)
@@ -110,7 +104,7 @@ void forgetDevice(int port)
 
 QList<int> savedPorts()
 {
-    QSettings settings = openSettings();
+    QSettings settings = settings::open();
     settings.beginGroup(QStringLiteral("ports"));
     QList<int> ports;
     for (const QString& key : settings.childKeys()) {

@@ -8,11 +8,6 @@
 
 namespace zelvar::portmap {
 
-// The program's settings file, named once: ~/.config/zelvar/zelvar-data.conf
-// on Linux. Nothing else of the program keeps settings.
-inline constexpr const char* kOrganization = "zelvar";
-inline constexpr const char* kApplication = "zelvar-data";
-
 // Where the device of a COM number came from, strongest first.
 enum class Source { Variable, Saved, Default };
 
@@ -47,7 +42,8 @@ Resolution resolve(int port, const Lookups& lookups);
 Resolution resolve(int port);
 Lookups systemLookups();
 
-// The saved map, one entry per COM number, in the user's settings.
+// The saved map, one entry per COM number, in the program's settings
+// (platform/Settings.h).
 QString savedDevice(int port);
 // Throws RuntimeError when the settings cannot be written.
 void saveDevice(int port, const QString& device);

@@ -1,0 +1,180 @@
+#pragma once
+
+#include <QDateTime>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+#include <QThreadPool>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace zelvar::curves {
+struct MotorFigures;
+}
+
+namespace zelvar::archive {
+
+// Every run kept: beside Temp.dat and save.csv, the folder runs/ holds a
+// folder per run, named by the local time the run started
+// (runs/2026-12-07_14-03-21, with _2, _3 for runs started within the same
+// second), with run.json and, once the run ended, copies of Temp.dat and
+// save.csv. Temp.dat and save.csv themselves stay exactly what they are.
+
+inline constexpr const char* kFolderName = "runs";
+inline constexpr const char* kRunJsonName = "run.json";
+
+// How a run ended, as run.json says it.
+enum class Ending {
+    Recording,  // the run is on, or it never ended (until the next Start)
+    Stopped,    // Stop wrote the report
+    Error,      // the run ended in "Error!", or its report failed
+    Unfinished, // the program died while recording; found at the next Start
+};
+// "recording", "stopped", "error", "unfinished".
+QString endingText(Ending ending);
+std::optional<Ending> endingFromText(const QString& text);
+
+// "2026-12-07_14-03-21".
+QString folderName(const QDateTime& started);
+
+// What run.json says at Start.
+struct RunStart {
+    QDateTime started; // local time
+    int port = 0;      // the COM number
+    QString device;    // what it opened
+    QString lineSettings;
+    QString interval; // the interval box
+    QString programVersion;
+};
+
+// The flywheel and ESC values at the end of a run, as the boxes showed them:
+// radius and weight already read as numbers (none when a box held no
+// number), the ESC timings as text.
+struct RunValues {
+    std::optional<double> radiusMm;
+    std::optional<double> weightG;
+    QString escNeutral;
+    QString escFull;
+};
+
+struct RunEnd {
+    QDateTime ended;
+    Ending ending = Ending::Stopped;
+    QString reason; // why it ended in "error"
+    RunValues values;
+    bool reportWritten = false; // save.csv is this run's report
+};
+
+// One run as the list shows it, read from its run.json alone.
+struct RunSummary {
+    QString folder; // absolute path
+    QString name;   // the folder's name
+    QDateTime started;
+    QDateTime ended; // invalid while recording
+    Ending ending = Ending::Recording;
+    QString reason;
+    std::optional<std::int64_t> records;
+    std::optional<double> peakPowerW;
+    std::optional<double> peakPowerRpm;
+    QString note;
+    RunValues values;
+
+    // Seconds from start to end; none while the end is not known.
+    std::optional<double> durationSeconds() const;
+    bool hasReport() const;
+};
+
+struct Listing {
+    std::vector<RunSummary> runs; // newest first
+    QStringList problems;         // folders whose run.json could not be read
+};
+
+// The runs archived in a data directory. Reads only the run.json files.
+Listing listRuns(const QString& dataDirectory);
+// Whether `folder` is an archived run (it holds a run.json).
+bool isRunFolder(const QString& folder);
+
+// run.json of a run folder; throws RuntimeError naming the file.
+QJsonObject readRunJson(const QString& folder);
+RunSummary summaryOf(const QString& folder, const QJsonObject& json);
+// Replaces run.json through a temporary name and a rename.
+void writeRunJson(const QString& folder, const QJsonObject& json);
+
+// The note, written into run.json.
+void setNote(const QString& folder, const QString& note);
+// The motor's figures (as --summary-json writes them) and the peak output
+// power with its RPM, written into run.json.
+void recordFigures(const QString& folder, const curves::MotorFigures& figures);
+
+// What a copied run file held: its complete lines, and the run times of the
+// first and last of them.
+struct RunFileScan {
+    std::int64_t records = 0;
+    std::optional<double> firstRunTime;
+    std::optional<double> lastRunTime;
+};
+// Copies `from` to `to` through a temporary name beside `to` and a rename,
+// the copy put on the disk before the rename; counts the records on the way
+// when `scan` is given. Throws RuntimeError naming the file at fault.
+void copyInto(const QString& from, const QString& to, RunFileScan* scan = nullptr);
+
+// Whether runs are archived, from the program's settings: yes unless
+// switched off.
+bool enabledInSettings();
+void setEnabledInSettings(bool enabled);
+
+// The archive of the program's data directory, as Start and Stop keep it.
+//
+// Everything here is an addition to the run: a failure never changes what
+// Start, Stop and the report do. It is reported through `notice` (called on
+// any thread, with an empty text once archiving works again), and the run
+// goes on unarchived.
+//
+// The copies at the end of a run are made on a worker thread of their own,
+// one after the other in the order asked; nothing here runs in the receive
+// path.
+class RunArchive {
+public:
+    RunArchive(QString dataDirectory, std::function<void(const QString&)> notice);
+    ~RunArchive(); // waits for the copies
+    RunArchive(const RunArchive&) = delete;
+    RunArchive& operator=(const RunArchive&) = delete;
+
+    QString directory() const;
+
+    // Before Start empties Temp.dat: waits for the copies still running,
+    // and when the newest run folder still says "recording", its run never
+    // ended (the program was killed, the machine lost power): Temp.dat is
+    // copied into it and it is marked "unfinished".
+    void beforeStart();
+    // Once recording began: the run's folder with its run.json.
+    void runStarted(const RunStart& start);
+    // Whether a run started here is being recorded.
+    bool recording() const { return !current_.isEmpty(); }
+    // Completes the run on the worker thread: Temp.dat and, when written,
+    // save.csv copied in, and run.json finished.
+    void runEnded(const RunEnd& end);
+    // The folder of the run that ended last, while its report is the one
+    // in the data directory; empty otherwise.
+    QString lastEnded() const { return lastEnded_; }
+    // Writes the figures of the report just drawn into the run that ended
+    // last, after its copies.
+    void recordFigures(const curves::MotorFigures& figures);
+
+    void waitForCopies();
+
+private:
+    void report(const QString& problem);
+    QString newFolder(const QDateTime& started);
+
+    QString directory_;
+    std::function<void(const QString&)> notice_;
+    QString current_;
+    QString lastEnded_;
+    QThreadPool worker_;
+};
+
+} // namespace zelvar::archive
