@@ -290,8 +290,9 @@ void setEnabledInSettings(bool enabled)
     settings.sync();
 }
 
-RunArchive::RunArchive(QString dataDirectory, std::function<void(const QString&)> notice)
-    : directory_(std::move(dataDirectory)), notice_(std::move(notice))
+RunArchive::RunArchive(QString dataDirectory, std::function<void(const QString&)> notice,
+                       std::function<void()> archived)
+    : directory_(std::move(dataDirectory)), notice_(std::move(notice)), archived_(std::move(archived))
 {
     worker_.setMaxThreadCount(1); // one copy after the other, in order
     worker_.setExpiryTimeout(-1);
@@ -311,6 +312,20 @@ void RunArchive::report(const QString& problem)
 {
     if (notice_)
         notice_(problem);
+}
+
+void RunArchive::queue(QString failure, std::function<void()> job)
+{
+    worker_.start([this, failure = std::move(failure), job = std::move(job)] {
+        try {
+            job();
+        } catch (const std::exception& e) {
+            report(failure + QString::fromStdString(e.what()));
+            return;
+        }
+        if (archived_)
+            archived_();
+    });
 }
 
 void RunArchive::waitForCopies()
@@ -410,33 +425,30 @@ void RunArchive::runEnded(const RunEnd& end)
     current_.clear();
     lastEnded_ = end.reportWritten ? folder : QString();
     const QString directory = directory_;
-    worker_.start([this, folder, directory, end] {
-        try {
-            QJsonObject json = readRunJson(folder);
-            RunFileScan scan;
-            const QString runFile = applicationFile(directory, str(runfiles::kRunFileName));
-            if (QFileInfo::exists(runFile))
-                copyInto(runFile, QDir(folder).filePath(str(runfiles::kRunFileName)), &scan);
-            if (end.reportWritten) {
-                copyInto(applicationFile(directory, str(runfiles::kReportFileName)),
-                         QDir(folder).filePath(str(runfiles::kReportFileName)));
-            }
-            json.insert(QStringLiteral("state"), endingText(end.ending));
-            json.insert(QStringLiteral("ended"), isoTime(end.ended));
-            if (end.ending == Ending::Error)
-                json.insert(QStringLiteral("reason"), end.reason);
-            json.insert(QStringLiteral("records"), qint64(scan.records));
-            json.insert(QStringLiteral("first_run_time_s"), orNull(scan.firstRunTime));
-            json.insert(QStringLiteral("last_run_time_s"), orNull(scan.lastRunTime));
-            json.insert(QStringLiteral("flywheel_radius_mm"), orNull(end.values.radiusMm));
-            json.insert(QStringLiteral("flywheel_weight_g"), orNull(end.values.weightG));
-            json.insert(QStringLiteral("esc_neutral"), end.values.escNeutral);
-            json.insert(QStringLiteral("esc_full"), end.values.escFull);
-            writeRunJson(folder, json);
-        } catch (const std::exception& e) {
-            report(QStringLiteral("The run in %1 was not archived whole: %2")
-                       .arg(QDir::toNativeSeparators(folder), QString::fromStdString(e.what())));
+    const QString failure =
+        QStringLiteral("The run in %1 was not archived whole: ").arg(QDir::toNativeSeparators(folder));
+    queue(failure, [folder, directory, end] {
+        QJsonObject json = readRunJson(folder);
+        RunFileScan scan;
+        const QString runFile = applicationFile(directory, str(runfiles::kRunFileName));
+        if (QFileInfo::exists(runFile))
+            copyInto(runFile, QDir(folder).filePath(str(runfiles::kRunFileName)), &scan);
+        if (end.reportWritten) {
+            copyInto(applicationFile(directory, str(runfiles::kReportFileName)),
+                     QDir(folder).filePath(str(runfiles::kReportFileName)));
         }
+        json.insert(QStringLiteral("state"), endingText(end.ending));
+        json.insert(QStringLiteral("ended"), isoTime(end.ended));
+        if (end.ending == Ending::Error)
+            json.insert(QStringLiteral("reason"), end.reason);
+        json.insert(QStringLiteral("records"), qint64(scan.records));
+        json.insert(QStringLiteral("first_run_time_s"), orNull(scan.firstRunTime));
+        json.insert(QStringLiteral("last_run_time_s"), orNull(scan.lastRunTime));
+        json.insert(QStringLiteral("flywheel_radius_mm"), orNull(end.values.radiusMm));
+        json.insert(QStringLiteral("flywheel_weight_g"), orNull(end.values.weightG));
+        json.insert(QStringLiteral("esc_neutral"), end.values.escNeutral);
+        json.insert(QStringLiteral("esc_full"), end.values.escFull);
+        writeRunJson(folder, json);
     });
 }
 
@@ -445,14 +457,14 @@ void RunArchive::recordFigures(const curves::MotorFigures& figures)
     if (lastEnded_.isEmpty())
         return;
     const QString folder = lastEnded_;
-    worker_.start([this, folder, figures] {
-        try {
-            archive::recordFigures(folder, figures);
-        } catch (const std::exception& e) {
-            report(QStringLiteral("The figures of the run in %1 were not archived: %2")
-                       .arg(QDir::toNativeSeparators(folder), QString::fromStdString(e.what())));
-        }
-    });
+    queue(QStringLiteral("The figures of the run in %1 were not archived: ").arg(QDir::toNativeSeparators(folder)),
+          [folder, figures] { archive::recordFigures(folder, figures); });
+}
+
+void RunArchive::setNote(const QString& folder, const QString& note)
+{
+    queue(QStringLiteral("The note of the run in %1 was not saved: ").arg(QDir::toNativeSeparators(folder)),
+          [folder, note] { archive::setNote(folder, note); });
 }
 
 } // namespace zelvar::archive

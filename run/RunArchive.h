@@ -134,11 +134,13 @@ void setEnabledInSettings(bool enabled);
 // goes on unarchived.
 //
 // The copies at the end of a run are made on a worker thread of their own,
-// one after the other in the order asked; nothing here runs in the receive
-// path.
+// one after the other in the order asked, and every later write of a
+// run.json waits its turn behind them; nothing here runs in the receive path.
 class RunArchive {
 public:
-    RunArchive(QString dataDirectory, std::function<void(const QString&)> notice);
+    // `archived` is called (on the worker thread) whenever a run.json was
+    // written, so that a list of the runs can be read again.
+    RunArchive(QString dataDirectory, std::function<void(const QString&)> notice, std::function<void()> archived = {});
     ~RunArchive(); // waits for the copies
     RunArchive(const RunArchive&) = delete;
     RunArchive& operator=(const RunArchive&) = delete;
@@ -163,15 +165,21 @@ public:
     // Writes the figures of the report just drawn into the run that ended
     // last, after its copies.
     void recordFigures(const curves::MotorFigures& figures);
+    // A run's note, written after the copies asked before it.
+    void setNote(const QString& folder, const QString& note);
 
     void waitForCopies();
 
 private:
     void report(const QString& problem);
+    // Runs `job` on the worker; what it throws becomes a notice that starts
+    // with `failure`.
+    void queue(QString failure, std::function<void()> job);
     QString newFolder(const QDateTime& started);
 
     QString directory_;
     std::function<void(const QString&)> notice_;
+    std::function<void()> archived_;
     QString current_;
     QString lastEnded_;
     QThreadPool worker_;
