@@ -1,7 +1,11 @@
 // zelvar-analyze: turns a recorded run file (Temp.dat) into the report
 // (save.csv) exactly as the Stop button does, with the flywheel and ESC values
 // given on the command line instead of the dyno's set-up frame. With --png it
-// also draws the report's charts into an image, without a display.
+// also draws the report's charts into an image, without a display. A run
+// folder of the archive is analysed with the values its run.json holds, and
+// its figures there are brought up to date; --list shows the archive.
+
+#include "ArchiveCommands.h"
 
 #include "charts/ChartPlots.h"
 #include "platform/NumberText.h"
@@ -9,6 +13,7 @@
 #include "run/MotorFigures.h"
 #include "run/ReportDrawing.h"
 #include "run/RunAnalyzer.h"
+#include "run/RunArchive.h"
 #include "run/RunFiles.h"
 #include "run/SequentialFiles.h"
 #include "run/Smoothing.h"
@@ -20,6 +25,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -69,15 +75,24 @@ QString noSuchSpinUp(std::size_t index, std::size_t count)
     return QStringLiteral("--spin-up %1: the run has %2 spin-ups").arg(index + 1).arg(count);
 }
 
-// The motor's figures (--summary, --summary-json, --curves-csv), drawn from
-// the report just written. An empty string, or what could not be written.
-QString writeFigures(const QString& report, std::optional<std::size_t> spinUp, bool table, const QString& jsonPath,
-                     const QString& csvPath)
+// The motor's figures of the report just written, for the spin-up asked for
+// or the one chosen by default; none past the run's last spin-up, with the
+// message in `failure`. Throws RuntimeError as the report reader does.
+std::optional<curves::MotorFigures> measureReport(const QString& report, std::optional<std::size_t> spinUp,
+                                                  QString& failure)
 {
     curves::ReportCurves curves = curves::loadReportCurves(report);
-    if (spinUp && !curves::chooseSpinUp(curves, *spinUp))
-        return noSuchSpinUp(*spinUp, curves.spinUps.size());
-    const curves::MotorFigures figures = curves::measureMotor(curves);
+    if (spinUp && !curves::chooseSpinUp(curves, *spinUp)) {
+        failure = noSuchSpinUp(*spinUp, curves.spinUps.size());
+        return std::nullopt;
+    }
+    return curves::measureMotor(curves);
+}
+
+// The motor's figures as --summary, --summary-json and --curves-csv ask. An
+// empty string, or what could not be written.
+QString writeFigures(const curves::MotorFigures& figures, bool table, const QString& jsonPath, const QString& csvPath)
+{
     if (table)
         std::printf("%s", figures.summaryTable().toUtf8().constData());
     for (const auto& [path, data] :
@@ -89,6 +104,37 @@ QString writeFigures(const QString& report, std::optional<std::size_t> spinUp, b
             return QStringLiteral("cannot write \"%1\": %2").arg(path, file.errorString());
     }
     return {};
+}
+
+// Brings the figures in a run folder's run.json up to date and says so. An
+// empty string, or why run.json was not written.
+QString updateRunJson(const QString& folder, const curves::MotorFigures& figures)
+{
+    const QString json = QDir::toNativeSeparators(QDir(folder).absoluteFilePath(QLatin1String(archive::kRunJsonName)));
+    try {
+        archive::recordFigures(folder, figures);
+    } catch (const RuntimeError& e) {
+        return QStringLiteral("the figures were not written into \"%1\": %2")
+            .arg(json, QString::fromStdString(e.what()));
+    }
+    std::printf("%s: figures updated\n", qPrintable(json));
+    return {};
+}
+
+// --list: the runs archived in `dataDirectory`, newest first.
+int listRuns(const QString& dataDirectory, analyze::ListFormat format)
+{
+    if (!QFileInfo(dataDirectory).isDir())
+        return fail(kBadArguments, QStringLiteral("--list: \"%1\" is not a directory").arg(dataDirectory));
+    const archive::Listing listing = archive::listRuns(dataDirectory);
+    std::printf("%s", analyze::runTable(listing.runs, format).toUtf8().constData());
+    for (const QString& problem : listing.problems)
+        std::fprintf(stderr, "zelvar-analyze: warning: %s\n", qPrintable(problem));
+    if (listing.runs.empty()) {
+        const QString runs = QDir(dataDirectory).filePath(QLatin1String(archive::kFolderName));
+        std::fprintf(stderr, "zelvar-analyze: no runs archived in %s\n", qPrintable(QDir::toNativeSeparators(runs)));
+    }
+    return kOk;
 }
 
 } // namespace
@@ -106,22 +152,33 @@ int main(int argc, char* argv[])
                        "and ESC values), as the Stop button does. The report is replaced only when\n"
                        "complete; after a failure the previous save.csv is left as it was.\n"
                        "With --png, the report's charts (torque, output power and efficiency against\n"
-                       "RPM, raw and smoothed) are also drawn into a PNG image; no display is needed."));
+                       "RPM, raw and smoothed) are also drawn into a PNG image; no display is needed.\n"
+                       "When --dir is a run folder of the archive (DATA/runs/<started>, with its\n"
+                       "run.json), the flywheel and ESC values left out are taken from its run.json,\n"
+                       "and the motor's figures in run.json are brought up to date after the analysis.\n"
+                       "With --list DATA, lists the runs archived in the data directory DATA instead."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption radius(QStringLiteral("radius"),
-                                    QStringLiteral("Flywheel radius in millimetres (required)."), QStringLiteral("MM"));
-    const QCommandLineOption weight(QStringLiteral("weight"), QStringLiteral("Flywheel weight in grams (required)."),
+                                    QStringLiteral("Flywheel radius in millimetres (required, unless the run "
+                                                   "folder's run.json holds it)."),
+                                    QStringLiteral("MM"));
+    const QCommandLineOption weight(QStringLiteral("weight"),
+                                    QStringLiteral(
+                                        "Flywheel weight in grams (required, unless the run folder's run.json "
+                                        "holds it)."),
                                     QStringLiteral("G"));
     const QCommandLineOption neutral(QStringLiteral("esc-neutral"),
-                                     QStringLiteral("ESC neutral timing, written into the trailer as given."),
+                                     QStringLiteral("ESC neutral timing, written into the trailer as given (default: "
+                                                    "the run folder's, else empty)."),
                                      QStringLiteral("TEXT"));
     const QCommandLineOption full(QStringLiteral("esc-full"),
-                                  QStringLiteral("ESC full-throttle timing, written into the trailer as given."),
+                                  QStringLiteral("ESC full-throttle timing, written into the trailer as given "
+                                                 "(default: the run folder's, else empty)."),
                                   QStringLiteral("TEXT"));
     const QCommandLineOption dir(QStringLiteral("dir"),
-                                 QStringLiteral("Directory that holds Temp.dat and receives save.csv (default: the "
-                                                "current directory)."),
+                                 QStringLiteral("Directory that holds Temp.dat and receives save.csv, or a run folder "
+                                                "of the archive (default: the current directory)."),
                                  QStringLiteral("DIR"), QStringLiteral("."));
     const QCommandLineOption png(QStringLiteral("png"),
                                  QStringLiteral("Also draw the report's charts into FILE, a PNG image of %1 x %2 "
@@ -145,7 +202,20 @@ int main(int argc, char* argv[])
         QStringLiteral("The spin-up, counted from 1, that --png, --summary, --summary-json and --curves-csv "
                        "describe (default: the longest one followed by a brake or a coast)."),
         QStringLiteral("N"));
-    parser.addOptions({radius, weight, neutral, full, dir, png, summary, summaryJson, curvesCsv, spinUpOption});
+    const QCommandLineOption list(QStringLiteral("list"),
+                                  QStringLiteral("List the runs archived in the data directory DATA (DATA/runs), "
+                                                 "newest first: folder, start, duration, records, how the run "
+                                                 "ended, note. Takes no other options but --list-format."),
+                                  QStringLiteral("DATA"));
+    const QCommandLineOption listFormat(QStringLiteral("list-format"),
+                                        QStringLiteral("How --list prints: \"table\", columns aligned with two "
+                                                       "blanks at least between them (default), or \"tsv\", "
+                                                       "separated by tabs."),
+                                        QStringLiteral("FORMAT"), QStringLiteral("table"));
+    const QList<QCommandLineOption> analysisOptions{radius, weight,  neutral,     full,      dir,
+                                                    png,    summary, summaryJson, curvesCsv, spinUpOption};
+    parser.addOptions(analysisOptions);
+    parser.addOptions({list, listFormat});
 
     if (!parser.parse(QCoreApplication::arguments()))
         return fail(kBadArguments, parser.errorText() + QStringLiteral(" (see --help)"));
@@ -156,17 +226,18 @@ int main(int argc, char* argv[])
     if (!parser.positionalArguments().isEmpty())
         return fail(kBadArguments, QStringLiteral("unexpected argument \"%1\" (see --help)")
                                        .arg(parser.positionalArguments().constFirst()));
-    FlywheelAndEsc values{{}, {}, parser.value(neutral), parser.value(full)};
-    for (auto [option, value] : {std::pair{&radius, &values.radiusMm}, std::pair{&weight, &values.weightG}}) {
-        const QString name = option->names().constFirst();
-        if (!parser.isSet(*option))
-            return fail(kBadArguments, QStringLiteral("--%1 is required (see --help)").arg(name));
-        try {
-            *value = readBox(parser.value(*option));
-        } catch (const RuntimeError& e) {
-            return fail(kBadArguments, QStringLiteral("--%1: %2").arg(name, QString::fromStdString(e.what())));
-        }
+    if (parser.isSet(list)) {
+        const auto given = [&](const QCommandLineOption& o) { return parser.isSet(o); };
+        if (std::any_of(analysisOptions.begin(), analysisOptions.end(), given))
+            return fail(kBadArguments, QStringLiteral("--list takes no other options (see --help)"));
+        const std::optional<analyze::ListFormat> format = analyze::listFormatFromText(parser.value(listFormat));
+        if (!format)
+            return fail(kBadArguments, QStringLiteral("--list-format: \"%1\" is neither \"table\" nor \"tsv\"")
+                                           .arg(parser.value(listFormat)));
+        return listRuns(parser.value(list), *format);
     }
+    if (parser.isSet(listFormat))
+        return fail(kBadArguments, QStringLiteral("--list-format goes with --list (see --help)"));
     std::optional<std::size_t> spinUp;
     if (parser.isSet(spinUpOption)) {
         bool ok = false;
@@ -179,6 +250,33 @@ int main(int argc, char* argv[])
     const QString directory = parser.value(dir);
     if (!QFileInfo(directory).isDir())
         return fail(kBadArguments, QStringLiteral("--dir: \"%1\" is not a directory").arg(directory));
+    // A run folder of the archive fills in the values left out, as the run's
+    // own boxes held them.
+    const bool runFolder = archive::isRunFolder(directory);
+    const QString runJson = runFolder
+                              ? QDir::toNativeSeparators(QDir(directory).filePath(QLatin1String(archive::kRunJsonName)))
+                              : QString();
+    archive::RunValues stored;
+    if (runFolder) {
+        try {
+            stored = archive::summaryOf(directory, archive::readRunJson(directory)).values;
+        } catch (const RuntimeError& e) {
+            return fail(kAnalysisFailed, QString::fromStdString(e.what()));
+        }
+    }
+    const auto givenText = [&](const QCommandLineOption& o) {
+        return parser.isSet(o) ? std::optional<QString>(parser.value(o)) : std::nullopt;
+    };
+    FlywheelAndEsc values{{},
+                          {},
+                          givenText(neutral).value_or(stored.escNeutral),
+                          givenText(full).value_or(stored.escFull)};
+    try {
+        values.radiusMm = analyze::flywheelValue(QStringLiteral("radius"), givenText(radius), stored.radiusMm, runJson);
+        values.weightG = analyze::flywheelValue(QStringLiteral("weight"), givenText(weight), stored.weightG, runJson);
+    } catch (const RuntimeError& e) {
+        return fail(kBadArguments, QString::fromStdString(e.what()));
+    }
 
     SequentialFiles files;
     RunAnalyzer analyzer(files, QDir(directory).absolutePath());
@@ -195,6 +293,18 @@ int main(int argc, char* argv[])
         const QString report = QDir(directory).absoluteFilePath(QLatin1String(runfiles::kReportFileName));
         std::printf("%s: %lld records\n", qPrintable(QDir::toNativeSeparators(report)),
                     static_cast<long long>(records));
+        // The run folder's figures follow its report before anything else
+        // is drawn or written, so that the two never disagree for long.
+        std::optional<curves::MotorFigures> figures;
+        QString failure;
+        if (runFolder) {
+            figures = measureReport(report, spinUp, failure);
+            if (!figures)
+                return fail(kBadArguments, failure);
+            failure = updateRunJson(directory, *figures);
+            if (!failure.isEmpty())
+                return fail(kAnalysisFailed, failure);
+        }
         if (parser.isSet(png)) {
             const QString image = parser.value(png);
             // Read as the chart window reads it: the points thinned on the
@@ -213,8 +323,11 @@ int main(int argc, char* argv[])
                         qPrintable(which));
         }
         if (parser.isSet(summary) || parser.isSet(summaryJson) || parser.isSet(curvesCsv)) {
-            const QString failure = writeFigures(report, spinUp, parser.isSet(summary), parser.value(summaryJson),
-                                                 parser.value(curvesCsv));
+            if (!figures)
+                figures = measureReport(report, spinUp, failure);
+            if (figures)
+                failure = writeFigures(*figures, parser.isSet(summary), parser.value(summaryJson),
+                                       parser.value(curvesCsv));
             if (!failure.isEmpty())
                 return fail(kAnalysisFailed, failure);
         }
