@@ -1,5 +1,8 @@
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include "CaseNames.h"
@@ -20,9 +23,11 @@ struct Outcome {
     QString err;
 };
 
-Outcome runTool(const QStringList& arguments)
+Outcome runTool(const QStringList& arguments, const QProcessEnvironment& environment = {})
 {
     QProcess tool;
+    if (!environment.isEmpty())
+        tool.setProcessEnvironment(environment);
     tool.start(QStringLiteral(ZELVAR_ANALYZE_PATH), arguments);
     if (!tool.waitForFinished(30000))
         return {-1, {}, QStringLiteral("did not finish")};
@@ -64,7 +69,7 @@ TEST_F(AnalyzeToolTest, RecomputesTheWorkedExample)
 struct BadCall {
     QStringList arguments;
     int exitCode;
-    const char* message;
+    QString message;
 };
 
 TEST_F(AnalyzeToolTest, BadCallsSayWhyInOneLineAndTouchNothing)
@@ -79,6 +84,10 @@ TEST_F(AnalyzeToolTest, BadCallsSayWhyInOneLineAndTouchNothing)
         {{"--bogus"}, 2, "bogus"},
         {args({"extra"}), 2, "unexpected argument \"extra\""},
         {args(), 1, "Temp.dat\" line 2: not a number: \"x\""},
+        {{"--list", dir_.filePath("nowhere")}, 2, "--list: \"" + dir_.filePath("nowhere") + "\" is not a directory"},
+        {{"--list", dir_.path(), "--radius", "50"}, 2, "--list takes no other options"},
+        {{"--list", dir_.path(), "--list-format", "xml"}, 2, "--list-format: \"xml\" is neither"},
+        {{"--list-format", "tsv"}, 2, "--list-format goes with --list"},
     };
     for (const BadCall& c : calls) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
@@ -135,5 +144,196 @@ INSTANTIATE_TEST_SUITE_P(
         SpinUpCall{"PastTheLast", {"--spin-up", "4"}, 2, "--spin-up 4: the run has 3 spin-ups", "", ""},
         SpinUpCall{"NotANumber", {"--spin-up", "0"}, 2, "--spin-up: \"0\" is not a spin-up number", "", ""}),
     zelvar::testing_support::CaseName());
+
+// A run folder of the archive as the program leaves it: its run file and a
+// run.json with the flywheel and ESC values the boxes held.
+QJsonObject archivedRun()
+{
+    return QJsonObject{{"format", 1},
+                       {"state", "stopped"},
+                       {"started", "2026-03-01T10:00:00+01:00"},
+                       {"ended", "2026-03-01T10:00:12.400+01:00"},
+                       {"records", 226},
+                       {"flywheel_radius_mm", 30.5},
+                       {"flywheel_weight_g", 240},
+                       {"esc_neutral", "1500"},
+                       {"esc_full", "2000"},
+                       {"note", "bench 2"},
+                       {"port", 3}};
+}
+
+QJsonObject readJson(const QString& path)
+{
+    return QJsonDocument::fromJson(readAll(path)).object();
+}
+
+void writeJson(const QString& path, const QJsonObject& json)
+{
+    writeAll(path, QJsonDocument(json).toJson());
+}
+
+// --dir naming a run folder takes the values left out from its run.json and
+// brings the figures there up to date: the same report and the same figures
+// as the values given in full outside the archive.
+struct RunFolderCall {
+    const char* name;
+    QJsonObject changes; // to the run.json of archivedRun(); null removes a value
+    QStringList options;
+    int exitCode;
+    QStringList expected; // the options that give the same report, or what stderr says
+};
+
+void PrintTo(const RunFolderCall& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class AnalyzeToolRunFolders : public AnalyzeToolTest, public testing::WithParamInterface<RunFolderCall> {};
+
+TEST_P(AnalyzeToolRunFolders, TakeTheValuesLeftOutFromRunJsonAndUpdateItsFigures)
+{
+    const RunFolderCall& c = GetParam();
+    const QByteArray run = zelvar::testing_support::runOfSpinUps({3.0});
+    const QString folder = dir_.filePath("runs/2026-03-01_10-00-00");
+    const QString plain = dir_.filePath("plain");
+    ASSERT_TRUE(QDir().mkpath(folder) && QDir().mkpath(plain));
+    writeAll(folder + "/Temp.dat", run);
+    writeAll(plain + "/Temp.dat", run);
+    QJsonObject json = archivedRun();
+    for (auto it = c.changes.begin(); it != c.changes.end(); ++it)
+        json.insert(it.key(), it.value());
+    writeJson(folder + "/run.json", json);
+
+    const Outcome o = runTool(QStringList{"--dir", folder} + c.options);
+    ASSERT_EQ(o.exitCode, c.exitCode) << o.err.toStdString();
+    if (c.exitCode != 0) {
+        for (const QString& part : c.expected)
+            EXPECT_TRUE(o.err.contains(part)) << part.toStdString() << " not in:\n" << o.err.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(folder + "/save.csv"));
+        EXPECT_EQ(readJson(folder + "/run.json"), json) << "run.json is left as it was";
+        return;
+    }
+    EXPECT_TRUE(o.out.contains(QDir::toNativeSeparators(folder + "/run.json") + ": figures updated"))
+        << o.out.toStdString();
+    const Outcome given = runTool(QStringList{"--dir", plain, "--summary-json", dir_.filePath("figures.json")}
+                                  + c.expected);
+    ASSERT_EQ(given.exitCode, 0) << given.err.toStdString();
+    EXPECT_EQ(readAll(folder + "/save.csv"), readAll(plain + "/save.csv"));
+
+    const QJsonObject updated = readJson(folder + "/run.json");
+    EXPECT_EQ(updated.value("figures").toObject(), readJson(dir_.filePath("figures.json")));
+    EXPECT_TRUE(updated.value("peak_output_power_w").isDouble()) << readAll(folder + "/run.json").toStdString();
+    for (auto it = json.begin(); it != json.end(); ++it)
+        EXPECT_EQ(updated.value(it.key()), it.value()) << it.key().toStdString() << " is kept";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, AnalyzeToolRunFolders,
+    testing::Values(
+        RunFolderCall{"ItsOwnValues",
+                      {},
+                      {},
+                      0,
+                      {"--radius", "30.5", "--weight", "240", "--esc-neutral", "1500", "--esc-full", "2000"}},
+        RunFolderCall{"AnOptionGivenWins",
+                      {},
+                      {"--radius", "40", "--esc-full", "2100"},
+                      0,
+                      {"--radius", "40", "--weight", "240", "--esc-neutral", "1500", "--esc-full", "2100"}},
+        RunFolderCall{"AValueMissingThereGiven",
+                      {{"flywheel_weight_g", QJsonValue()}},
+                      {"--weight", "250"},
+                      0,
+                      {"--radius", "30.5", "--weight", "250", "--esc-neutral", "1500", "--esc-full", "2000"}},
+        RunFolderCall{"AValueMissingEverywhere",
+                      {{"flywheel_radius_mm", QJsonValue()}},
+                      {},
+                      2,
+                      {"--radius is required:", QDir::toNativeSeparators("2026-03-01_10-00-00/run.json"),
+                       "has no flywheel radius"}}),
+    zelvar::testing_support::CaseName());
+
+// --list prints the archive newest first, a run a line, in either format;
+// a run.json that cannot be read is a warning, not a failure.
+struct ListFormatCase {
+    const char* name;
+    QStringList options;
+    QRegularExpression separator;
+    bool aligned; // every column starts at the same place on every line
+};
+
+void PrintTo(const ListFormatCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class AnalyzeToolList : public AnalyzeToolTest, public testing::WithParamInterface<ListFormatCase> {};
+
+TEST_P(AnalyzeToolList, ShowsEveryRunNewestFirstOnOneLine)
+{
+    const ListFormatCase& c = GetParam();
+    QJsonObject withNote = archivedRun();
+    withNote.insert("note", "motor A\nbattery  3S");
+    QJsonObject failed = archivedRun();
+    failed.insert("state", "error");
+    failed.insert("reason", "the device went away");
+    failed.insert("started", "2026-03-02T09:30:00+01:00");
+    failed.insert("ended", "2026-03-02T09:31:05+01:00");
+    failed.insert("records", 15);
+    failed.insert("note", "");
+    const QJsonObject recording{{"state", "recording"}, {"started", "2026-03-03T08:00:00+01:00"}, {"note", ""}};
+    for (const auto& [name, json] :
+         {std::pair{"2026-03-01_10-00-00", withNote}, std::pair{"2026-03-02_09-30-00", failed},
+          std::pair{"2026-03-03_08-00-00", recording}}) {
+        ASSERT_TRUE(QDir().mkpath(dir_.filePath(QStringLiteral("runs/") + name)));
+        writeJson(dir_.filePath(QStringLiteral("runs/%1/run.json").arg(name)), json);
+    }
+    ASSERT_TRUE(QDir().mkpath(dir_.filePath("runs/2026-03-04_00-00-00")));
+    writeAll(dir_.filePath("runs/2026-03-04_00-00-00/run.json"), "{ not JSON");
+
+    QProcessEnvironment utc = QProcessEnvironment::systemEnvironment();
+    utc.insert("TZ", "UTC");
+    const Outcome o = runTool(QStringList{"--list", dir_.path()} + c.options, utc);
+    ASSERT_EQ(o.exitCode, 0) << o.err.toStdString();
+    const QList<QStringList> expected{
+        {"Run", "Started", "Duration", "Records", "State", "Note"},
+        {"2026-03-03_08-00-00", "2026-03-03 07:00:00", "-", "-", "recording"},
+        {"2026-03-02_09-30-00", "2026-03-02 08:30:00", "65.0 s", "15", "error"},
+        {"2026-03-01_10-00-00", "2026-03-01 09:00:00", "12.4 s", "226", "stopped", "motor A battery 3S"},
+    };
+    const QStringList lines = o.out.split('\n');
+    ASSERT_EQ(lines.size(), expected.size() + 1) << o.out.toStdString();
+    EXPECT_EQ(lines.last(), "");
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(lines[i].trimmed().split(c.separator), expected[i]) << o.out.toStdString();
+        // Where each field starts, looked for after the one before it.
+        qsizetype at = 0;
+        qsizetype headerAt = 0;
+        for (qsizetype column = 0; c.aligned && column < expected[i].size(); ++column) {
+            at = lines[i].indexOf(expected[i][column], at);
+            headerAt = lines[0].indexOf(expected[0][column], headerAt);
+            EXPECT_EQ(at, headerAt) << expected[i][column].toStdString() << " out of line in:\n" << o.out.toStdString();
+            at += expected[i][column].size();
+            headerAt += expected[0][column].size();
+        }
+    }
+    EXPECT_EQ(o.err.count('\n'), 1) << o.err.toStdString();
+    EXPECT_TRUE(o.err.contains("warning:") && o.err.contains("2026-03-04_00-00-00")) << o.err.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, AnalyzeToolList,
+    testing::Values(ListFormatCase{"Table", {}, QRegularExpression("  +"), true},
+                    ListFormatCase{"Tsv", {"--list-format", "tsv"}, QRegularExpression("\t"), false}),
+    zelvar::testing_support::CaseName());
+
+TEST_F(AnalyzeToolTest, ListWithoutRunsPrintsTheHeaderAlone)
+{
+    const Outcome o = runTool({"--list", dir_.path()});
+    EXPECT_EQ(o.exitCode, 0);
+    EXPECT_EQ(o.out.count('\n'), 1) << o.out.toStdString();
+    EXPECT_TRUE(o.err.contains("no runs archived in " + QDir::toNativeSeparators(dir_.filePath("runs"))))
+        << o.err.toStdString();
+}
 
 } // namespace
