@@ -452,13 +452,13 @@ void RunArchive::runEnded(const RunEnd& end)
     });
 }
 
-void RunArchive::recordFigures(const curves::MotorFigures& figures)
+void RunArchive::recordFigures(const curves::ReportCurves& report)
 {
     if (lastEnded_.isEmpty())
         return;
     const QString folder = lastEnded_;
     queue(QStringLiteral("The figures of the run in %1 were not archived: ").arg(QDir::toNativeSeparators(folder)),
-          [folder, figures] { archive::recordFigures(folder, figures); });
+          [folder, report] { archive::recordFigures(folder, curves::measureMotor(report)); });
 }
 
 void RunArchive::setNote(const QString& folder, const QString& note)

@@ -3,9 +3,11 @@
 #include "charts/ChartWindow.h"
 #include "link/FrameReceiver.h"
 #include "link/PortSelection.h"
+#include "platform/NumberText.h"
 #include "platform/Recovery.h"
 #include "platform/SerialControl.h"
 #include "run/DiskSync.h"
+#include "run/RunArchive.h"
 #include "run/RunController.h"
 #include "run/RunFiles.h"
 #include "run/RunRecord.h"
@@ -18,6 +20,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QEvent>
 #include <QFile>
 #include <QKeySequence>
@@ -56,11 +59,22 @@ ZelvarApplication::ZelvarApplication(ShellOptions options)
         if (!runControl_)
             return;
         const bool wasRunning = form_->isRunning();
+        // Read before the click: Stop blanks the boxes.
+        const archive::RunValues values = wasRunning ? flywheelAndEscBoxes() : archive::RunValues{};
+        // Decided once for the Start: the setting may change during it.
+        const bool archiving = !wasRunning && archiveWanted();
+        if (archiving)
+            archive_->beforeStart();
         runControl_->Command1_Click();
-        if (form_->isRunning() && !wasRunning)
+        if (form_->isRunning() && !wasRunning) {
             watchForFrames();
-        else if (!form_->isRunning())
+            if (archiving)
+                archiveStart();
+        } else if (!form_->isRunning()) {
             noDataHint_.clear();
+            if (wasRunning)
+                archiveEnd(values, runControl_->lastError());
+        }
         showReason(runControl_->lastError());
         afterCommand1(wasRunning);
         updatePortToolTips();
@@ -102,7 +116,13 @@ bool ZelvarApplication::Form_Load()
     connect(&serialForm_->MSComm1(), &SerialControl::OnComm, this, [this] {
         if (!noDataHint_.isEmpty() && serialForm_->receiver().frameSeen())
             noDataHint_.clear();
-        showReason(serialForm_->receiver().lastError());
+        const QString failure = serialForm_->receiver().lastError();
+        // A run that ended in "Error!" while recording: device pulled, disk
+        // full, a frame the run cannot take.
+        if (archive_->recording() && !form_->isRunning())
+            archiveEnd(flywheelAndEscBoxes(),
+                       failure.isEmpty() ? QStringLiteral("the run ended in \"Error!\"") : failure);
+        showReason(failure);
     });
     // Only stored here; the chart window draws it at its own pace.
     serialForm_->receiver().setSampleObserver([this](const RunRecord& record) { liveTrace_.append(record); });
@@ -115,15 +135,33 @@ bool ZelvarApplication::Form_Load()
     // a power cut in the middle of a run loses at most that second.
     diskSync_ = std::make_unique<DiskSync>(files_, runfiles::kRunFileNumber);
     diskSync_->start();
+    // The archive reports from its worker thread; the window hears it on
+    // its own.
+    archive_ = std::make_unique<archive::RunArchive>(directory, [this](const QString& notice) {
+        QMetaObject::invokeMethod(
+            this, [this, notice] { setArchiveNotice(notice); }, Qt::QueuedConnection);
+    });
     return true;
 }
 
 void ZelvarApplication::Form_Unload()
 {
     // The program ends all the same, whether the port closes or not.
+    // A run still recorded keeps its records in its folder, though it never
+    // ended.
+    const bool recording = archive_ && archive_->recording();
+    const archive::RunValues values = recording ? flywheelAndEscBoxes() : archive::RunValues{};
     if (serialForm_)
         closePortQuietly(serialForm_->MSComm1());
     files_.CloseAll();
+    if (recording) {
+        archive::RunEnd end;
+        end.ended = QDateTime::currentDateTime();
+        end.ending = archive::Ending::Unfinished;
+        end.values = values;
+        archive_->runEnded(end);
+        archive_->waitForCopies();
+    }
     if (charts_)
         charts_->close();
     options_.endProgram();
@@ -143,8 +181,55 @@ void ZelvarApplication::showReason(const QString& failure)
         noDataHint_.clear();
         status->setToolTip(failure);
     } else if (form_->Label2().caption() != caption::kError) {
-        status->setToolTip(noDataHint_);
+        QStringList notices{noDataHint_, archiveNotice_};
+        notices.removeAll(QString());
+        status->setToolTip(notices.join(QLatin1Char('\n')));
     }
+}
+
+void ZelvarApplication::setArchiveNotice(const QString& notice)
+{
+    archiveNotice_ = notice;
+    showReason(QString());
+}
+
+bool ZelvarApplication::archiveWanted() const
+{
+    return archive_ && !options_.noArchive && archive::enabledInSettings();
+}
+
+void ZelvarApplication::archiveStart()
+{
+    const SerialControl& serial = serialForm_->MSComm1();
+    archive_->runStarted({QDateTime::currentDateTime(), serial.CommPort(), serial.deviceName(), serial.Settings(),
+                          form_->Text1(Box::Interval).text(), QCoreApplication::applicationVersion()});
+}
+
+void ZelvarApplication::archiveEnd(const archive::RunValues& values, const QString& failure)
+{
+    if (!archive_->recording())
+        return;
+    archive::RunEnd end;
+    end.ended = QDateTime::currentDateTime();
+    end.ending = failure.isEmpty() ? archive::Ending::Stopped : archive::Ending::Error;
+    end.reason = failure;
+    end.values = values;
+    // A failed Stop leaves the report of an earlier run.
+    end.reportWritten = failure.isEmpty();
+    archive_->runEnded(end);
+}
+
+archive::RunValues ZelvarApplication::flywheelAndEscBoxes() const
+{
+    const auto number = [this](Box box) -> std::optional<double> {
+        try {
+            return readBox(form_->Text1(box).text(), options_.locale).toDouble();
+        } catch (const std::exception&) {
+            return std::nullopt; // blank, or not a number
+        }
+    };
+    return {number(Box::FlywheelRadius), number(Box::FlywheelWeight), form_->Text1(Box::EscNeutral).text(),
+            form_->Text1(Box::EscFull).text()};
 }
 
 void ZelvarApplication::addPortControls()
@@ -266,17 +351,18 @@ ChartWindow& ZelvarApplication::charts()
         options.applicationDirectory = options_.applicationDirectory;
         options.clock = options_.chartClock;
         charts_ = std::make_unique<ChartWindow>(liveTrace_, options);
-        if (!form_->isRunning() && QFile::exists(reportPath()))
-            charts_->showReport(reportPath());
     }
     return *charts_;
 }
 
 void ZelvarApplication::showCharts()
 {
+    const bool fresh = !charts_;
     ChartWindow& window = charts();
     if (form_->isRunning())
         window.showLive();
+    else if (fresh && QFile::exists(reportPath()))
+        window.showReport(reportPath());
     window.show();
     window.raise();
     window.activateWindow();
@@ -291,11 +377,10 @@ void ZelvarApplication::afterCommand1(bool wasRunning)
             charts_->showLive();
     } else if (wasRunning && status == caption::kNowReady) {
         // A Stop that wrote a report: its curves are what the operator came
-        // for.
-        const bool fresh = !charts_;
+        // for, and the archive takes the motor's figures from them.
         ChartWindow& window = charts();
-        if (!fresh)
-            window.showReport(reportPath());
+        if (window.showReport(reportPath()) && window.report())
+            archive_->recordFigures(*window.report());
         window.show();
         window.raise();
     }

@@ -26,6 +26,10 @@ class PortDialog;
 class PortSelection;
 class DiskSync;
 class RunController;
+namespace archive {
+class RunArchive;
+struct RunValues;
+} // namespace archive
 class SerialControl;
 
 // What the program takes from its surroundings; tests replace any of it.
@@ -54,6 +58,8 @@ struct ShellOptions {
     std::function<void(std::chrono::milliseconds delay, std::function<void()> action)> startTimer;
     // The serial devices the port dialog lists; the system's when not set.
     std::function<QList<portmap::DeviceInfo>()> serialDevices;
+    // Keeps no run in the archive whatever the settings say (--no-archive).
+    bool noArchive = false;
 };
 
 // The program: the main window and the serial host window, the handlers
@@ -114,6 +120,13 @@ private:
     ChartWindow& charts();
     void afterCommand1(bool wasRunning);
     QString reportPath() const;
+    // The run archive's part of Start and Stop; none of it changes what
+    // they do.
+    bool archiveWanted() const;
+    void archiveStart();
+    void archiveEnd(const archive::RunValues& values, const QString& failure);
+    archive::RunValues flywheelAndEscBoxes() const;
+    void setArchiveNotice(const QString& notice);
 
     ShellOptions options_;
     SystemClock systemClock_;
@@ -127,12 +140,16 @@ private:
     std::unique_ptr<PortSelection> ports_;
     std::unique_ptr<RunController> runControl_;
     std::unique_ptr<DiskSync> diskSync_;
+    std::unique_ptr<archive::RunArchive> archive_;
     std::unique_ptr<ChartWindow> charts_;
     QPushButton* chartButton_ = nullptr;
     std::unique_ptr<PortDialog> portDialog_;
     // The status line's notice while a run hears nothing; not an error
     // reason, so it shows only beside "Now Running".
     QString noDataHint_;
+    // Why the archive failed, a notice like the no-data hint; cleared when
+    // a run is archived again.
+    QString archiveNotice_;
     // Counts the Starts, so that a watch armed by an earlier run does not
     // speak for this one.
     unsigned runNumber_ = 0;

@@ -79,7 +79,9 @@ int main(int argc, char* argv[])
                        "~/.config/zelvar/zelvar-data.conf.\n"
                        "Temp.dat and save.csv are written in the program's directory; when that is not\n"
                        "writable (an installed program), in the user's data directory\n"
-                       "(~/.local/share/zelvar-data), with copies of the control files RCS.dat and RTA.dat."));
+                       "(~/.local/share/zelvar-data), with copies of the control files RCS.dat and RTA.dat.\n"
+                       "Every run is also kept beside them in runs/<start time>/ (run.json, Temp.dat,\n"
+                       "save.csv), unless switched off in the chart window's Runs tab or with --no-archive."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption appDir(QStringLiteral("app-dir"),
@@ -105,7 +107,10 @@ int main(int argc, char* argv[])
                        "name is kept where it has one), or remove the saved device (N=); no window. Exit code 0, "
                        "or 2 for a malformed value."),
         QStringLiteral("N=DEVICE"));
-    parser.addOptions({appDir, drivesRoot, runFor, listPorts, mapPort});
+    const QCommandLineOption noArchive(
+        QStringLiteral("no-archive"),
+        QStringLiteral("Keep no run in the archive (runs/ beside Temp.dat) this time, whatever the setting says."));
+    parser.addOptions({appDir, drivesRoot, runFor, listPorts, mapPort, noArchive});
     parser.process(app);
 
     zelvar::ShellOptions options;
@@ -118,6 +123,7 @@ int main(int argc, char* argv[])
                                   QFileInfo(programDirectory).isWritable());
     }
     options.drivesRoot = parser.value(drivesRoot);
+    options.noArchive = parser.isSet(noArchive);
 
     zelvar::ZelvarApplication program(std::move(options));
     if (!program.Form_Load())

@@ -1,0 +1,224 @@
+// The run archive with the whole program against the simulated dyno: runs
+// stopped, killed, cut off by a pulled cable, and an archive that cannot be
+// written, which must change nothing of the run itself.
+
+#include "run/RunArchive.h"
+#include "shell/NorvDynoData.h"
+#include "shell/ZelvarApplication.h"
+
+#include <QDir>
+#include <QJsonObject>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#ifdef Q_OS_UNIX
+
+#include "CaseNames.h"
+#include "DynoSim.h"
+#include "EventLoop.h"
+#include "Files.h"
+#include "ProgramTest.h"
+#include "RecordingMessageBox.h"
+#include "ScratchSettings.h"
+
+using namespace zelvar;
+using namespace zelvar::testing_support;
+
+namespace {
+
+qsizetype lines(const QByteArray& bytes)
+{
+    return bytes.count('\n');
+}
+
+// A data directory with the control files, dyno-sim streaming spin-ups on
+// COM 3, and the program in it.
+class ArchiveEndToEndTest : public testing::Test {
+protected:
+    ArchiveEndToEndTest()
+        : sim_({"--wait-for-reader", "--idle", "0.3", "--spin", "3", "--brake", "0.5", "--repeat", "20"}, dir_.path())
+    {
+        for (const char* name : {"RCS.dat", "RTA.dat"})
+            writeAll(dir_.filePath(name), "");
+        const QByteArray mapping = sim_.mapping();
+        EXPECT_TRUE(mapping.startsWith("ZELVAR_COM3=")) << sim_.finish().err.toStdString();
+        device_ = mapping.mid(mapping.indexOf('=') + 1);
+        qputenv("ZELVAR_COM3", device_);
+    }
+    ~ArchiveEndToEndTest() override { qunsetenv("ZELVAR_COM3"); }
+
+    void load(const std::function<void(ShellOptions&)>& adjust = {})
+    {
+        ShellOptions options = testOptions(dir_.path(), messages_);
+        if (adjust)
+            adjust(options);
+        program_ = std::make_unique<ZelvarApplication>(options);
+        ASSERT_TRUE(program_->Form_Load());
+        window().show();
+    }
+    NorvDynoData& window() { return program_->mainWindow(); }
+    QString status() { return window().label2Widget()->text(); }
+    std::string reason() { return window().label2Widget()->toolTip().toStdString(); }
+    QString file(const QString& name) const { return QDir(dir_.path()).filePath(name); }
+    void click() { QTest::mouseClick(window().command1Widget(), Qt::LeftButton); }
+    bool recordedAtLeast(qsizetype records)
+    {
+        return pumpUntil([&] { return lines(readAll(file("Temp.dat"))) >= records || status() == "Error!"; }, 20s);
+    }
+    // A run of `records` or more, Start to Stop.
+    void recordRun(qsizetype records)
+    {
+        click();
+        ASSERT_EQ(status(), "Now Running") << reason();
+        ASSERT_TRUE(recordedAtLeast(records)) << reason();
+        click();
+        ASSERT_EQ(status(), "Now Ready") << reason();
+    }
+    archive::Listing listing() { return archive::listRuns(dir_.path()); }
+    // The runs once none says "recording" any more: their copies are done.
+    std::vector<archive::RunSummary> settledRuns(std::size_t count)
+    {
+        pumpUntil(
+            [&] {
+                const auto runs = listing().runs;
+                return runs.size() == count && std::none_of(runs.begin(), runs.end(), [](const auto& run) {
+                           return run.ending == archive::Ending::Recording;
+                       });
+            },
+            20s);
+        return listing().runs;
+    }
+
+    QTemporaryDir dir_;
+    SimProcess sim_;
+    QByteArray device_;
+    RecordingMessageBox messages_;
+    std::unique_ptr<ZelvarApplication> program_;
+};
+
+TEST_F(ArchiveEndToEndTest, TwoStoppedRunsAreKeptBesideTheRunFileAndTheReport)
+{
+    load();
+    recordRun(30);
+    const QByteArray firstRun = readAll(file("Temp.dat"));
+    const QByteArray firstReport = readAll(file("save.csv"));
+    recordRun(60);
+
+    const auto runs = settledRuns(2);
+    ASSERT_EQ(runs.size(), 2u);
+    const QByteArray runFiles[] = {readAll(file("Temp.dat")), firstRun};
+    const QByteArray reports[] = {readAll(file("save.csv")), firstReport};
+    for (std::size_t i = 0; i < 2; ++i) {
+        SCOPED_TRACE(runs[i].name.toStdString());
+        const QString folder = runs[i].folder;
+        EXPECT_EQ(runs[i].ending, archive::Ending::Stopped) << runs[i].reason.toStdString();
+        EXPECT_EQ(readAll(folder + "/Temp.dat"), runFiles[i]);
+        EXPECT_EQ(readAll(folder + "/save.csv"), reports[i]);
+        EXPECT_EQ(runs[i].records, lines(runFiles[i]));
+        EXPECT_EQ(runs[i].values.radiusMm, 30.0);
+        EXPECT_EQ(runs[i].values.weightG, 240.0);
+        // Written after the copies, once the charts drew the report.
+        EXPECT_TRUE(pumpUntil([&] { return archive::readRunJson(folder).contains("figures"); }, 10s));
+        const QJsonObject json = archive::readRunJson(folder);
+        EXPECT_EQ(json.value("device").toString(), QString::fromLocal8Bit(device_));
+        EXPECT_EQ(json.value("port").toInt(), 3);
+        EXPECT_TRUE(json.value("figures").isObject());
+    }
+    EXPECT_GT(runs[0].started, runs[1].started);
+    EXPECT_TRUE(messages_.shown.isEmpty());
+}
+
+TEST_F(ArchiveEndToEndTest, ARunCutOffByAPulledCableIsArchivedAsAnErrorWithItsReason)
+{
+    load();
+    click();
+    ASSERT_TRUE(recordedAtLeast(20)) << reason();
+    sim_.finish(); // the cable is pulled
+    ASSERT_TRUE(pumpUntil([&] { return status() == "Error!"; }, 20s)) << reason();
+
+    const auto runs = settledRuns(1);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].ending, archive::Ending::Error);
+    EXPECT_EQ(runs[0].reason.toStdString(), reason());
+    EXPECT_EQ(readAll(runs[0].folder + "/Temp.dat"), readAll(file("Temp.dat")));
+    EXPECT_FALSE(QFile::exists(runs[0].folder + "/save.csv"));
+}
+
+TEST_F(ArchiveEndToEndTest, AKilledProgramsRunIsRecoveredWithEveryRecordAtTheNextStart)
+{
+    QProcess killed;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    killed.setProcessEnvironment(environment);
+    killed.start(QStringLiteral(ZELVAR_DATA_PATH), {"--app-dir", dir_.path(), "--run-for", "600"});
+    ASSERT_TRUE(killed.waitForStarted(5000));
+    ASSERT_TRUE(pumpUntil([&] { return lines(readAll(file("Temp.dat"))) >= 50; }, 20s))
+        << killed.readAllStandardError().toStdString();
+    killed.kill();
+    ASSERT_TRUE(killed.waitForFinished(5000));
+    const QByteArray written = readAll(file("Temp.dat"));
+    ASSERT_EQ(listing().runs.size(), 1u);
+    EXPECT_EQ(listing().runs[0].ending, archive::Ending::Recording);
+
+    // Start empties the run file; the killed run's records are in its
+    // folder before that.
+    load();
+    click();
+    EXPECT_EQ(status(), "Now Running") << reason();
+    const auto runs = listing().runs;
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0].ending, archive::Ending::Recording);
+    EXPECT_EQ(runs[1].ending, archive::Ending::Unfinished);
+    EXPECT_EQ(runs[1].records, lines(written));
+    EXPECT_EQ(readAll(runs[1].folder + "/Temp.dat"), written);
+}
+
+// Archiving off or failing: the run, its run file and its report are what
+// they would have been, and only a notice says so.
+struct UnarchivedCase {
+    const char* name;
+    std::function<void(const QString& dir, ShellOptions&)> arrange;
+    const char* notice; // in the status tool tip after Start and after Stop
+};
+
+class UnarchivedRunTest : public ArchiveEndToEndTest, public testing::WithParamInterface<UnarchivedCase> {
+protected:
+    ScratchSettings settings_;
+};
+
+TEST_P(UnarchivedRunTest, StartStopAndTheReportAreUnchanged)
+{
+    load([&](ShellOptions& options) { GetParam().arrange(dir_.path(), options); });
+    click();
+    ASSERT_EQ(status(), "Now Running") << reason();
+    EXPECT_TRUE(pumpUntil([&] { return reason().find(GetParam().notice) != std::string::npos; }, 2s)) << reason();
+    ASSERT_TRUE(recordedAtLeast(30)) << reason();
+    click();
+    ASSERT_EQ(status(), "Now Ready") << reason();
+    EXPECT_NE(reason().find(GetParam().notice), std::string::npos) << reason();
+
+    const qsizetype records = lines(readAll(file("Temp.dat")));
+    EXPECT_EQ(lines(readAll(file("save.csv"))), records + 4)
+        << "header, a row a record, empty line, trailer's header and values";
+    EXPECT_TRUE(listing().runs.empty());
+    EXPECT_TRUE(messages_.shown.isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Archive, UnarchivedRunTest,
+    testing::Values(UnarchivedCase{"RunsIsAPlainFile",
+                                   [](const QString& dir, ShellOptions&) { writeAll(dir + "/runs", "not a folder"); },
+                                   "This run is not archived: cannot make the folder"},
+                    UnarchivedCase{"NoArchiveOption", [](const QString&, ShellOptions& o) { o.noArchive = true; }, ""},
+                    UnarchivedCase{"SwitchedOffInTheSettings",
+                                   [](const QString&, ShellOptions&) { archive::setEnabledInSettings(false); }, ""}),
+    CaseName());
+
+} // namespace
+
+#endif // Q_OS_UNIX
