@@ -178,6 +178,20 @@ TEST_F(ArchiveEndToEndTest, AKilledProgramsRunIsRecoveredWithEveryRecordAtTheNex
     EXPECT_EQ(readAll(runs[1].folder + "/Temp.dat"), written);
 }
 
+TEST_F(ArchiveEndToEndTest, ARunStillRecordedWhenTheWindowClosesIsKeptAsUnfinished)
+{
+    load();
+    click();
+    ASSERT_TRUE(recordedAtLeast(20)) << reason();
+    program_->Form_Unload();
+
+    const auto runs = listing().runs;
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].ending, archive::Ending::Unfinished);
+    EXPECT_EQ(readAll(runs[0].folder + "/Temp.dat"), readAll(file("Temp.dat")));
+    EXPECT_EQ(runs[0].values.radiusMm, 30.0);
+}
+
 // Archiving off or failing: the run, its run file and its report are what
 // they would have been, and only a notice says so.
 struct UnarchivedCase {
