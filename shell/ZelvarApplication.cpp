@@ -119,7 +119,7 @@ bool ZelvarApplication::Form_Load()
         const QString failure = serialForm_->receiver().lastError();
         // A run that ended in "Error!" while recording: device pulled, disk
         // full, a frame the run cannot take.
-        if (archive_->recording() && !form_->isRunning())
+        if (archive_ && archive_->recording() && !form_->isRunning())
             archiveEnd(flywheelAndEscBoxes(),
                        failure.isEmpty() ? QStringLiteral("the run ended in \"Error!\"") : failure);
         showReason(failure);
