@@ -2,6 +2,8 @@
 
 #include "charts/ChartPlots.h"
 #include "charts/MotorSummary.h"
+#include "charts/RunBrowser.h"
+#include "run/RunFiles.h"
 
 #include <QChart>
 #include <QChartView>
@@ -38,6 +40,7 @@ namespace {
 constexpr std::size_t kMaxLivePoints = 2000;
 constexpr int kLiveTab = 0;
 constexpr int kReportTab = 1;
+constexpr int kRunsTab = 2;
 // A reading shorter than this passes without a progress bar flashing up.
 constexpr std::chrono::milliseconds kProgressAfter{500};
 
@@ -151,6 +154,10 @@ ChartWindow::ChartWindow(const curves::LiveTrace& trace, ChartWindowOptions opti
     reportLayout->addWidget(summary);
     tabs_->addTab(reportPage, QStringLiteral("Report"));
 
+    runBrowser_ = new RunBrowser({options_.applicationDirectory, options_.setNote, options_.confirm}, tabs_);
+    tabs_->addTab(runBrowser_, QStringLiteral("Runs"));
+    tabs_->setTabToolTip(kRunsTab, QStringLiteral("The runs kept in the runs folder"));
+
     auto* addOverlays = new QPushButton(QStringLiteral("Add earlier reports..."), this);
     addOverlays->setObjectName(QStringLiteral("AddOverlayButton"));
     addOverlays->setToolTip(QStringLiteral("Draw up to %1 earlier reports over this one").arg(charts::kMaxOverlays));
@@ -189,6 +196,15 @@ ChartWindow::ChartWindow(const curves::LiveTrace& trace, ChartWindowOptions opti
     connect(overlaySpinUp, &QPushButton::clicked, this, [this] {
         if (spinUps_->currentIndex() >= 0)
             addSpinUpOverlay(static_cast<std::size_t>(spinUps_->currentIndex()));
+    });
+
+    connect(runBrowser_, &RunBrowser::showRequested, this, &ChartWindow::showRun);
+    connect(runBrowser_, &RunBrowser::overlayRequested, this, &ChartWindow::drawRunsOver);
+    connect(runBrowser_, &RunBrowser::statusChanged, this, &ChartWindow::setStatus);
+    // The runs are read when first looked at, not with every window.
+    connect(tabs_, &QTabWidget::currentChanged, this, [this](int index) {
+        if (index == kRunsTab && !runBrowser_->listed() && !runBrowser_->reading())
+            runBrowser_->refresh();
     });
 
     poll_ = new QTimer(this);
@@ -255,10 +271,12 @@ curves::ReportCurves ChartWindow::readInBackground(const QString& path, const cu
     return std::move(*read);
 }
 
-bool ChartWindow::showReport(const QString& path)
+bool ChartWindow::showReport(const QString& path, const QString& name)
 {
     try {
         report_ = readInBackground(path, {});
+        if (!name.isEmpty())
+            report_->name = name;
     } catch (const std::exception& e) {
         setStatus(QStringLiteral("Cannot show the report: %1").arg(QString::fromStdString(e.what())));
         return false;
@@ -335,22 +353,32 @@ void ChartWindow::fillSpinUpList()
         spinUps_->setCurrentIndex(static_cast<int>(*report_->spinUp));
 }
 
-bool ChartWindow::addOverlay(const QString& path)
+bool ChartWindow::readOverlay(const QString& path, const QString& name)
 {
     if (overlays_.size() >= static_cast<std::size_t>(charts::kMaxOverlays)) {
         setStatus(QStringLiteral("Not added: %1: at most %2 earlier reports are drawn; clear them first")
-                      .arg(QFileInfo(path).fileName())
+                      .arg(name.isEmpty() ? QFileInfo(path).fileName() : name)
                       .arg(charts::kMaxOverlays));
         return false;
     }
     try {
         curves::DrawingRequest request;
         request.points = false;
-        overlays_.push_back(readInBackground(path, request));
+        curves::ReportCurves overlay = readInBackground(path, request);
+        if (!name.isEmpty())
+            overlay.name = name;
+        overlays_.push_back(std::move(overlay));
     } catch (const std::exception& e) {
         setStatus(QStringLiteral("Not added: %1").arg(QString::fromStdString(e.what())));
         return false;
     }
+    return true;
+}
+
+bool ChartWindow::addOverlay(const QString& path, const QString& name)
+{
+    if (!readOverlay(path, name))
+        return false;
     redrawReport();
     tabs_->setCurrentIndex(kReportTab);
     setStatus(QStringLiteral("Earlier report %1 added (%2 of %3)")
@@ -358,6 +386,52 @@ bool ChartWindow::addOverlay(const QString& path)
                   .arg(overlays_.size())
                   .arg(charts::kMaxOverlays));
     return true;
+}
+
+bool ChartWindow::showRun(const QString& folder)
+{
+    const QString path = QDir(folder).filePath(QString::fromLatin1(runfiles::kReportFileName));
+    const QString name = QFileInfo(folder).fileName();
+    if (!QFileInfo::exists(path)) {
+        setStatus(QStringLiteral("Run %1 has no report: it ended without one").arg(name));
+        return false;
+    }
+    return showReport(path, name);
+}
+
+int ChartWindow::drawRunsOver(const QStringList& folders)
+{
+    overlays_.clear();
+    QStringList withoutReport;
+    QString firstFailure;
+    int pastLimit = 0;
+    for (const QString& folder : folders) {
+        const QString path = QDir(folder).filePath(QString::fromLatin1(runfiles::kReportFileName));
+        const QString name = QFileInfo(folder).fileName();
+        if (!QFileInfo::exists(path))
+            withoutReport << name;
+        else if (overlays_.size() >= static_cast<std::size_t>(charts::kMaxOverlays))
+            ++pastLimit;
+        else if (!readOverlay(path, name) && firstFailure.isEmpty())
+            firstFailure = status();
+    }
+    redrawReport();
+    tabs_->setCurrentIndex(kReportTab);
+    QStringList parts{
+        QStringLiteral("%1 of %2 ticked runs drawn over the report").arg(overlays_.size()).arg(folders.size())};
+    if (pastLimit > 0)
+        parts << QStringLiteral("at most %1 are drawn at once").arg(charts::kMaxOverlays);
+    if (!withoutReport.isEmpty())
+        parts << QStringLiteral("no report in %1").arg(withoutReport.join(QStringLiteral(", ")));
+    if (!firstFailure.isEmpty())
+        parts << firstFailure;
+    setStatus(parts.join(QStringLiteral("; ")));
+    return static_cast<int>(overlays_.size());
+}
+
+void ChartWindow::refreshRuns()
+{
+    runBrowser_->refresh();
 }
 
 void ChartWindow::clearOverlays()

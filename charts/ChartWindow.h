@@ -5,6 +5,7 @@
 #include "run/Smoothing.h"
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include <chrono>
@@ -25,18 +26,27 @@ class QValueAxis;
 
 namespace zelvar {
 
+class RunBrowser;
+
 struct ChartWindowOptions {
     // Where save.csv is, and where the file dialogs start.
     QString applicationDirectory;
     // A steady clock for the live chart's redraw limit; the system's when
     // not set. Tests script it.
     std::function<std::chrono::milliseconds()> clock;
+    // Writes a run's note into its run.json, in turn with the archive's
+    // other writes; archive::setNote when not set.
+    std::function<void(const QString& folder, const QString& note)> setNote = {};
+    // Asks the operator a yes/no question (deleting a run); a message box
+    // when not set. Tests answer it.
+    std::function<bool(const QString& question)> confirm = {};
 };
 
 // The curves beside the main window: during a run a live trace of RPM and
 // input power against run time; after a Stop the report's torque, output
 // power and efficiency against RPM, raw and smoothed, with up to five
-// earlier reports drawn over them.
+// earlier reports drawn over them; and the runs kept in runs/, whose reports
+// are shown and drawn over each other from there.
 //
 // The live trace is filled by the receiver and only read here, from a poll
 // timer, at most 20 times a second however fast samples arrive: the
@@ -56,13 +66,23 @@ public:
     // The live tab, drawn from the trace as it stands.
     void showLive();
     // Reads a report and shows its curves on the report tab, under the
-    // earlier reports already added. A file that is not a report leaves the
-    // charts as they were; the status says why and false is returned.
-    bool showReport(const QString& path);
+    // earlier reports already added, named `name` (the file's name when
+    // empty). A file that is not a report leaves the charts as they were;
+    // the status says why and false is returned.
+    bool showReport(const QString& path, const QString& name = QString());
     // Draws an earlier report's smoothed curves over the current one, in its
-    // own colour with its file name in the legend. False, with the reason in
-    // the status, for a file that is not a report or past the fifth.
-    bool addOverlay(const QString& path);
+    // own colour with `name` (the file's name when empty) in the legend.
+    // False, with the reason in the status, for a file that is not a report
+    // or past the fifth.
+    bool addOverlay(const QString& path, const QString& name = QString());
+    // Shows the report of an archived run, named by its folder. False, with
+    // the reason in the status, when the run has none.
+    bool showRun(const QString& folder);
+    // Draws the reports of archived runs over the report on show, named by
+    // their folders, in place of the earlier reports drawn; the first five
+    // that have a report. Returns how many were drawn; the status names
+    // those that were not.
+    int drawRunsOver(const QStringList& folders);
     // Draws spin-up `index` (from 0) of the report on show over it, as an
     // earlier report is drawn. False, with the reason in the status, as
     // addOverlay().
@@ -75,6 +95,11 @@ public:
     // the live chart at its size on show when there is no report. False,
     // with the reason in the status, when nothing could be written.
     bool saveImage(const QString& path);
+
+    // Reads the list of archived runs again, off the window's thread; call
+    // it after a run was archived.
+    void refreshRuns();
+    RunBrowser* runBrowser() const { return runBrowser_; }
 
     // Redraws the live chart when the trace changed and the redraw limit
     // allows it; the poll timer calls it.
@@ -104,6 +129,9 @@ private:
     // the operator's input, which waits) and a progress bar shows after half
     // a second. Throws what the reading threw.
     curves::ReportCurves readInBackground(const QString& path, const curves::DrawingRequest& request);
+    // Reads an earlier report into the overlays without drawing them; false,
+    // with the reason in the status, when it was not added.
+    bool readOverlay(const QString& path, const QString& name);
     void chooseOverlays();
     void chooseImageFile();
     void setStatus(const QString& text);
@@ -132,6 +160,7 @@ private:
     QComboBox* spinUps_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QTimer* poll_ = nullptr;
+    RunBrowser* runBrowser_ = nullptr;
 };
 
 } // namespace zelvar

@@ -1,0 +1,512 @@
+#include "charts/RunBrowser.h"
+
+#include <QAbstractTableModel>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFutureWatcher>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSet>
+#include <QTreeView>
+#include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <cmath>
+#include <exception>
+
+namespace zelvar {
+
+namespace runlist {
+
+QString startedText(const archive::RunSummary& run)
+{
+    if (!run.started.isValid())
+        return run.name;
+    return run.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+QString durationText(std::optional<double> seconds)
+{
+    if (!seconds || *seconds < 0)
+        return QString();
+    const auto whole = static_cast<long long>(std::llround(*seconds));
+    const long long hours = whole / 3600, minutes = whole / 60 % 60, rest = whole % 60;
+    const auto twoDigits = [](long long n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); };
+    if (hours > 0)
+        return QStringLiteral("%1:%2:%3").arg(hours).arg(twoDigits(minutes), twoDigits(rest));
+    return QStringLiteral("%1:%2").arg(minutes).arg(twoDigits(rest));
+}
+
+QString peakPowerText(std::optional<double> watts, std::optional<double> rpm)
+{
+    if (!watts)
+        return QString();
+    const QString power = QStringLiteral("%1 W").arg(QLocale::c().toString(*watts, 'f', 1));
+    if (!rpm)
+        return power;
+    return QStringLiteral("%1 at %2 RPM").arg(power).arg(std::llround(*rpm));
+}
+
+QString endingToolTip(const archive::RunSummary& run)
+{
+    switch (run.ending) {
+    case archive::Ending::Recording:
+        return QStringLiteral("Being recorded. If the program ended during the run, the next Start marks it "
+                              "unfinished");
+    case archive::Ending::Stopped:
+        return QStringLiteral("Stop ended the run and wrote its report");
+    case archive::Ending::Error:
+        return run.reason.isEmpty() ? QStringLiteral("The run ended in Error!")
+                                    : QStringLiteral("The run ended in Error!: %1").arg(run.reason);
+    case archive::Ending::Unfinished:
+        break;
+    }
+    return QStringLiteral("The program ended during the run; its records were kept at the next Start, without a "
+                          "report");
+}
+
+std::optional<QString> refusalToDelete(const archive::RunSummary& run)
+{
+    if (run.ending == archive::Ending::Recording) {
+        return QStringLiteral("Not deleted: run %1 is still being recorded (a run the program left so is marked "
+                              "unfinished at the next Start)")
+            .arg(run.name);
+    }
+    return std::nullopt;
+}
+
+bool isTrashPath(const QString& pathInTrash)
+{
+    return !pathInTrash.isEmpty() && QDir::isAbsolutePath(pathInTrash);
+}
+
+} // namespace runlist
+
+namespace {
+
+// Moves the folder to the trash and returns where it went; empty when it
+// stayed where it was, for want of a trash.
+QString moveToTrash(const QString& folder)
+{
+    QString pathInTrash;
+    if (!QFile::moveToTrash(folder, &pathInTrash))
+        return QString();
+    if (runlist::isTrashPath(pathInTrash))
+        return pathInTrash;
+    // Put back, with the trash's record of it, and the folders made for them
+    // when they are empty.
+    const QFileInfo moved(QDir::current().absoluteFilePath(pathInTrash));
+    if (!QDir().rename(moved.absoluteFilePath(), folder))
+        return moved.absoluteFilePath();
+    QDir base = moved.absoluteDir();
+    base.cdUp();
+    QFile::remove(base.filePath(QStringLiteral("info/%1.trashinfo").arg(moved.fileName())));
+    base.rmdir(QStringLiteral("files"));
+    base.rmdir(QStringLiteral("info"));
+    return QString();
+}
+
+} // namespace
+
+// The runs as the list shows them. A row's texts are made when the view
+// draws it, so that filling costs the same for ten runs or ten thousand.
+class RunListModel final : public QAbstractTableModel {
+public:
+    using QAbstractTableModel::QAbstractTableModel;
+
+    // Writes an edited note; true when it was written.
+    std::function<bool(int row, const QString& note)> noteEdited;
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override
+    {
+        return parent.isValid() ? 0 : static_cast<int>(runs_.size());
+    }
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override
+    {
+        return parent.isValid() ? 0 : RunBrowser::ColumnCount;
+    }
+
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        if (!index.isValid() || index.row() >= rowCount())
+            return QVariant();
+        const archive::RunSummary& run = runs_[static_cast<std::size_t>(index.row())];
+        switch (role) {
+        case Qt::DisplayRole:
+        case Qt::EditRole:
+            return text(run, index.column());
+        case Qt::ToolTipRole:
+            if (index.column() == RunBrowser::DateColumn)
+                return QDir::toNativeSeparators(run.folder);
+            if (index.column() == RunBrowser::EndingColumn)
+                return runlist::endingToolTip(run);
+            if (index.column() == RunBrowser::NoteColumn && !run.note.isEmpty())
+                return run.note;
+            return QVariant();
+        case Qt::CheckStateRole:
+            if (index.column() == RunBrowser::DateColumn)
+                return ticked_.contains(run.folder) ? Qt::Checked : Qt::Unchecked;
+            return QVariant();
+        case Qt::TextAlignmentRole:
+            if (index.column() == RunBrowser::DurationColumn || index.column() == RunBrowser::RecordsColumn
+                || index.column() == RunBrowser::PeakPowerColumn)
+                return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+            return QVariant();
+        default:
+            return QVariant();
+        }
+    }
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
+    {
+        if (orientation != Qt::Horizontal)
+            return QVariant();
+        static const char* const captions[] = {"Started", "Duration", "Records", "State", "Peak power", "Note"};
+        static const char* const tips[] = {
+            "When the run started, in local time. Tick runs to draw their reports over each other",
+            "From Start to the end of the run",
+            "Lines recorded in the run's Temp.dat",
+            "stopped: Stop wrote the report; error: the run ended in Error!; unfinished: the program ended during "
+            "the run; recording: the run is on",
+            "The motor's peak output power and the speed it was reached at, once the report was drawn",
+            "Your note on the run, kept in its run.json. Double-click to write it",
+        };
+        if (section < 0 || section >= RunBrowser::ColumnCount)
+            return QVariant();
+        if (role == Qt::DisplayRole)
+            return QString::fromLatin1(captions[section]);
+        if (role == Qt::ToolTipRole)
+            return QString::fromLatin1(tips[section]);
+        return QVariant();
+    }
+
+    Qt::ItemFlags flags(const QModelIndex& index) const override
+    {
+        Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+        if (index.column() == RunBrowser::DateColumn)
+            flags |= Qt::ItemIsUserCheckable;
+        if (index.column() == RunBrowser::NoteColumn)
+            flags |= Qt::ItemIsEditable;
+        return flags;
+    }
+
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override
+    {
+        if (!index.isValid() || index.row() >= rowCount())
+            return false;
+        const archive::RunSummary& run = runs_[static_cast<std::size_t>(index.row())];
+        if (role == Qt::CheckStateRole && index.column() == RunBrowser::DateColumn) {
+            if (value.value<Qt::CheckState>() == Qt::Checked)
+                ticked_.insert(run.folder);
+            else
+                ticked_.remove(run.folder);
+            Q_EMIT dataChanged(index, index, {Qt::CheckStateRole});
+            return true;
+        }
+        if (role == Qt::EditRole && index.column() == RunBrowser::NoteColumn)
+            return noteEdited && noteEdited(index.row(), value.toString());
+        return false;
+    }
+
+    void reset(std::vector<archive::RunSummary> runs)
+    {
+        beginResetModel();
+        runs_ = std::move(runs);
+        // A tick stays with its run; a run gone takes its tick along.
+        QSet<QString> present;
+        for (const archive::RunSummary& run : runs_) {
+            if (ticked_.contains(run.folder))
+                present.insert(run.folder);
+        }
+        ticked_ = std::move(present);
+        endResetModel();
+    }
+
+    const std::vector<archive::RunSummary>& runs() const { return runs_; }
+    bool ticked(int row) const { return ticked_.contains(runs_[static_cast<std::size_t>(row)].folder); }
+
+    void showNote(int row, const QString& note)
+    {
+        runs_[static_cast<std::size_t>(row)].note = note;
+        const QModelIndex cell = index(row, RunBrowser::NoteColumn);
+        Q_EMIT dataChanged(cell, cell);
+    }
+
+private:
+    static QString text(const archive::RunSummary& run, int column)
+    {
+        switch (column) {
+        case RunBrowser::DateColumn:
+            return runlist::startedText(run);
+        case RunBrowser::DurationColumn:
+            return runlist::durationText(run.durationSeconds());
+        case RunBrowser::RecordsColumn:
+            return run.records ? QString::number(*run.records) : QString();
+        case RunBrowser::EndingColumn:
+            return archive::endingText(run.ending);
+        case RunBrowser::PeakPowerColumn:
+            return runlist::peakPowerText(run.peakPowerW, run.peakPowerRpm);
+        case RunBrowser::NoteColumn:
+            return run.note;
+        default:
+            return QString();
+        }
+    }
+
+    std::vector<archive::RunSummary> runs_;
+    QSet<QString> ticked_; // by folder
+};
+
+RunBrowser::RunBrowser(RunBrowserOptions options, QWidget* parent) : QWidget(parent), options_(std::move(options))
+{
+    setObjectName(QStringLiteral("RunBrowser"));
+    model_ = new RunListModel(this);
+    model_->noteEdited = [this](int row, const QString& note) { return setNote(row, note); };
+
+    list_ = new QTreeView(this);
+    list_->setObjectName(QStringLiteral("RunList"));
+    list_->setModel(model_);
+    list_->setRootIsDecorated(false);
+    list_->setUniformRowHeights(true); // rows are measured once, not each of them
+    list_->setAllColumnsShowFocus(true);
+    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list_->setSelectionMode(QAbstractItemView::SingleSelection);
+    list_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
+                           | QAbstractItemView::SelectedClicked);
+    list_->setToolTip(QStringLiteral("Double-click a run (or press Enter) to show its report; double-click its note "
+                                     "to write one"));
+    // Widths from typical entries: measuring a thousand rows would cost the
+    // window's thread more than filling them.
+    const QFontMetrics metrics = list_->fontMetrics();
+    const int padding = metrics.horizontalAdvance(QStringLiteral("MM"));
+    const char* const typical[] = {"2026-12-07 14:03:21", "1:02:05", "1234567", "unfinished", "153.2 W at 24310 RPM"};
+    for (int column = DateColumn; column < NoteColumn; ++column) {
+        const int checkBox = column == DateColumn ? 2 * padding : 0;
+        list_->header()->resizeSection(column, metrics.horizontalAdvance(QString::fromLatin1(typical[column])) + padding
+                                                   + checkBox);
+    }
+    list_->header()->setStretchLastSection(true);
+
+    count_ = new QLabel(this);
+    count_->setObjectName(QStringLiteral("RunCount"));
+    count_->setTextFormat(Qt::PlainText);
+
+    auto* show = new QPushButton(QStringLiteral("Show"), this);
+    show->setObjectName(QStringLiteral("ShowRunButton"));
+    show->setToolTip(QStringLiteral("Show the report of the run picked in the list"));
+    auto* overlay = new QPushButton(QStringLiteral("Draw ticked over"), this);
+    overlay->setObjectName(QStringLiteral("OverlayRunsButton"));
+    overlay->setToolTip(
+        QStringLiteral("Draw the reports of the ticked runs over the report on show, in place of the earlier "
+                       "reports drawn; five at most"));
+    auto* remove = new QPushButton(QStringLiteral("Delete..."), this);
+    remove->setObjectName(QStringLiteral("DeleteRunButton"));
+    remove->setToolTip(QStringLiteral("Move the run picked in the list, with its files, to the trash"));
+    auto* reread = new QPushButton(QStringLiteral("Read again"), this);
+    reread->setObjectName(QStringLiteral("RefreshRunsButton"));
+    reread->setToolTip(QStringLiteral("Read the list of runs again from the runs folder"));
+    archiveSetting_ = new QCheckBox(QStringLiteral("Keep every run in runs/"), this);
+    archiveSetting_->setObjectName(QStringLiteral("ArchiveSetting"));
+    archiveSetting_->setToolTip(
+        QStringLiteral("Each Start makes a folder for the run in %1 and copies its Temp.dat and report into it "
+                       "at the end. Read at each Start")
+            .arg(QDir::toNativeSeparators(
+                QDir(options_.dataDirectory).filePath(QString::fromLatin1(archive::kFolderName)))));
+    archiveSetting_->setChecked(archive::enabledInSettings());
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(show);
+    buttons->addWidget(overlay);
+    buttons->addWidget(remove);
+    buttons->addWidget(reread);
+    buttons->addWidget(count_, 1);
+    buttons->addWidget(archiveSetting_);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(list_, 1);
+    layout->addLayout(buttons);
+
+    watcher_ = new QFutureWatcher<archive::Listing>(this);
+    connect(watcher_, &QFutureWatcher<archive::Listing>::finished, this, [this] {
+        fill(watcher_->future().takeResult());
+        if (readAgain_)
+            refresh();
+    });
+    connect(list_, &QTreeView::activated, this, [this](const QModelIndex& index) { pick(index.row()); });
+    connect(show, &QPushButton::clicked, this, [this] { pick(currentRow()); });
+    connect(overlay, &QPushButton::clicked, this, &RunBrowser::drawTicked);
+    connect(remove, &QPushButton::clicked, this, [this] { deleteRun(currentRow()); });
+    connect(reread, &QPushButton::clicked, this, &RunBrowser::refresh);
+    connect(archiveSetting_, &QCheckBox::toggled, this, [](bool on) { archive::setEnabledInSettings(on); });
+}
+
+RunBrowser::~RunBrowser() = default;
+
+void RunBrowser::refresh()
+{
+    if (watcher_->isRunning()) {
+        readAgain_ = true;
+        return;
+    }
+    readAgain_ = false;
+    if (!listed_)
+        count_->setText(QStringLiteral("Reading the runs..."));
+    watcher_->setFuture(QtConcurrent::run([directory = options_.dataDirectory] {
+        try {
+            return archive::listRuns(directory);
+        } catch (const std::exception& e) {
+            archive::Listing failed;
+            failed.problems << QString::fromStdString(e.what());
+            return failed;
+        }
+    }));
+}
+
+bool RunBrowser::reading() const
+{
+    return watcher_->isRunning();
+}
+
+void RunBrowser::fill(archive::Listing listing)
+{
+    const int row = currentRow();
+    const QString current = row >= 0 ? runs()[static_cast<std::size_t>(row)].folder : QString();
+    model_->reset(std::move(listing.runs));
+    listed_ = true;
+    showCount(listing.problems);
+    if (current.isEmpty())
+        return;
+    for (std::size_t k = 0; k < runs().size(); ++k) {
+        if (runs()[k].folder == current) {
+            list_->setCurrentIndex(model_->index(static_cast<int>(k), DateColumn));
+            break;
+        }
+    }
+}
+
+void RunBrowser::showCount(const QStringList& problems)
+{
+    const std::size_t n = runs().size();
+    QString text = n == 0 ? QStringLiteral("No runs kept yet")
+                 : n == 1 ? QStringLiteral("1 run")
+                          : QStringLiteral("%1 runs").arg(n);
+    if (!problems.isEmpty())
+        text += QStringLiteral("; %1 could not be read").arg(problems.size());
+    count_->setText(text);
+    count_->setToolTip(problems.join(QLatin1Char('\n')));
+}
+
+const std::vector<archive::RunSummary>& RunBrowser::runs() const
+{
+    return model_->runs();
+}
+
+QStringList RunBrowser::tickedFolders() const
+{
+    QStringList folders;
+    for (int row = 0; row < model_->rowCount(); ++row) {
+        if (model_->ticked(row))
+            folders << runs()[static_cast<std::size_t>(row)].folder;
+    }
+    return folders;
+}
+
+int RunBrowser::currentRow() const
+{
+    const QModelIndex index = list_->currentIndex();
+    return index.isValid() ? index.row() : -1;
+}
+
+void RunBrowser::pick(int row)
+{
+    if (row < 0 || row >= model_->rowCount()) {
+        Q_EMIT statusChanged(QStringLiteral("Pick a run in the list first"));
+        return;
+    }
+    Q_EMIT showRequested(runs()[static_cast<std::size_t>(row)].folder);
+}
+
+void RunBrowser::drawTicked()
+{
+    const QStringList folders = tickedFolders();
+    if (folders.isEmpty()) {
+        Q_EMIT statusChanged(QStringLiteral("Tick the runs to draw first"));
+        return;
+    }
+    Q_EMIT overlayRequested(folders);
+}
+
+bool RunBrowser::confirm(const QString& question)
+{
+    if (options_.confirm)
+        return options_.confirm(question);
+    return QMessageBox::question(this, QStringLiteral("Delete a run"), question, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No)
+        == QMessageBox::Yes;
+}
+
+bool RunBrowser::deleteRun(int row)
+{
+    if (row < 0 || row >= model_->rowCount()) {
+        Q_EMIT statusChanged(QStringLiteral("Pick the run to delete in the list first"));
+        return false;
+    }
+    // A copy: the list may be read again while the questions are asked.
+    const archive::RunSummary run = runs()[static_cast<std::size_t>(row)];
+    if (const std::optional<QString> refusal = runlist::refusalToDelete(run)) {
+        Q_EMIT statusChanged(*refusal);
+        return false;
+    }
+    const QString kept = QStringLiteral("Run %1 kept").arg(run.name);
+    if (!confirm(QStringLiteral("Move run %1, started %2, with its files to the trash?")
+                     .arg(run.name, runlist::startedText(run)))) {
+        Q_EMIT statusChanged(kept);
+        return false;
+    }
+    const QString trashed = moveToTrash(run.folder);
+    bool gone = !trashed.isEmpty();
+    if (gone) {
+        Q_EMIT statusChanged(QStringLiteral("Run %1 moved to %2").arg(run.name, QDir::toNativeSeparators(trashed)));
+    } else {
+        if (!confirm(QStringLiteral("There is no trash to move run %1 to. Delete it for good?").arg(run.name))) {
+            Q_EMIT statusChanged(kept);
+            return false;
+        }
+        gone = QDir(run.folder).removeRecursively();
+        Q_EMIT statusChanged(gone ? QStringLiteral("Run %1 deleted").arg(run.name)
+                                  : QStringLiteral("Run %1 was not deleted whole: some of %2 is left")
+                                        .arg(run.name, QDir::toNativeSeparators(run.folder)));
+    }
+    refresh();
+    return gone;
+}
+
+bool RunBrowser::setNote(int row, const QString& note)
+{
+    if (row < 0 || row >= model_->rowCount())
+        return false;
+    const archive::RunSummary& run = runs()[static_cast<std::size_t>(row)];
+    if (note == run.note)
+        return true;
+    try {
+        if (options_.setNote)
+            options_.setNote(run.folder, note);
+        else
+            archive::setNote(run.folder, note);
+    } catch (const std::exception& e) {
+        Q_EMIT statusChanged(
+            QStringLiteral("The note of run %1 was not saved: %2").arg(run.name, QString::fromStdString(e.what())));
+        return false;
+    }
+    Q_EMIT statusChanged(QStringLiteral("Note of run %1 saved").arg(run.name));
+    model_->showNote(row, note);
+    return true;
+}
+
+} // namespace zelvar

@@ -1,0 +1,315 @@
+// The "Runs" tab of the chart window on the offscreen platform, over a
+// generated archive: the runs listed newest first with their columns, a
+// run's report shown, ticked runs drawn over each other, a note written into
+// run.json, and a run deleted into a trash of the test's own.
+
+#include "charts/ChartWindow.h"
+#include "charts/RunBrowser.h"
+#include "run/LiveTrace.h"
+#include "run/RunArchive.h"
+
+#include "ArchivedRuns.h"
+#include "CaseNames.h"
+#include "EventLoop.h"
+#include "QtPrinters.h"
+#include "ScratchSettings.h"
+
+#include <QAbstractItemModel>
+#include <QCheckBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonValue>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeView>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <memory>
+
+using namespace zelvar;
+using namespace zelvar::testing_support;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Qt trashes a file on the home directory's file system into
+// $XDG_DATA_HOME/Trash: both point into the test's scratch directory, beside
+// the runs, for as long as the test lasts. So does the working directory,
+// where Qt 6.4 puts what it finds no trash for.
+class ScratchHome {
+public:
+    explicit ScratchHome(const QString& root)
+        : home_(qgetenv("HOME")), dataHome_(qgetenv("XDG_DATA_HOME")),
+          hadDataHome_(qEnvironmentVariableIsSet("XDG_DATA_HOME")), workingDirectory_(QDir::currentPath())
+    {
+        const QDir dir(root);
+        EXPECT_TRUE(dir.mkpath("home") && dir.mkpath("share") && dir.mkpath("work")) << root.toStdString();
+        qputenv("HOME", dir.filePath("home").toLocal8Bit());
+        qputenv("XDG_DATA_HOME", dir.filePath("share").toLocal8Bit());
+        QDir::setCurrent(dir.filePath("work"));
+    }
+    ~ScratchHome()
+    {
+        QDir::setCurrent(workingDirectory_);
+        qputenv("HOME", home_);
+        if (hadDataHome_)
+            qputenv("XDG_DATA_HOME", dataHome_);
+        else
+            qunsetenv("XDG_DATA_HOME");
+    }
+    ScratchHome(const ScratchHome&) = delete;
+    ScratchHome& operator=(const ScratchHome&) = delete;
+
+private:
+    QByteArray home_;
+    QByteArray dataHome_;
+    bool hadDataHome_;
+    QString workingDirectory_;
+};
+
+class RunsTab : public testing::Test {
+protected:
+    // An archive of `count` generated runs and the chart window on its Runs
+    // tab, once the list was read.
+    void open(int count)
+    {
+        ASSERT_TRUE(root_.isValid());
+        const QDir root(root_.path());
+        ASSERT_TRUE(root.mkpath("data") && root.mkpath("scratch"));
+        count_ = count;
+        folders_ = writeArchivedRuns(root.filePath("data"), count, shortRun(root.filePath("scratch")));
+        ChartWindowOptions options;
+        options.applicationDirectory = root.filePath("data");
+        options.confirm = [this](const QString& question) {
+            questions_ << question;
+            const bool yes = !answers_.empty() && answers_.front();
+            if (!answers_.empty())
+                answers_.pop_front();
+            return yes;
+        };
+        if (noteHandedOn_)
+            options.setNote = [this](const QString& folder, const QString& note) {
+                handedOn_ << folder + " | " + note;
+            };
+        window_ = std::make_unique<ChartWindow>(trace_, options);
+        window_->show();
+        auto* tabs = window_->findChild<QTabWidget*>("ChartTabs");
+        ASSERT_TRUE(tabs);
+        for (int i = 0; i < tabs->count(); ++i) {
+            if (tabs->tabText(i) == "Runs")
+                tabs->setCurrentIndex(i);
+        }
+        ASSERT_TRUE(pumpUntil([this] { return browser().listed(); }, 30s)) << "the list was never read";
+    }
+
+    RunBrowser& browser() const { return *window_->runBrowser(); }
+    QTreeView* list() const { return window_->findChild<QTreeView*>("RunList"); }
+    QAbstractItemModel* model() const { return list()->model(); }
+    // The row of generated run `index`: newest first.
+    int rowOf(int index) const { return count_ - 1 - index; }
+    QString folderOf(int index) const { return folders_[index]; }
+    QString nameOf(int index) const { return QFileInfo(folders_[index]).fileName(); }
+    QString cell(int row, int column, int role = Qt::DisplayRole) const
+    {
+        return model()->data(model()->index(row, column), role).toString();
+    }
+    void pickRow(int row) const { list()->setCurrentIndex(model()->index(row, RunBrowser::DateColumn)); }
+    void tick(int index) const
+    {
+        model()->setData(model()->index(rowOf(index), RunBrowser::DateColumn), Qt::Checked, Qt::CheckStateRole);
+    }
+    void click(const char* button) const
+    {
+        auto* b = window_->findChild<QPushButton*>(button);
+        ASSERT_TRUE(b) << button;
+        b->click();
+    }
+    // After a deletion: the list read again without it.
+    bool relisted(int rows) const
+    {
+        return pumpUntil([&] { return !browser().reading() && model()->rowCount() == rows; });
+    }
+
+    ScratchSettings settings_;
+    QTemporaryDir root_;
+    ScratchHome home_{root_.path()};
+    curves::LiveTrace trace_;
+    int count_ = 0;
+    QStringList folders_; // oldest first
+    std::unique_ptr<ChartWindow> window_;
+    std::deque<bool> answers_;
+    QStringList questions_;
+    bool noteHandedOn_ = false;
+    QStringList handedOn_;
+};
+
+TEST_F(RunsTab, AThousandRunsAreListedNewestFirstWithTheirColumns)
+{
+    open(1000);
+    ASSERT_EQ(model()->rowCount(), 1000);
+    for (int row = 1; row < 1000; ++row) {
+        ASSERT_GT(browser().runs()[row - 1].started, browser().runs()[row].started) << "row " << row;
+    }
+    // Started, duration, records, state, peak power, note; the state's tool tip.
+    struct Row {
+        int index;
+        QStringList columns;
+        QString stateTip;
+    };
+    const Row rows[] = {
+        {999, {"2026-02-17 02:45:00", "", "", "recording", "", ""}, "Being recorded"},
+        {990,
+         {"2026-02-16 17:30:00", "1:56:00", "348000", "stopped", "297.5 W at 29900 RPM", "motor 990"},
+         "Stop ended the run"},
+        {942,
+         {"2026-02-14 16:10:00", "1:50:24", "331200", "error", "", ""},
+         "The run ended in Error!: the device /dev/ttyUSB0 is gone"},
+        {877, {"2026-02-11 21:21:40", "1:42:49", "308450", "unfinished", "", ""}, "The program ended during the run"},
+        {3, {"2026-01-05 11:05:00", "0:51", "2550", "stopped", "", ""}, "Stop ended the run"},
+        {0, {"2026-01-05 08:00:00", "0:30", "1500", "stopped", "50.0 W at 20000 RPM", "motor 0"}, "Stop ended the run"},
+    };
+    for (const Row& expected : rows) {
+        const int row = rowOf(expected.index);
+        QStringList shown;
+        for (int column = 0; column < RunBrowser::ColumnCount; ++column)
+            shown << cell(row, column);
+        EXPECT_EQ(shown, expected.columns) << "run " << expected.index << " in row " << row;
+        EXPECT_TRUE(cell(row, RunBrowser::EndingColumn, Qt::ToolTipRole).startsWith(expected.stateTip))
+            << cell(row, RunBrowser::EndingColumn, Qt::ToolTipRole).toStdString();
+        EXPECT_EQ(model()->data(model()->index(row, RunBrowser::DateColumn), Qt::CheckStateRole).toInt(), Qt::Unchecked)
+            << "every row has a box to tick, unticked at first";
+    }
+    EXPECT_TRUE(window_->findChild<QCheckBox*>("ArchiveSetting")->isChecked()) << "runs are kept unless switched off";
+}
+
+TEST_F(RunsTab, AReportIsShownAndTickedReportsAreDrawnOverByTheirRunsNames)
+{
+    open(100);
+    pickRow(rowOf(90));
+    QTest::keyClick(list(), Qt::Key_Return);
+    ASSERT_TRUE(window_->report()) << window_->status().toStdString();
+    EXPECT_EQ(window_->report()->name, nameOf(90));
+    EXPECT_FALSE(window_->showsLive());
+
+    pickRow(rowOf(42));
+    click("ShowRunButton");
+    EXPECT_EQ(window_->report()->name, nameOf(90)) << "an error left no report to show";
+    EXPECT_TRUE(window_->status().contains("has no report")) << window_->status().toStdString();
+
+    struct Case {
+        std::vector<int> ticked;
+        QStringList drawn; // newest first, as listed; the ticks add up
+        QString status;
+    };
+    const Case cases[] = {
+        {{10, 20}, {nameOf(20), nameOf(10)}, "2 of 2 ticked runs drawn"},
+        {{0, 1, 2, 3, 4, 5, 6, 42},
+         {nameOf(20), nameOf(10), nameOf(6), nameOf(5), nameOf(4)},
+         "5 of 10 ticked runs drawn over the report; at most 5 are drawn at once; no report in " + nameOf(42)},
+    };
+    for (const Case& c : cases) {
+        for (const int index : c.ticked)
+            tick(index);
+        click("OverlayRunsButton");
+        QStringList drawn;
+        for (const curves::ReportCurves& overlay : window_->overlays())
+            drawn << overlay.name;
+        EXPECT_EQ(drawn, c.drawn);
+        EXPECT_TRUE(window_->status().startsWith(c.status)) << window_->status().toStdString();
+    }
+}
+
+TEST_F(RunsTab, AnEditedNoteIsWrittenIntoRunJson)
+{
+    open(100);
+    const auto editNote = [this](int index, const QString& text) {
+        const QModelIndex note = model()->index(rowOf(index), RunBrowser::NoteColumn);
+        list()->setCurrentIndex(note);
+        list()->edit(note);
+        auto* editor = qobject_cast<QLineEdit*>(list()->indexWidget(note));
+        ASSERT_TRUE(editor) << "no editor for the note";
+        editor->setText(text);
+        QTest::keyClick(editor, Qt::Key_Return);
+        QCoreApplication::processEvents(); // the delegate commits on the next turn of the loop
+    };
+    editNote(55, "new magnets");
+    EXPECT_EQ(archive::readRunJson(folderOf(55)).value("note").toString(), "new magnets");
+    EXPECT_EQ(cell(rowOf(55), RunBrowser::NoteColumn), "new magnets");
+
+    ASSERT_TRUE(QFile::remove(QDir(folderOf(56)).filePath("run.json")));
+    editNote(56, "lost");
+    EXPECT_TRUE(window_->status().contains("was not saved")) << window_->status().toStdString();
+    EXPECT_EQ(cell(rowOf(56), RunBrowser::NoteColumn), "") << "the list shows what run.json holds";
+}
+
+TEST_F(RunsTab, ANoteIsHandedToTheArchiveWhenItKeepsTheWrites)
+{
+    noteHandedOn_ = true;
+    open(100);
+    ASSERT_TRUE(browser().setNote(rowOf(57), "second motor"));
+    EXPECT_EQ(handedOn_, QStringList{folderOf(57) + " | second motor"});
+    EXPECT_EQ(archive::readRunJson(folderOf(57)).value("note").toString(), "") << "written by the archive, not here";
+}
+
+struct DeleteCase {
+    const char* name;
+    int index;
+    std::deque<bool> answers;
+    bool trash; // whether the desktop has one
+    int questions;
+    const char* outcome; // "kept", "trashed", "deleted"
+};
+
+void PrintTo(const DeleteCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class DeletingARun : public RunsTab, public testing::WithParamInterface<DeleteCase> {};
+
+TEST_P(DeletingARun, AsksAndTrashesOrDeletesAsConfirmed)
+{
+    const DeleteCase& c = GetParam();
+    open(100);
+    const QString trashFiles = QDir(qEnvironmentVariable("XDG_DATA_HOME")).filePath("Trash/files");
+    if (!c.trash) {
+        // Not a folder: no trash can be made in it.
+        const QString share = qEnvironmentVariable("XDG_DATA_HOME");
+        ASSERT_TRUE(QDir(share).removeRecursively());
+        QFile blocker(share);
+        ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    }
+    answers_ = c.answers;
+    pickRow(rowOf(c.index));
+    click("DeleteRunButton");
+
+    EXPECT_EQ(questions_.size(), c.questions) << questions_.join(" / ").toStdString();
+    if (!questions_.isEmpty()) {
+        EXPECT_TRUE(questions_.front().contains(nameOf(c.index))) << questions_.front().toStdString();
+    }
+    const std::string outcome = c.outcome;
+    EXPECT_EQ(QFileInfo::exists(folderOf(c.index)), outcome == "kept");
+    EXPECT_EQ(QFileInfo(QDir(trashFiles).filePath(nameOf(c.index))).isDir(), outcome == "trashed");
+    EXPECT_TRUE(relisted(outcome == "kept" ? 100 : 99)) << "rows: " << model()->rowCount();
+    EXPECT_EQ(QDir::current().entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList())
+        << "nothing left in the working directory";
+    if (c.index == 99) {
+        EXPECT_TRUE(window_->status().contains("still being recorded")) << window_->status().toStdString();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RunsTab, DeletingARun,
+    testing::Values(DeleteCase{"KeptWhenNotConfirmed", 90, {false}, true, 1, "kept"},
+                    DeleteCase{"MovedToTheTrash", 90, {true}, true, 1, "trashed"},
+                    DeleteCase{"DeletedForGoodWithoutATrashOnceConfirmedAgain", 90, {true, true}, false, 2, "deleted"},
+                    DeleteCase{"KeptWithoutATrashUnlessConfirmedAgain", 90, {true, false}, false, 2, "kept"},
+                    DeleteCase{"ARecordingRunIsNotDeleted", 99, {true}, true, 0, "kept"}),
+    CaseName());
+
+} // namespace
