@@ -1,5 +1,6 @@
 #include "charts/RunBrowser.h"
 
+#include <QAbstractItemDelegate>
 #include <QAbstractTableModel>
 #include <QCheckBox>
 #include <QDir>
@@ -338,6 +339,12 @@ RunBrowser::RunBrowser(RunBrowserOptions options, QWidget* parent) : QWidget(par
         if (readAgain_)
             refresh();
     });
+    connect(list_->itemDelegate(), &QAbstractItemDelegate::closeEditor, this, [this] {
+        if (readAfterEdit_) {
+            readAfterEdit_ = false;
+            refresh();
+        }
+    });
     connect(list_, &QTreeView::activated, this, [this](const QModelIndex& index) { pick(index.row()); });
     connect(show, &QPushButton::clicked, this, [this] { pick(currentRow()); });
     connect(overlay, &QPushButton::clicked, this, &RunBrowser::drawTicked);
@@ -375,6 +382,13 @@ bool RunBrowser::reading() const
 
 void RunBrowser::fill(archive::Listing listing)
 {
+    // Filling closes an editor open on a note, and what was typed with it:
+    // the list is read again once the note is done.
+    if (const QModelIndex current = list_->currentIndex();
+        current.isValid() && list_->indexWidget(current.siblingAtColumn(NoteColumn))) {
+        readAfterEdit_ = true;
+        return;
+    }
     const int row = currentRow();
     const QString current = row >= 0 ? runs()[static_cast<std::size_t>(row)].folder : QString();
     model_->reset(std::move(listing.runs));
@@ -506,6 +520,9 @@ bool RunBrowser::setNote(int row, const QString& note)
     }
     Q_EMIT statusChanged(QStringLiteral("Note of run %1 saved").arg(run.name));
     model_->showNote(row, note);
+    // A reading under way may have read the note before it was written.
+    if (reading())
+        readAgain_ = true;
     return true;
 }
 

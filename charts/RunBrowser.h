@@ -111,6 +111,7 @@ private:
     QFutureWatcher<archive::Listing>* watcher_ = nullptr;
     bool listed_ = false;
     bool readAgain_ = false;
+    bool readAfterEdit_ = false;
 };
 
 } // namespace zelvar

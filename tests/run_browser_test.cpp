@@ -234,12 +234,18 @@ TEST_F(RunsTab, AnEditedNoteIsWrittenIntoRunJson)
         auto* editor = qobject_cast<QLineEdit*>(list()->indexWidget(note));
         ASSERT_TRUE(editor) << "no editor for the note";
         editor->setText(text);
+        // The list read again meanwhile (the archive wrote a run) leaves
+        // the note being written alone.
+        browser().refresh();
+        ASSERT_TRUE(pumpUntil([this] { return !browser().reading(); }));
+        ASSERT_EQ(list()->indexWidget(note), editor) << "the editor was closed under the operator's typing";
         QTest::keyClick(editor, Qt::Key_Return);
         QCoreApplication::processEvents(); // the delegate commits on the next turn of the loop
     };
     editNote(55, "new magnets");
     EXPECT_EQ(archive::readRunJson(folderOf(55)).value("note").toString(), "new magnets");
     EXPECT_EQ(cell(rowOf(55), RunBrowser::NoteColumn), "new magnets");
+    EXPECT_TRUE(pumpUntil([this] { return !browser().reading(); })) << "read again once the note was written";
 
     ASSERT_TRUE(QFile::remove(QDir(folderOf(56)).filePath("run.json")));
     editNote(56, "lost");
