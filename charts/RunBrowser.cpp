@@ -1,5 +1,7 @@
 #include "charts/RunBrowser.h"
 
+#include "platform/FileSystem.h"
+
 #include <QAbstractItemDelegate>
 #include <QAbstractTableModel>
 #include <QCheckBox>
@@ -82,38 +84,7 @@ std::optional<QString> refusalToDelete(const archive::RunSummary& run)
     return std::nullopt;
 }
 
-bool isTrashPath(const QString& pathInTrash)
-{
-    return !pathInTrash.isEmpty() && QDir::isAbsolutePath(pathInTrash);
-}
-
 } // namespace runlist
-
-namespace {
-
-// Moves the folder to the trash and returns where it went; empty when it
-// stayed where it was, for want of a trash.
-QString moveToTrash(const QString& folder)
-{
-    QString pathInTrash;
-    if (!QFile::moveToTrash(folder, &pathInTrash))
-        return QString();
-    if (runlist::isTrashPath(pathInTrash))
-        return pathInTrash;
-    // Put back, with the trash's record of it, and the folders made for them
-    // when they are empty.
-    const QFileInfo moved(QDir::current().absoluteFilePath(pathInTrash));
-    if (!QDir().rename(moved.absoluteFilePath(), folder))
-        return moved.absoluteFilePath();
-    QDir base = moved.absoluteDir();
-    base.cdUp();
-    QFile::remove(base.filePath(QStringLiteral("info/%1.trashinfo").arg(moved.fileName())));
-    base.rmdir(QStringLiteral("files"));
-    base.rmdir(QStringLiteral("info"));
-    return QString();
-}
-
-} // namespace
 
 // The runs as the list shows them. A row's texts are made when the view
 // draws it, so that filling costs the same for ten runs or ten thousand.

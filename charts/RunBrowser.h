@@ -34,10 +34,6 @@ QString peakPowerText(std::optional<double> watts, std::optional<double> rpm);
 QString endingToolTip(const archive::RunSummary& run);
 // Why the run must not be deleted; none when it may be.
 std::optional<QString> refusalToDelete(const archive::RunSummary& run);
-// Whether QFile::moveToTrash put a file into a trash: where it finds none,
-// Qt 6.4 moves the file into files/ of the working directory instead, says
-// it trashed it, and gives that place as a relative path.
-bool isTrashPath(const QString& pathInTrash);
 
 } // namespace runlist
 

@@ -105,6 +105,28 @@ void replaceFile(const QString& from, const QString& to)
         throw RuntimeError("cannot replace \"" + to.toStdString() + "\": " + error.message());
 }
 
+QString moveToTrash(const QString& path)
+{
+    QString pathInTrash;
+    if (!QFile::moveToTrash(path, &pathInTrash))
+        return QString();
+    if (QDir::isAbsolutePath(pathInTrash))
+        return pathInTrash;
+    // Where it finds no trash, Qt 6.4 moves the file into files/ of the
+    // working directory, with its record in info/, says it trashed it and
+    // gives that place as a relative path. It is put back, and the folders
+    // made for it go when empty.
+    const QFileInfo moved(QDir::current().absoluteFilePath(pathInTrash));
+    if (!QDir().rename(moved.absoluteFilePath(), path))
+        return moved.absoluteFilePath();
+    QDir base = moved.absoluteDir();
+    base.cdUp();
+    QFile::remove(base.filePath(QStringLiteral("info/%1.trashinfo").arg(moved.fileName())));
+    base.rmdir(QStringLiteral("files"));
+    base.rmdir(QStringLiteral("info"));
+    return QString();
+}
+
 void syncToDisk(QFile& file)
 {
 #if defined(Q_OS_WIN)

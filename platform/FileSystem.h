@@ -46,6 +46,10 @@ QString createReplacementFile(const QString& target);
 // Renames `from` over `to`; throws RuntimeError naming `to` when it fails.
 void replaceFile(const QString& from, const QString& to);
 
+// Moves a file or a folder to the desktop's trash and returns where it went;
+// empty when there is no trash to move it to, and it stays where it was.
+QString moveToTrash(const QString& path);
+
 // Makes the system put what was written to the open file on the disk itself
 // (its data, not necessarily its times), so that a power cut cannot take it.
 // Throws RuntimeError naming the file when the system cannot.

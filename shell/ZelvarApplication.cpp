@@ -137,10 +137,19 @@ bool ZelvarApplication::Form_Load()
     diskSync_->start();
     // The archive reports from its worker thread; the window hears it on
     // its own.
-    archive_ = std::make_unique<archive::RunArchive>(directory, [this](const QString& notice) {
-        QMetaObject::invokeMethod(
-            this, [this, notice] { setArchiveNotice(notice); }, Qt::QueuedConnection);
-    });
+    const auto onWindowThread = [this](std::function<void()> action) {
+        QMetaObject::invokeMethod(this, std::move(action), Qt::QueuedConnection);
+    };
+    archive_ = std::make_unique<archive::RunArchive>(
+        directory,
+        [this, onWindowThread](const QString& notice) { onWindowThread([this, notice] { setArchiveNotice(notice); }); },
+        [this, onWindowThread] {
+            // The Runs tab reads the list again when a run.json changed.
+            onWindowThread([this] {
+                if (charts_)
+                    charts_->refreshRuns();
+            });
+        });
     return true;
 }
 
@@ -350,6 +359,10 @@ ChartWindow& ZelvarApplication::charts()
         ChartWindowOptions options;
         options.applicationDirectory = options_.applicationDirectory;
         options.clock = options_.chartClock;
+        // Notes wait behind the archive's copies, which write the same
+        // run.json files.
+        if (archive_)
+            options.setNote = [this](const QString& folder, const QString& note) { archive_->setNote(folder, note); };
         charts_ = std::make_unique<ChartWindow>(liveTrace_, options);
     }
     return *charts_;
