@@ -8,12 +8,18 @@
 // BM_FillRunList is the part done on the window's thread; BM_RunsTabRefresh
 // the whole reading as the tab does it, with the longest time the event loop
 // could not run meanwhile.
+//
+// BM_ArchiveRunFile copies a run file of 540,000 records (three hours at 50
+// samples a second) into a run folder as Stop's worker does, and as Start
+// does for a run that never ended: read, counted, written under a temporary
+// name, put on the disk and renamed. A Start waits for it.
 
 #include "charts/ChartWindow.h"
 #include "charts/RunBrowser.h"
 #include "event_loop_watchdog.h"
 #include "run/LiveTrace.h"
 #include "run/RunArchive.h"
+#include "run_file.h"
 
 #include "ArchivedRuns.h"
 
@@ -150,6 +156,27 @@ void BM_RunsTabRefresh(benchmark::State& state)
     state.counters["longest_block_ms"] = static_cast<double>(longestBlock);
 }
 BENCHMARK(BM_RunsTabRefresh)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
+
+void BM_ArchiveRunFile(benchmark::State& state)
+{
+    QTemporaryDir dir;
+    const QString from = dir.filePath(QStringLiteral("Temp.dat"));
+    const QString to = dir.filePath(QStringLiteral("copy.dat"));
+    if (!bench::writeRunFile(from, state.range(0))) {
+        state.SkipWithError("cannot write the run file");
+        return;
+    }
+    archive::RunFileScan scan;
+    for (auto _ : state) {
+        scan = {};
+        archive::copyInto(from, to, &scan);
+    }
+    if (scan.records != state.range(0))
+        state.SkipWithError("the copy counted another number of records");
+    state.SetBytesProcessed(state.iterations() * QFile(from).size());
+    state.counters["records"] = static_cast<double>(scan.records);
+}
+BENCHMARK(BM_ArchiveRunFile)->Arg(540000)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
 } // namespace
 
