@@ -70,8 +70,8 @@ QString endingToolTip(const archive::RunSummary& run)
     case archive::Ending::Unfinished:
         break;
     }
-    return QStringLiteral("The program ended during the run; its records were kept at the next Start, without a "
-                          "report");
+    return QStringLiteral("The program ended during the run (closed, killed, or the machine lost power); its "
+                          "records were kept, without a report");
 }
 
 std::optional<QString> refusalToDelete(const archive::RunSummary& run)

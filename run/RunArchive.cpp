@@ -37,7 +37,7 @@ QString isoTime(const QDateTime& time)
 {
     // With the offset from UTC, so that a run read in another time zone or
     // after a change of summer time still says when it was.
-    return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODate);
+    return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs);
 }
 
 QDateTime timeOf(const QJsonValue& value)
