@@ -12,7 +12,6 @@
 #include "run/SequentialFiles.h"
 #include "run_file.h"
 
-#include <QApplication>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
@@ -77,16 +76,3 @@ BENCHMARK(BM_ChartWindowDrawsReport)
     ->Iterations(3);
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    // The charts need the widget toolkit, not a display.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

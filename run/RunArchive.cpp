@@ -100,6 +100,27 @@ void scanChunk(const QByteArray& chunk, QByteArray& pending, RunFileScan& scan)
     pending += chunk.mid(start);
 }
 
+// Writes `target` whole through a temporary file beside it: `write` fills
+// the file (false when a write failed), which is put on the disk and renamed
+// over the target. After any failure the target is as it was and the
+// temporary file is gone.
+void writeReplacement(const QString& target, const std::function<bool(QFile&)>& write)
+{
+    const QString temporary = createReplacementFile(target);
+    QFile file(temporary);
+    try {
+        if (!file.open(QIODevice::WriteOnly) || !write(file) || !file.flush())
+            throw RuntimeError("cannot write \"" + text(target) + "\": " + text(file.errorString()));
+        syncToDisk(file);
+        file.close();
+        replaceFile(temporary, target);
+    } catch (...) {
+        file.close();
+        QFile::remove(temporary);
+        throw;
+    }
+}
+
 } // namespace
 
 QString endingText(Ending ending)
@@ -165,21 +186,8 @@ QJsonObject readRunJson(const QString& folder)
 
 void writeRunJson(const QString& folder, const QJsonObject& json)
 {
-    const QString target = runJsonPath(folder);
-    const QString temporary = createReplacementFile(target);
-    QFile file(temporary);
     const QByteArray data = QJsonDocument(json).toJson(QJsonDocument::Indented);
-    try {
-        if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.flush())
-            throw RuntimeError("cannot write \"" + text(temporary) + "\": " + text(file.errorString()));
-        syncToDisk(file);
-        file.close();
-        replaceFile(temporary, target);
-    } catch (...) {
-        file.close();
-        QFile::remove(temporary);
-        throw;
-    }
+    writeReplacement(runJsonPath(folder), [&](QFile& file) { return file.write(data) == data.size(); });
 }
 
 RunSummary summaryOf(const QString& folder, const QJsonObject& json)
@@ -250,32 +258,19 @@ void copyInto(const QString& from, const QString& to, RunFileScan* scan)
     QFile source(from);
     if (!source.open(QIODevice::ReadOnly))
         throw RuntimeError("cannot read \"" + text(from) + "\": " + text(source.errorString()));
-    const QString temporary = createReplacementFile(to);
-    QFile target(temporary);
-    try {
-        if (!target.open(QIODevice::WriteOnly))
-            throw RuntimeError("cannot write \"" + text(temporary) + "\": " + text(target.errorString()));
-        QByteArray pending;
+    QByteArray pending; // a line cut by the chunk's end; left over at the end, a record the run did not finish
+    writeReplacement(to, [&](QFile& target) {
         while (!source.atEnd()) {
             const QByteArray chunk = source.read(kCopyChunk);
             if (chunk.isEmpty() && source.error() != QFileDevice::NoError)
                 throw RuntimeError("cannot read \"" + text(from) + "\": " + text(source.errorString()));
             if (target.write(chunk) != chunk.size())
-                throw RuntimeError("cannot write \"" + text(to) + "\": " + text(target.errorString()));
+                return false;
             if (scan)
                 scanChunk(chunk, pending, *scan);
         }
-        // A line the run did not finish (the power went) is no record.
-        if (!target.flush())
-            throw RuntimeError("cannot write \"" + text(to) + "\": " + text(target.errorString()));
-        syncToDisk(target);
-        target.close();
-        replaceFile(temporary, to);
-    } catch (...) {
-        target.close();
-        QFile::remove(temporary);
-        throw;
-    }
+        return true;
+    });
 }
 
 bool enabledInSettings()

@@ -151,10 +151,8 @@ TEST_F(ArchiveEndToEndTest, ARunCutOffByAPulledCableIsArchivedAsAnErrorWithItsRe
 
 TEST_F(ArchiveEndToEndTest, AKilledProgramsRunIsRecoveredWithEveryRecordAtTheNextStart)
 {
+    // It inherits the offscreen platform and COM 3's device from the test.
     QProcess killed;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    killed.setProcessEnvironment(environment);
     killed.start(QStringLiteral(ZELVAR_DATA_PATH), {"--app-dir", dir_.path(), "--run-for", "600"});
     ASSERT_TRUE(killed.waitForStarted(5000));
     ASSERT_TRUE(pumpUntil([&] { return lines(readAll(file("Temp.dat"))) >= 50; }, 20s))
