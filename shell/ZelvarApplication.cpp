@@ -155,11 +155,11 @@ bool ZelvarApplication::Form_Load()
 
 void ZelvarApplication::Form_Unload()
 {
-    // The program ends all the same, whether the port closes or not.
     // A run still recorded keeps its records in its folder, though it never
     // ended.
     const bool recording = archive_ && archive_->recording();
     const archive::RunValues values = recording ? flywheelAndEscBoxes() : archive::RunValues{};
+    // The program ends all the same, whether the port closes or not.
     if (serialForm_)
         closePortQuietly(serialForm_->MSComm1());
     files_.CloseAll();
