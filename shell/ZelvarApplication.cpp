@@ -61,10 +61,13 @@ ZelvarApplication::ZelvarApplication(ShellOptions options)
         const bool wasRunning = form_->isRunning();
         // Read before the click: Stop blanks the boxes.
         const archive::RunValues values = wasRunning ? flywheelAndEscBoxes() : archive::RunValues{};
+        // A run that never ended is kept before Start empties its run file,
+        // also when this one is not to be archived: the run file holds the
+        // killed run until the first Start after it, archived or not.
+        if (!wasRunning)
+            archive_->beforeStart();
         // Decided once for the Start: the setting may change during it.
         const bool archiving = !wasRunning && archiveWanted();
-        if (archiving)
-            archive_->beforeStart();
         runControl_->Command1_Click();
         if (form_->isRunning() && !wasRunning) {
             watchForFrames();

@@ -149,8 +149,13 @@ TEST_F(ArchiveEndToEndTest, ARunCutOffByAPulledCableIsArchivedAsAnErrorWithItsRe
     EXPECT_FALSE(QFile::exists(runs[0].folder + "/save.csv"));
 }
 
-TEST_F(ArchiveEndToEndTest, AKilledProgramsRunIsRecoveredWithEveryRecordAtTheNextStart)
+// The Start after the kill, archived or not (--no-archive), keeps the killed
+// run's records before it empties the run file.
+class KilledRunTest : public ArchiveEndToEndTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(KilledRunTest, AKilledProgramsRunIsRecoveredWithEveryRecordAtTheNextStart)
 {
+    const bool archiveNextRun = GetParam();
     // It inherits the offscreen platform and COM 3's device from the test.
     QProcess killed;
     killed.start(QStringLiteral(ZELVAR_DATA_PATH), {"--app-dir", dir_.path(), "--run-for", "600"});
@@ -163,18 +168,21 @@ TEST_F(ArchiveEndToEndTest, AKilledProgramsRunIsRecoveredWithEveryRecordAtTheNex
     ASSERT_EQ(listing().runs.size(), 1u);
     EXPECT_EQ(listing().runs[0].ending, archive::Ending::Recording);
 
-    // Start empties the run file; the killed run's records are in its
-    // folder before that.
-    load();
+    load([&](ShellOptions& options) { options.noArchive = !archiveNextRun; });
     click();
     EXPECT_EQ(status(), "Now Running") << reason();
     const auto runs = listing().runs;
-    ASSERT_EQ(runs.size(), 2u);
-    EXPECT_EQ(runs[0].ending, archive::Ending::Recording);
-    EXPECT_EQ(runs[1].ending, archive::Ending::Unfinished);
-    EXPECT_EQ(runs[1].records, lines(written));
-    EXPECT_EQ(readAll(runs[1].folder + "/Temp.dat"), written);
+    ASSERT_EQ(runs.size(), archiveNextRun ? 2u : 1u);
+    EXPECT_EQ(runs.front().ending, archiveNextRun ? archive::Ending::Recording : archive::Ending::Unfinished);
+    EXPECT_EQ(runs.back().ending, archive::Ending::Unfinished);
+    EXPECT_EQ(runs.back().records, lines(written));
+    EXPECT_EQ(readAll(runs.back().folder + "/Temp.dat"), written);
 }
+
+INSTANTIATE_TEST_SUITE_P(Archive, KilledRunTest, testing::Values(true, false),
+                         [](const testing::TestParamInfo<bool>& i) {
+                             return std::string(i.param ? "NextRunArchived" : "NextRunNotArchived");
+                         });
 
 TEST_F(ArchiveEndToEndTest, ARunStillRecordedWhenTheWindowClosesIsKeptAsUnfinished)
 {
