@@ -154,7 +154,9 @@ ChartWindow::ChartWindow(const curves::LiveTrace& trace, ChartWindowOptions opti
     reportLayout->addWidget(summary);
     tabs_->addTab(reportPage, QStringLiteral("Report"));
 
-    runBrowser_ = new RunBrowser({options_.applicationDirectory, options_.setNote, options_.confirm}, tabs_);
+    runBrowser_ = new RunBrowser({options_.applicationDirectory, options_.setNote, options_.confirm,
+                                  options_.archiveOffForThisStart},
+                                 tabs_);
     tabs_->addTab(runBrowser_, QStringLiteral("Runs"));
     tabs_->setTabToolTip(kRunsTab, QStringLiteral("The runs kept in the runs folder"));
 

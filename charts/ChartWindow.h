@@ -40,6 +40,8 @@ struct ChartWindowOptions {
     // Asks the operator a yes/no question (deleting a run); a message box
     // when not set. Tests answer it.
     std::function<bool(const QString& question)> confirm = {};
+    // Runs are not archived whatever the setting says (--no-archive).
+    bool archiveOffForThisStart = false;
 };
 
 // The curves beside the main window: during a run a live trace of RPM and

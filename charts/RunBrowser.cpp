@@ -290,7 +290,12 @@ RunBrowser::RunBrowser(RunBrowserOptions options, QWidget* parent) : QWidget(par
                        "at the end. Read at each Start")
             .arg(QDir::toNativeSeparators(
                 QDir(options_.dataDirectory).filePath(QString::fromLatin1(archive::kFolderName)))));
-    archiveSetting_->setChecked(archive::enabledInSettings());
+    archiveSetting_->setChecked(archive::enabledInSettings() && !options_.archiveOffForThisStart);
+    if (options_.archiveOffForThisStart) {
+        archiveSetting_->setEnabled(false);
+        archiveSetting_->setToolTip(
+            QStringLiteral("Off until the program starts again: it was started with --no-archive"));
+    }
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(show);

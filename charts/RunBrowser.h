@@ -46,6 +46,9 @@ struct RunBrowserOptions {
     std::function<void(const QString& folder, const QString& note)> setNote = {};
     // Asks the operator a yes/no question; a message box when not set.
     std::function<bool(const QString& question)> confirm = {};
+    // The program was started with --no-archive: the setting is shown off
+    // and cannot be changed until the program starts again.
+    bool archiveOffForThisStart = false;
 };
 
 // The "Runs" tab of the chart window: every run kept in runs/, newest first,

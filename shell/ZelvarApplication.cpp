@@ -362,6 +362,7 @@ ChartWindow& ZelvarApplication::charts()
         ChartWindowOptions options;
         options.applicationDirectory = options_.applicationDirectory;
         options.clock = options_.chartClock;
+        options.archiveOffForThisStart = options_.noArchive;
         // Notes wait behind the archive's copies, which write the same
         // run.json files.
         if (archive_)

@@ -92,6 +92,7 @@ protected:
                 answers_.pop_front();
             return yes;
         };
+        options.archiveOffForThisStart = archiveOffForThisStart_;
         if (noteHandedOn_)
             options.setNote = [this](const QString& folder, const QString& note) {
                 handedOn_ << folder + " | " + note;
@@ -145,6 +146,7 @@ protected:
     std::deque<bool> answers_;
     QStringList questions_;
     bool noteHandedOn_ = false;
+    bool archiveOffForThisStart_ = false;
     QStringList handedOn_;
 };
 
@@ -185,6 +187,23 @@ TEST_F(RunsTab, AThousandRunsAreListedNewestFirstWithTheirColumns)
             << "every row has a box to tick, unticked at first";
     }
     EXPECT_TRUE(window_->findChild<QCheckBox*>("ArchiveSetting")->isChecked()) << "runs are kept unless switched off";
+}
+
+TEST_F(RunsTab, TheArchiveSettingIsSwitchedHereUnlessOffForThisStart)
+{
+    for (const bool offForThisStart : {false, true}) {
+        SCOPED_TRACE(offForThisStart ? "--no-archive" : "as saved");
+        archive::setEnabledInSettings(true);
+        archiveOffForThisStart_ = offForThisStart;
+        open(1);
+        auto* setting = window_->findChild<QCheckBox*>("ArchiveSetting");
+        EXPECT_EQ(setting->isChecked(), !offForThisStart);
+        EXPECT_EQ(setting->isEnabled(), !offForThisStart);
+        setting->click(); // a disabled box takes no click
+        EXPECT_EQ(archive::enabledInSettings(), offForThisStart) << "the saved setting";
+        window_.reset();
+        QDir(root_.filePath("data")).removeRecursively();
+    }
 }
 
 TEST_F(RunsTab, AReportIsShownAndTickedReportsAreDrawnOverByTheirRunsNames)
