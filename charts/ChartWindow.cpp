@@ -2,7 +2,6 @@
 
 #include "charts/ChartPlots.h"
 #include "charts/MotorSummary.h"
-#include "charts/RunBrowser.h"
 #include "run/RunFiles.h"
 
 #include <QChart>
@@ -154,9 +153,7 @@ ChartWindow::ChartWindow(const curves::LiveTrace& trace, ChartWindowOptions opti
     reportLayout->addWidget(summary);
     tabs_->addTab(reportPage, QStringLiteral("Report"));
 
-    runBrowser_ = new RunBrowser({options_.applicationDirectory, options_.setNote, options_.confirm,
-                                  options_.archiveOffForThisStart},
-                                 tabs_);
+    runBrowser_ = new RunBrowser(options_.applicationDirectory, options_.runs, tabs_);
     tabs_->addTab(runBrowser_, QStringLiteral("Runs"));
     tabs_->setTabToolTip(kRunsTab, QStringLiteral("The runs kept in the runs folder"));
 
@@ -318,29 +315,9 @@ bool ChartWindow::addSpinUpOverlay(std::size_t index)
         setStatus(QStringLiteral("Not added: no spin-up %1 in the report on show").arg(index + 1));
         return false;
     }
-    if (overlays_.size() >= static_cast<std::size_t>(charts::kMaxOverlays)) {
-        setStatus(QStringLiteral("Not added: spin-up %1: at most %2 earlier reports are drawn; clear them first")
-                      .arg(index + 1)
-                      .arg(charts::kMaxOverlays));
+    if (!readOverlay(reportPath_, QStringLiteral("%1, spin-up %2").arg(report_->name).arg(index + 1), index))
         return false;
-    }
-    curves::DrawingRequest request;
-    request.spinUp = index;
-    request.points = false;
-    try {
-        curves::ReportCurves overlay = readInBackground(reportPath_, request);
-        overlay.name = QStringLiteral("%1, spin-up %2").arg(overlay.name).arg(index + 1);
-        overlays_.push_back(std::move(overlay));
-    } catch (const std::exception& e) {
-        setStatus(QStringLiteral("Not added: %1").arg(QString::fromStdString(e.what())));
-        return false;
-    }
-    redrawReport();
-    tabs_->setCurrentIndex(kReportTab);
-    setStatus(QStringLiteral("%1 added (%2 of %3)")
-                  .arg(overlays_.back().name)
-                  .arg(overlays_.size())
-                  .arg(charts::kMaxOverlays));
+    showOverlayAdded(overlays_.back().name);
     return true;
 }
 
@@ -355,7 +332,7 @@ void ChartWindow::fillSpinUpList()
         spinUps_->setCurrentIndex(static_cast<int>(*report_->spinUp));
 }
 
-bool ChartWindow::readOverlay(const QString& path, const QString& name)
+bool ChartWindow::readOverlay(const QString& path, const QString& name, std::optional<std::size_t> spinUp)
 {
     if (overlays_.size() >= static_cast<std::size_t>(charts::kMaxOverlays)) {
         setStatus(QStringLiteral("Not added: %1: at most %2 earlier reports are drawn; clear them first")
@@ -365,6 +342,7 @@ bool ChartWindow::readOverlay(const QString& path, const QString& name)
     }
     try {
         curves::DrawingRequest request;
+        request.spinUp = spinUp;
         request.points = false;
         curves::ReportCurves overlay = readInBackground(path, request);
         if (!name.isEmpty())
@@ -377,16 +355,18 @@ bool ChartWindow::readOverlay(const QString& path, const QString& name)
     return true;
 }
 
+void ChartWindow::showOverlayAdded(const QString& what)
+{
+    redrawReport();
+    tabs_->setCurrentIndex(kReportTab);
+    setStatus(QStringLiteral("%1 added (%2 of %3)").arg(what).arg(overlays_.size()).arg(charts::kMaxOverlays));
+}
+
 bool ChartWindow::addOverlay(const QString& path, const QString& name)
 {
     if (!readOverlay(path, name))
         return false;
-    redrawReport();
-    tabs_->setCurrentIndex(kReportTab);
-    setStatus(QStringLiteral("Earlier report %1 added (%2 of %3)")
-                  .arg(overlays_.back().name)
-                  .arg(overlays_.size())
-                  .arg(charts::kMaxOverlays));
+    showOverlayAdded(QStringLiteral("Earlier report ") + overlays_.back().name);
     return true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "charts/RunBrowser.h"
 #include "run/LiveTrace.h"
 #include "run/ReportDrawing.h"
 #include "run/Smoothing.h"
@@ -26,22 +27,14 @@ class QValueAxis;
 
 namespace zelvar {
 
-class RunBrowser;
-
 struct ChartWindowOptions {
     // Where save.csv is, and where the file dialogs start.
     QString applicationDirectory;
     // A steady clock for the live chart's redraw limit; the system's when
     // not set. Tests script it.
     std::function<std::chrono::milliseconds()> clock;
-    // Writes a run's note into its run.json, in turn with the archive's
-    // other writes; archive::setNote when not set.
-    std::function<void(const QString& folder, const QString& note)> setNote = {};
-    // Asks the operator a yes/no question (deleting a run); a message box
-    // when not set. Tests answer it.
-    std::function<bool(const QString& question)> confirm = {};
-    // Runs are not archived whatever the setting says (--no-archive).
-    bool archiveOffForThisStart = false;
+    // The Runs tab's, over the runs of applicationDirectory.
+    RunBrowserOptions runs = {};
 };
 
 // The curves beside the main window: during a run a live trace of RPM and
@@ -133,7 +126,13 @@ private:
     curves::ReportCurves readInBackground(const QString& path, const curves::DrawingRequest& request);
     // Reads an earlier report into the overlays without drawing them; false,
     // with the reason in the status, when it was not added.
-    bool readOverlay(const QString& path, const QString& name);
+    // Reads a report's smoothed curves (of spin-up `spinUp`, else the
+    // default one) into the overlays, named `name` when given. False, with
+    // the reason in the status, past the fifth or for a file that is not a
+    // report.
+    bool readOverlay(const QString& path, const QString& name, std::optional<std::size_t> spinUp = {});
+    // Draws the overlays and says what was added.
+    void showOverlayAdded(const QString& what);
     void chooseOverlays();
     void chooseImageFile();
     void setStatus(const QString& text);

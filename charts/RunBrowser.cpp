@@ -235,7 +235,8 @@ private:
     QSet<QString> ticked_; // by folder
 };
 
-RunBrowser::RunBrowser(RunBrowserOptions options, QWidget* parent) : QWidget(parent), options_(std::move(options))
+RunBrowser::RunBrowser(QString dataDirectory, RunBrowserOptions options, QWidget* parent)
+    : QWidget(parent), dataDirectory_(std::move(dataDirectory)), options_(std::move(options))
 {
     setObjectName(QStringLiteral("RunBrowser"));
     model_ = new RunListModel(this);
@@ -288,8 +289,7 @@ RunBrowser::RunBrowser(RunBrowserOptions options, QWidget* parent) : QWidget(par
     archiveSetting_->setToolTip(
         QStringLiteral("Each Start makes a folder for the run in %1 and copies its Temp.dat and report into it "
                        "at the end. Read at each Start")
-            .arg(QDir::toNativeSeparators(
-                QDir(options_.dataDirectory).filePath(QString::fromLatin1(archive::kFolderName)))));
+            .arg(QDir::toNativeSeparators(QDir(dataDirectory_).filePath(QString::fromLatin1(archive::kFolderName)))));
     archiveSetting_->setChecked(archive::enabledInSettings() && !options_.archiveOffForThisStart);
     if (options_.archiveOffForThisStart) {
         archiveSetting_->setEnabled(false);
@@ -340,7 +340,7 @@ void RunBrowser::refresh()
     readAgain_ = false;
     if (!listed_)
         count_->setText(QStringLiteral("Reading the runs..."));
-    watcher_->setFuture(QtConcurrent::run([directory = options_.dataDirectory] {
+    watcher_->setFuture(QtConcurrent::run([directory = dataDirectory_] {
         try {
             return archive::listRuns(directory);
         } catch (const std::exception& e) {

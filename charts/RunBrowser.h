@@ -39,9 +39,8 @@ std::optional<QString> refusalToDelete(const archive::RunSummary& run);
 
 class RunListModel;
 
+// What the program decides for the Runs tab; the tests replace the hooks.
 struct RunBrowserOptions {
-    // The program's data directory; the runs are in its runs/.
-    QString dataDirectory;
     // Writes a run's note into its run.json; archive::setNote when not set.
     std::function<void(const QString& folder, const QString& note)> setNote = {};
     // Asks the operator a yes/no question; a message box when not set.
@@ -62,7 +61,8 @@ class RunBrowser final : public QWidget {
 public:
     enum Column { DateColumn, DurationColumn, RecordsColumn, EndingColumn, PeakPowerColumn, NoteColumn, ColumnCount };
 
-    explicit RunBrowser(RunBrowserOptions options, QWidget* parent = nullptr);
+    // The runs are in `dataDirectory`/runs.
+    RunBrowser(QString dataDirectory, RunBrowserOptions options, QWidget* parent = nullptr);
     ~RunBrowser() override;
 
     // Reads the list again on a worker thread; asked while a reading is on,
@@ -102,6 +102,7 @@ private:
     bool confirm(const QString& question);
     void showCount(const QStringList& problems);
 
+    QString dataDirectory_;
     RunBrowserOptions options_;
     RunListModel* model_ = nullptr;
     QTreeView* list_ = nullptr;

@@ -114,21 +114,18 @@ void PortDialog::saveDevice()
     const QString device = edit_->text().trimmed();
     if (device.isEmpty())
         return;
-    try {
-        portmap::saveDevice(port_, portmap::stableDeviceName(device));
-        problem_->hide();
-    } catch (const RuntimeError& error) {
-        problem_->setText(QString::fromUtf8(error.what()));
-        problem_->show();
-    }
-    refresh();
-    Q_EMIT mapChanged(port_);
+    changeMap([&] { portmap::saveDevice(port_, portmap::stableDeviceName(device)); });
 }
 
 void PortDialog::forgetDevice()
 {
+    changeMap([&] { portmap::forgetDevice(port_); });
+}
+
+void PortDialog::changeMap(const std::function<void()>& change)
+{
     try {
-        portmap::forgetDevice(port_);
+        change();
         problem_->hide();
     } catch (const RuntimeError& error) {
         problem_->setText(QString::fromUtf8(error.what()));

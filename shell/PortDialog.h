@@ -46,6 +46,8 @@ private:
     void refresh();
     void saveDevice();
     void forgetDevice();
+    // Applies `change` to the saved map; what it throws shows in the dialog.
+    void changeMap(const std::function<void()>& change);
 
     DeviceList devices_;
     int port_ = 1;

@@ -362,11 +362,13 @@ ChartWindow& ZelvarApplication::charts()
         ChartWindowOptions options;
         options.applicationDirectory = options_.applicationDirectory;
         options.clock = options_.chartClock;
-        options.archiveOffForThisStart = options_.noArchive;
+        options.runs.archiveOffForThisStart = options_.noArchive;
         // Notes wait behind the archive's copies, which write the same
         // run.json files.
         if (archive_)
-            options.setNote = [this](const QString& folder, const QString& note) { archive_->setNote(folder, note); };
+            options.runs.setNote = [this](const QString& folder, const QString& note) {
+                archive_->setNote(folder, note);
+            };
         charts_ = std::make_unique<ChartWindow>(liveTrace_, options);
     }
     return *charts_;

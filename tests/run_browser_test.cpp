@@ -85,16 +85,16 @@ protected:
         folders_ = writeArchivedRuns(root.filePath("data"), count, shortRun(root.filePath("scratch")));
         ChartWindowOptions options;
         options.applicationDirectory = root.filePath("data");
-        options.confirm = [this](const QString& question) {
+        options.runs.confirm = [this](const QString& question) {
             questions_ << question;
             const bool yes = !answers_.empty() && answers_.front();
             if (!answers_.empty())
                 answers_.pop_front();
             return yes;
         };
-        options.archiveOffForThisStart = archiveOffForThisStart_;
+        options.runs.archiveOffForThisStart = archiveOffForThisStart_;
         if (noteHandedOn_)
-            options.setNote = [this](const QString& folder, const QString& note) {
+            options.runs.setNote = [this](const QString& folder, const QString& note) {
                 handedOn_ << folder + " | " + note;
             };
         window_ = std::make_unique<ChartWindow>(trace_, options);
