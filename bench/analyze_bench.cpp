@@ -24,8 +24,10 @@ void BM_AnalyzeRunFile(benchmark::State& state)
 {
     const std::int64_t records = state.range(0);
     QTemporaryDir dir;
-    if (!bench::writeRunFile(dir.filePath("Temp.dat"), records, state))
+    if (!bench::writeRunFile(dir.filePath("Temp.dat"), records)) {
+        state.SkipWithError("cannot write the run file");
         return;
+    }
     const FlywheelAndEsc values{Decimal(30), Decimal(240), QStringLiteral("1500"), QStringLiteral("2000")};
     SequentialFiles files;
     RunAnalyzer analyzer(files, dir.path());

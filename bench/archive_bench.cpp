@@ -160,8 +160,10 @@ void BM_ArchiveRunFile(benchmark::State& state)
     QTemporaryDir dir;
     const QString from = dir.filePath(QStringLiteral("Temp.dat"));
     const QString to = dir.filePath(QStringLiteral("copy.dat"));
-    if (!bench::writeRunFile(from, state.range(0), state))
+    if (!bench::writeRunFile(from, state.range(0))) {
+        state.SkipWithError("cannot write the run file");
         return;
+    }
     archive::RunFileScan scan;
     for (auto _ : state) {
         scan = {};

@@ -32,8 +32,10 @@ void BM_ChartWindowDrawsReport(benchmark::State& state)
 {
     const std::int64_t records = state.range(0);
     QTemporaryDir dir;
-    if (!bench::writeRunFile(dir.filePath("Temp.dat"), records, state))
+    if (!bench::writeRunFile(dir.filePath("Temp.dat"), records)) {
+        state.SkipWithError("cannot write the run file");
         return;
+    }
     SequentialFiles files;
     if (RunAnalyzer(files, dir.path())
             .analyze({Decimal(30), Decimal(240), QStringLiteral("1500"), QStringLiteral("2000")})

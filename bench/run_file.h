@@ -7,14 +7,12 @@
 #include <QFile>
 #include <QString>
 
-#include <benchmark/benchmark.h>
-
 #include <cstdint>
 #include <cstdio>
 
 namespace zelvar::bench {
 
-inline bool writeRecords(const QString& path, std::int64_t records)
+inline bool writeRunFile(const QString& path, std::int64_t records)
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -38,16 +36,6 @@ inline bool writeRecords(const QString& path, std::int64_t records)
         }
     }
     return file.write(block) == block.size();
-}
-
-// The run file of `records` records at `path`; false, with the benchmark
-// skipped and saying why, when it cannot be written.
-inline bool writeRunFile(const QString& path, std::int64_t records, benchmark::State& state)
-{
-    if (writeRecords(path, records))
-        return true;
-    state.SkipWithError("cannot write the run file");
-    return false;
 }
 
 } // namespace zelvar::bench
