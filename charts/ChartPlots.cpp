@@ -187,7 +187,8 @@ QColor overlayColour(int index)
     return kOverlayColours[((index % kMaxOverlays) + kMaxOverlays) % kMaxOverlays];
 }
 
-QChart* makeTorquePowerChart(const ReportCurves& report, const std::vector<ReportCurves>& overlays)
+QChart* makeTorquePowerChart(const ReportCurves& report, const std::vector<ReportCurves>& overlays,
+                             const curves::MotorFigures* figures)
 {
     QChart* chart = newChart();
     chart->setTitle(
@@ -229,7 +230,8 @@ QChart* makeTorquePowerChart(const ReportCurves& report, const std::vector<Repor
         attach(chart, line(overlays[i].name, colour, 1.5, Qt::SolidLine, overlayCurves[i].first), x, yTorque);
         attach(chart, line(overlays[i].name, colour, 1.5, Qt::DashLine, overlayCurves[i].second), x, yPower, false);
     }
-    addCorrectedCurves(chart, curves::measureMotor(report), x, yTorque, yPower);
+    if (figures)
+        addCorrectedCurves(chart, *figures, x, yTorque, yPower);
     return chart;
 }
 
@@ -277,7 +279,8 @@ QImage renderReportCharts(const ReportCurves& report, const std::vector<ReportCu
     const int chartsHeight = size.height() - kSummaryHeight;
     const int upper = chartsHeight / 2;
     const QRect places[] = {QRect(0, 0, size.width(), upper), QRect(0, upper, size.width(), chartsHeight - upper)};
-    const std::function<QChart*()> makers[] = {[&] { return makeTorquePowerChart(report, overlays); },
+    const curves::MotorFigures figures = curves::measureMotor(report);
+    const std::function<QChart*()> makers[] = {[&] { return makeTorquePowerChart(report, overlays, &figures); },
                                                [&] { return makeEfficiencyChart(report, overlays); }};
     for (int i = 0; i < 2; ++i) {
         // A view that is never shown lays the chart out at its size and
@@ -290,7 +293,7 @@ QImage renderReportCharts(const ReportCurves& report, const std::vector<ReportCu
         // draws the view as it appears, axes laid out at its size.
         static_cast<QWidget&>(view).render(&painter, places[i].topLeft());
     }
-    drawSummary(painter, QRect(0, chartsHeight, size.width(), kSummaryHeight), curves::measureMotor(report));
+    drawSummary(painter, QRect(0, chartsHeight, size.width(), kSummaryHeight), figures);
     return image;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "run/LiveTrace.h"
+#include "run/MotorFigures.h"
 #include "run/Smoothing.h"
 
 #include <QColor>
@@ -27,9 +28,11 @@ QColor overlayColour(int index);
 // Torque (mN·m) and output power (W) against RPM: the report's points, the
 // smoothed curves of its spin-up, and the smoothed curves of each overlay
 // with its file name in the legend. The method of smoothing and what was
-// done at the ends of the spin-up are named under the title. The caller
-// owns the chart.
-QChart* makeTorquePowerChart(const curves::ReportCurves& report, const std::vector<curves::ReportCurves>& overlays);
+// done at the ends of the spin-up are named under the title; `figures`, the
+// motor's figures measured on the report, add the curves corrected for the
+// rig's losses. The caller owns the chart.
+QChart* makeTorquePowerChart(const curves::ReportCurves& report, const std::vector<curves::ReportCurves>& overlays,
+                             const curves::MotorFigures* figures);
 
 // Efficiency (%) against RPM, likewise.
 QChart* makeEfficiencyChart(const curves::ReportCurves& report, const std::vector<curves::ReportCurves>& overlays);

@@ -231,11 +231,14 @@ void ChartWindow::showLive()
     pollLive();
 }
 
-curves::ReportCurves ChartWindow::readInBackground(const QString& path, const curves::DrawingRequest& request)
+curves::ReportCurves ChartWindow::readInBackground(const QString& path, const curves::DrawingRequest& request,
+                                                   std::optional<curves::MotorFigures>* figures)
 {
     std::atomic<std::size_t> records{0};
     QFutureWatcher<void> watcher;
     std::optional<curves::ReportCurves> read;
+    // Handed over once the reading ended: the window may redraw meanwhile.
+    std::optional<curves::MotorFigures> measured;
     std::exception_ptr failure;
     QEventLoop loop;
     connect(&watcher, &QFutureWatcher<void>::finished, &loop, &QEventLoop::quit);
@@ -254,6 +257,8 @@ curves::ReportCurves ChartWindow::readInBackground(const QString& path, const cu
     watcher.setFuture(QtConcurrent::run([&] {
         try {
             read = curves::loadReportForDrawing(path, request, &records);
+            if (figures)
+                measured = curves::measureMotor(*read);
         } catch (...) {
             failure = std::current_exception();
         }
@@ -267,13 +272,15 @@ curves::ReportCurves ChartWindow::readInBackground(const QString& path, const cu
     progress_->hide();
     if (failure)
         std::rethrow_exception(failure);
+    if (figures)
+        *figures = std::move(measured);
     return std::move(*read);
 }
 
 bool ChartWindow::showReport(const QString& path, const QString& name)
 {
     try {
-        report_ = readInBackground(path, {});
+        report_ = readInBackground(path, {}, &figures_);
         if (!name.isEmpty())
             report_->name = name;
     } catch (const std::exception& e) {
@@ -297,7 +304,7 @@ bool ChartWindow::showSpinUp(std::size_t index)
     curves::DrawingRequest request;
     request.spinUp = index;
     try {
-        report_ = readInBackground(reportPath_, request);
+        report_ = readInBackground(reportPath_, request, &figures_);
     } catch (const std::exception& e) {
         setStatus(QStringLiteral("Cannot show the spin-up: %1").arg(QString::fromStdString(e.what())));
         return false;
@@ -482,10 +489,11 @@ void ChartWindow::redrawReport()
 {
     const curves::ReportCurves none;
     const curves::ReportCurves& shown = report_ ? *report_ : none;
-    replaceChart(torquePowerView_, charts::makeTorquePowerChart(shown, overlays_));
+    const curves::MotorFigures* figures = report_ && figures_ ? &*figures_ : nullptr;
+    replaceChart(torquePowerView_, charts::makeTorquePowerChart(shown, overlays_, figures));
     replaceChart(efficiencyView_, charts::makeEfficiencyChart(shown, overlays_));
     if (auto* summary = findChild<QLabel*>(QStringLiteral("MotorSummary")))
-        summary->setText(report_ ? charts::summaryText(curves::measureMotor(*report_)) : QString());
+        summary->setText(figures ? charts::summaryText(*figures) : QString());
 }
 
 void ChartWindow::chooseOverlays()

@@ -2,6 +2,7 @@
 
 #include "charts/RunBrowser.h"
 #include "run/LiveTrace.h"
+#include "run/MotorFigures.h"
 #include "run/ReportDrawing.h"
 #include "run/Smoothing.h"
 
@@ -107,6 +108,8 @@ public:
     bool showsLive() const;
     int liveRedraws() const { return liveRedraws_; }
     const std::optional<curves::ReportCurves>& report() const { return report_; }
+    // The motor's figures of the report on show, measured when it was read.
+    const std::optional<curves::MotorFigures>& figures() const { return figures_; }
     const std::vector<curves::ReportCurves>& overlays() const { return overlays_; }
     QChart* liveChart() const;
     QChart* torquePowerChart() const;
@@ -123,7 +126,9 @@ private:
     // Reads a report on a worker thread; the window's events go on (all but
     // the operator's input, which waits) and a progress bar shows after half
     // a second. Throws what the reading threw.
-    curves::ReportCurves readInBackground(const QString& path, const curves::DrawingRequest& request);
+    // With `figures`, the motor's figures are measured there too.
+    curves::ReportCurves readInBackground(const QString& path, const curves::DrawingRequest& request,
+                                          std::optional<curves::MotorFigures>* figures = nullptr);
     // Reads an earlier report into the overlays without drawing them; false,
     // with the reason in the status, when it was not added.
     // Reads a report's smoothed curves (of spin-up `spinUp`, else the
@@ -144,6 +149,7 @@ private:
     std::uint64_t drawnVersion_ = 0;
     int liveRedraws_ = 0;
     std::optional<curves::ReportCurves> report_;
+    std::optional<curves::MotorFigures> figures_;
     QString reportPath_;
     bool progressShown_ = false;
     std::vector<curves::ReportCurves> overlays_;

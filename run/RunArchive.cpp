@@ -447,13 +447,13 @@ void RunArchive::runEnded(const RunEnd& end)
     });
 }
 
-void RunArchive::recordFigures(const curves::ReportCurves& report)
+void RunArchive::recordFigures(const curves::MotorFigures& figures)
 {
     if (lastEnded_.isEmpty())
         return;
     const QString folder = lastEnded_;
     queue(QStringLiteral("The figures of the run in %1 were not archived: ").arg(QDir::toNativeSeparators(folder)),
-          [folder, report] { archive::recordFigures(folder, curves::measureMotor(report)); });
+          [folder, figures] { archive::recordFigures(folder, figures); });
 }
 
 void RunArchive::setNote(const QString& folder, const QString& note)

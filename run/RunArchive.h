@@ -13,8 +13,7 @@
 
 namespace zelvar::curves {
 struct MotorFigures;
-struct ReportCurves;
-} // namespace zelvar::curves
+}
 
 namespace zelvar::archive {
 
@@ -163,9 +162,9 @@ public:
     // The folder of the run that ended last, while its report is the one
     // in the data directory; empty otherwise.
     QString lastEnded() const { return lastEnded_; }
-    // The motor's figures of the report just drawn, measured on the worker
-    // and written into the run that ended last, after its copies.
-    void recordFigures(const curves::ReportCurves& report);
+    // The motor's figures of the report just drawn, written into the run
+    // that ended last, after its copies.
+    void recordFigures(const curves::MotorFigures& figures);
     // A run's note, written after the copies asked before it.
     void setNote(const QString& folder, const QString& note);
 

@@ -398,8 +398,8 @@ void ZelvarApplication::afterCommand1(bool wasRunning)
         // A Stop that wrote a report: its curves are what the operator came
         // for, and the archive takes the motor's figures from them.
         ChartWindow& window = charts();
-        if (window.showReport(reportPath()) && window.report())
-            archive_->recordFigures(*window.report());
+        if (window.showReport(reportPath()) && window.figures())
+            archive_->recordFigures(*window.figures());
         window.show();
         window.raise();
     }
