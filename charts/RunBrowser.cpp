@@ -29,9 +29,7 @@ namespace runlist {
 
 QString startedText(const archive::RunSummary& run)
 {
-    if (!run.started.isValid())
-        return run.name;
-    return run.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    return run.started.isValid() ? run.startedText() : run.name;
 }
 
 QString durationText(std::optional<double> seconds)

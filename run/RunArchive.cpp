@@ -138,6 +138,8 @@ QString endingText(Ending ending)
     return QStringLiteral("unfinished");
 }
 
+namespace {
+
 std::optional<Ending> endingFromText(const QString& text)
 {
     for (Ending e : {Ending::Recording, Ending::Stopped, Ending::Error, Ending::Unfinished}) {
@@ -147,9 +149,16 @@ std::optional<Ending> endingFromText(const QString& text)
     return std::nullopt;
 }
 
+} // namespace
+
 QString folderName(const QDateTime& started)
 {
     return started.toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss"));
+}
+
+QString RunSummary::startedText() const
+{
+    return started.isValid() ? started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : QString();
 }
 
 std::optional<double> RunSummary::durationSeconds() const
@@ -157,11 +166,6 @@ std::optional<double> RunSummary::durationSeconds() const
     if (!started.isValid() || !ended.isValid())
         return std::nullopt;
     return started.msecsTo(ended) / 1000.0;
-}
-
-bool RunSummary::hasReport() const
-{
-    return QFileInfo::exists(QDir(folder).filePath(str(runfiles::kReportFileName)));
 }
 
 bool isRunFolder(const QString& folder)
@@ -296,11 +300,6 @@ RunArchive::RunArchive(QString dataDirectory, std::function<void(const QString&)
 RunArchive::~RunArchive()
 {
     waitForCopies();
-}
-
-QString RunArchive::directory() const
-{
-    return directory_;
 }
 
 void RunArchive::report(const QString& problem)

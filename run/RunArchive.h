@@ -35,7 +35,6 @@ enum class Ending {
 };
 // "recording", "stopped", "error", "unfinished".
 QString endingText(Ending ending);
-std::optional<Ending> endingFromText(const QString& text);
 
 // "2026-12-07_14-03-21".
 QString folderName(const QDateTime& started);
@@ -84,7 +83,9 @@ struct RunSummary {
 
     // Seconds from start to end; none while the end is not known.
     std::optional<double> durationSeconds() const;
-    bool hasReport() const;
+    // The start in local time, "2026-12-07 14:03:21"; empty when run.json
+    // does not say.
+    QString startedText() const;
 };
 
 struct Listing {
@@ -145,8 +146,6 @@ public:
     RunArchive(const RunArchive&) = delete;
     RunArchive& operator=(const RunArchive&) = delete;
 
-    QString directory() const;
-
     // Before Start empties Temp.dat: waits for the copies still running,
     // and when the newest run folder still says "recording", its run never
     // ended (the program was killed, the machine lost power): Temp.dat is
@@ -159,9 +158,6 @@ public:
     // Completes the run on the worker thread: Temp.dat and, when written,
     // save.csv copied in, and run.json finished.
     void runEnded(const RunEnd& end);
-    // The folder of the run that ended last, while its report is the one
-    // in the data directory; empty otherwise.
-    QString lastEnded() const { return lastEnded_; }
     // The motor's figures of the report just drawn, written into the run
     // that ended last, after its copies.
     void recordFigures(const curves::MotorFigures& figures);
@@ -181,6 +177,8 @@ private:
     std::function<void(const QString&)> notice_;
     std::function<void()> archived_;
     QString current_;
+    // The folder of the run that ended last, while its report is the one in
+    // the data directory; empty otherwise.
     QString lastEnded_;
     QThreadPool worker_;
 };

@@ -53,9 +53,7 @@ QStringList listHeader()
 QStringList runFields(const archive::RunSummary& run)
 {
     const std::optional<double> duration = run.durationSeconds();
-    return {run.name,
-            run.started.isValid() ? run.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-                                  : kUnknown,
+    return {run.name, run.started.isValid() ? run.startedText() : kUnknown,
             duration ? QStringLiteral("%1 s").arg(*duration, 0, 'f', 1) : kUnknown,
             run.records ? QString::number(*run.records) : kUnknown, archive::endingText(run.ending),
             // A note may hold several lines, tabs and runs of blanks; the
