@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QJsonObject>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -66,9 +67,17 @@ protected:
     std::string reason() { return window().label2Widget()->toolTip().toStdString(); }
     QString file(const QString& name) const { return QDir(dir_.path()).filePath(name); }
     void click() { QTest::mouseClick(window().command1Widget(), Qt::LeftButton); }
+    // `records` or more recorded, and the flywheel boxes filled by the dyno's
+    // set-up frame, which Stop needs: the one sent before Start is thrown
+    // away with the waiting bytes, and the next comes with the next spin-up.
     bool recordedAtLeast(qsizetype records)
     {
-        return pumpUntil([&] { return lines(readAll(file("Temp.dat"))) >= records || status() == "Error!"; }, 20s);
+        return pumpUntil(
+            [&] {
+                const bool setUp = !window().text1Widget(4)->text().trimmed().isEmpty();
+                return (lines(readAll(file("Temp.dat"))) >= records && setUp) || status() == "Error!";
+            },
+            20s);
     }
     // A run of `records` or more, Start to Stop.
     void recordRun(qsizetype records)
