@@ -2,8 +2,8 @@
 // peak memory it needs, which must not grow with the file.
 
 #include "memory.h"
+#include "records/SequentialFiles.h"
 #include "run/RunAnalyzer.h"
-#include "run/SequentialFiles.h"
 #include "run_file.h"
 
 #include <QFile>

@@ -14,12 +14,12 @@
 // does for a run that never ended: read, counted, written under a temporary
 // name, put on the disk and renamed. A Start waits for it.
 
+#include "archive/RunArchive.h"
 #include "charts/ChartWindow.h"
 #include "charts/RunBrowser.h"
 #include "event_loop_watchdog.h"
-#include "run/LiveTrace.h"
-#include "run/RunArchive.h"
 #include "run_file.h"
+#include "session/LiveTrace.h"
 
 #include "ArchivedRuns.h"
 

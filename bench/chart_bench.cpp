@@ -7,10 +7,10 @@
 #include "charts/ChartWindow.h"
 #include "event_loop_watchdog.h"
 #include "memory.h"
-#include "run/LiveTrace.h"
+#include "records/SequentialFiles.h"
 #include "run/RunAnalyzer.h"
-#include "run/SequentialFiles.h"
 #include "run_file.h"
+#include "session/LiveTrace.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

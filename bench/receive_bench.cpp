@@ -9,8 +9,8 @@
 #include "platform/Clock.h"
 #include "platform/MainForm.h"
 #include "platform/SerialControl.h"
-#include "run/RunFiles.h"
-#include "run/SequentialFiles.h"
+#include "records/RunFiles.h"
+#include "records/SequentialFiles.h"
 
 #include <QTemporaryDir>
 

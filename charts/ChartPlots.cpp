@@ -1,8 +1,8 @@
 #include "charts/ChartPlots.h"
 #include "charts/MotorSummary.h"
 
-#include "run/PointThinning.h"
-#include "run/ReportDrawing.h"
+#include "curves/PointThinning.h"
+#include "curves/ReportDrawing.h"
 
 #include <QChart>
 #include <QChartView>

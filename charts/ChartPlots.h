@@ -1,8 +1,8 @@
 #pragma once
 
-#include "run/LiveTrace.h"
-#include "run/MotorFigures.h"
-#include "run/Smoothing.h"
+#include "curves/MotorFigures.h"
+#include "curves/Smoothing.h"
+#include "session/LiveTrace.h"
 
 #include <QColor>
 #include <QImage>

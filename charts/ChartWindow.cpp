@@ -2,7 +2,7 @@
 
 #include "charts/ChartPlots.h"
 #include "charts/MotorSummary.h"
-#include "run/RunFiles.h"
+#include "records/RunFiles.h"
 
 #include <QChart>
 #include <QChartView>

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "charts/RunBrowser.h"
-#include "run/LiveTrace.h"
-#include "run/MotorFigures.h"
-#include "run/ReportDrawing.h"
-#include "run/Smoothing.h"
+#include "curves/MotorFigures.h"
+#include "curves/ReportDrawing.h"
+#include "curves/Smoothing.h"
+#include "session/LiveTrace.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "run/MotorFigures.h"
+#include "curves/MotorFigures.h"
 
 #include <QRect>
 #include <QString>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "run/RunArchive.h"
+#include "archive/RunArchive.h"
 
 #include <QString>
 #include <QStringList>

@@ -24,8 +24,8 @@
 #include "platform/MainForm.h"
 #include "platform/RuntimeError.h"
 #include "platform/SerialControl.h"
-#include "run/RunFiles.h"
-#include "run/SequentialFiles.h"
+#include "records/RunFiles.h"
+#include "records/SequentialFiles.h"
 
 #include <QByteArray>
 #include <QLocale>

@@ -15,7 +15,7 @@
 
 #include "platform/Decimal.h"
 #include "platform/RuntimeError.h"
-#include "run/SequentialFiles.h"
+#include "records/SequentialFiles.h"
 
 #include <QFile>
 #include <QString>

@@ -6,9 +6,9 @@
 #include "platform/Recovery.h"
 #include "platform/RuntimeError.h"
 #include "platform/SerialControl.h"
-#include "run/RunFiles.h"
-#include "run/RunRecord.h"
-#include "run/SequentialFiles.h"
+#include "records/RunFiles.h"
+#include "records/RunRecord.h"
+#include "records/SequentialFiles.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,9 +2,9 @@
 
 #include "platform/FileSystem.h"
 #include "platform/RuntimeError.h"
-#include "run/RunFiles.h"
-#include "run/RunRecord.h"
-#include "run/SequentialFiles.h"
+#include "records/RunFiles.h"
+#include "records/RunRecord.h"
+#include "records/SequentialFiles.h"
 
 #include <QFile>
 

@@ -6,9 +6,9 @@
 #include "platform/Recovery.h"
 #include "platform/RuntimeError.h"
 #include "platform/SerialControl.h"
+#include "records/RunFiles.h"
+#include "records/SequentialFiles.h"
 #include "run/RunAnalyzer.h"
-#include "run/RunFiles.h"
-#include "run/SequentialFiles.h"
 
 namespace zelvar {
 

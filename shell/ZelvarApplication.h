@@ -3,8 +3,8 @@
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "platform/PortMap.h"
-#include "run/LiveTrace.h"
-#include "run/SequentialFiles.h"
+#include "records/SequentialFiles.h"
+#include "session/LiveTrace.h"
 
 #include <QLocale>
 #include <QObject>

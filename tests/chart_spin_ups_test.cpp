@@ -2,9 +2,9 @@
 // one drawn, another picked from the list, and one drawn over another.
 
 #include "charts/ChartWindow.h"
-#include "run/LiveTrace.h"
+#include "records/SequentialFiles.h"
 #include "run/RunAnalyzer.h"
-#include "run/SequentialFiles.h"
+#include "session/LiveTrace.h"
 
 #include "Files.h"
 #include "SyntheticRuns.h"

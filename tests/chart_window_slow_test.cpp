@@ -7,9 +7,9 @@
 #include "bench/event_loop_watchdog.h"
 #include "bench/run_file.h"
 #include "charts/ChartWindow.h"
-#include "run/LiveTrace.h"
+#include "records/SequentialFiles.h"
 #include "run/RunAnalyzer.h"
-#include "run/SequentialFiles.h"
+#include "session/LiveTrace.h"
 
 #include <gtest/gtest.h>
 

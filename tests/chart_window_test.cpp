@@ -5,10 +5,10 @@
 
 #include "charts/ChartPlots.h"
 #include "charts/ChartWindow.h"
+#include "curves/Smoothing.h"
 #include "platform/MessageBox.h"
 #include "platform/SerialControl.h"
-#include "run/LiveTrace.h"
-#include "run/Smoothing.h"
+#include "session/LiveTrace.h"
 #include "shell/NorvDynoData.h"
 #include "shell/ZelvarApplication.h"
 

@@ -4,17 +4,17 @@
 // run file) records it, the analysis writes the report, and the curves are
 // smoothed from the report as the chart window draws them.
 
+#include "curves/MotorFigures.h"
+#include "curves/ReportDrawing.h"
+#include "curves/Smoothing.h"
 #include "link/FrameReceiver.h"
 #include "platform/Clock.h"
 #include "platform/MainForm.h"
 #include "platform/SerialControl.h"
-#include "run/MotorFigures.h"
-#include "run/ReportDrawing.h"
+#include "records/RunFiles.h"
+#include "records/SequentialFiles.h"
 #include "run/RunAnalyzer.h"
 #include "run/RunController.h"
-#include "run/RunFiles.h"
-#include "run/SequentialFiles.h"
-#include "run/Smoothing.h"
 
 #include "CaseNames.h"
 #include "DynoSim.h"

@@ -2,14 +2,14 @@
 // smoothing of a spin-up against known curves, thinning, the live trace and
 // its redraw limit.
 
+#include "curves/Smoothing.h"
 #include "platform/MainForm.h"
 #include "platform/RuntimeError.h"
-#include "run/LiveTrace.h"
+#include "records/RunRecord.h"
+#include "records/SequentialFiles.h"
 #include "run/RunAnalyzer.h"
 #include "run/RunController.h"
-#include "run/RunRecord.h"
-#include "run/SequentialFiles.h"
-#include "run/Smoothing.h"
+#include "session/LiveTrace.h"
 
 #include "CaseNames.h"
 #include "Files.h"

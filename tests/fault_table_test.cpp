@@ -7,7 +7,7 @@
 
 #include "platform/MessageBox.h"
 #include "platform/SerialControl.h"
-#include "run/SequentialFiles.h"
+#include "records/SequentialFiles.h"
 #include "shell/Frm_RS232.h"
 #include "shell/NorvDynoData.h"
 #include "shell/ZelvarApplication.h"

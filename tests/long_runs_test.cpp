@@ -2,14 +2,14 @@
 // thinned to what a chart shows without losing a visible point, and a report
 // read for drawing as it streams by, giving the curves a whole reading gives.
 
+#include "curves/MotorFigures.h"
+#include "curves/PointThinning.h"
+#include "curves/ReportDrawing.h"
+#include "curves/Smoothing.h"
+#include "curves/SpinUps.h"
 #include "platform/RuntimeError.h"
-#include "run/MotorFigures.h"
-#include "run/PointThinning.h"
-#include "run/ReportDrawing.h"
+#include "records/SequentialFiles.h"
 #include "run/RunAnalyzer.h"
-#include "run/SequentialFiles.h"
-#include "run/Smoothing.h"
-#include "run/SpinUps.h"
 
 #include "CaseNames.h"
 #include "Files.h"

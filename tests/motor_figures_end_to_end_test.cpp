@@ -4,7 +4,7 @@
 // path records it, the analysis writes the report, and the figures are drawn
 // from the report as the chart window and zelvar-analyze --summary do.
 
-#include "run/MotorFigures.h"
+#include "curves/MotorFigures.h"
 #include "run/RunAnalyzer.h"
 #include "run/RunController.h"
 

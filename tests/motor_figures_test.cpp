@@ -1,8 +1,8 @@
 // The loss fit and the motor's figures on curves made here, whose answers are
 // known: a wrong sign or unit shows at once.
 
-#include "run/LossFit.h"
-#include "run/MotorFigures.h"
+#include "curves/LossFit.h"
+#include "curves/MotorFigures.h"
 
 #include <gtest/gtest.h>
 

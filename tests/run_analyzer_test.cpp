@@ -1,9 +1,9 @@
 #include "platform/MainForm.h"
 #include "platform/RuntimeError.h"
+#include "records/RunFiles.h"
+#include "records/SequentialFiles.h"
 #include "run/RunAnalyzer.h"
 #include "run/RunController.h"
-#include "run/RunFiles.h"
-#include "run/SequentialFiles.h"
 
 #include <QDir>
 #include <QFile>

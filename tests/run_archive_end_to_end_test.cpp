@@ -2,7 +2,7 @@
 // stopped, killed, cut off by a pulled cable, and an archive that cannot be
 // written, which must change nothing of the run itself.
 
-#include "run/RunArchive.h"
+#include "archive/RunArchive.h"
 #include "shell/NorvDynoData.h"
 #include "shell/ZelvarApplication.h"
 

@@ -2,7 +2,7 @@
 // whole, a run that never ended recovered, and every failure a notice that
 // leaves the run alone.
 
-#include "run/RunArchive.h"
+#include "archive/RunArchive.h"
 
 #include <QDir>
 #include <QJsonObject>

@@ -3,10 +3,10 @@
 // run's report shown, ticked runs drawn over each other, a note written into
 // run.json, and a run deleted into a trash of the test's own.
 
+#include "archive/RunArchive.h"
 #include "charts/ChartWindow.h"
 #include "charts/RunBrowser.h"
-#include "run/LiveTrace.h"
-#include "run/RunArchive.h"
+#include "session/LiveTrace.h"
 
 #include "ArchivedRuns.h"
 #include "CaseNames.h"

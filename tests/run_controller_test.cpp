@@ -1,8 +1,8 @@
 #include "platform/MainForm.h"
 #include "platform/RuntimeError.h"
 #include "platform/SerialControl.h"
+#include "records/SequentialFiles.h"
 #include "run/RunController.h"
-#include "run/SequentialFiles.h"
 
 #include "Files.h"
 #include "MemoryMainForm.h"

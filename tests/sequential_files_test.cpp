@@ -1,7 +1,7 @@
 #include "platform/RuntimeError.h"
-#include "run/DiskSync.h"
-#include "run/RunRecord.h"
-#include "run/SequentialFiles.h"
+#include "records/DiskSync.h"
+#include "records/RunRecord.h"
+#include "records/SequentialFiles.h"
 
 #include <QDir>
 #include <QFile>

@@ -5,11 +5,11 @@
 // the archive writes it, its Temp.dat and, for a run that Stop ended, its
 // save.csv. Header only and without gtest, so that the benchmarks use it too.
 
+#include "archive/RunArchive.h"
 #include "platform/Decimal.h"
 #include "platform/RuntimeError.h"
+#include "records/SequentialFiles.h"
 #include "run/RunAnalyzer.h"
-#include "run/RunArchive.h"
-#include "run/SequentialFiles.h"
 
 #include "SyntheticRuns.h"
 

@@ -1,6 +1,6 @@
 #include "ReceivePath.h"
 
-#include "run/RunFiles.h"
+#include "records/RunFiles.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include "link/FrameReceiver.h"
 #include "platform/Clock.h"
 #include "platform/SerialControl.h"
-#include "run/SequentialFiles.h"
+#include "records/SequentialFiles.h"
 
 #include <QLocale>
 #include <QString>

@@ -4,8 +4,8 @@
 // with the flywheel and ESC values its run.json holds, and the list of the
 // archived runs.
 
+#include "archive/RunArchive.h"
 #include "platform/Decimal.h"
-#include "run/RunArchive.h"
 
 #include <QString>
 #include <QStringList>

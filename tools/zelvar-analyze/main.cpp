@@ -7,16 +7,16 @@
 
 #include "ArchiveCommands.h"
 
+#include "archive/RunArchive.h"
 #include "charts/ChartPlots.h"
+#include "curves/MotorFigures.h"
+#include "curves/ReportDrawing.h"
+#include "curves/Smoothing.h"
 #include "platform/NumberText.h"
 #include "platform/RuntimeError.h"
-#include "run/MotorFigures.h"
-#include "run/ReportDrawing.h"
+#include "records/RunFiles.h"
+#include "records/SequentialFiles.h"
 #include "run/RunAnalyzer.h"
-#include "run/RunArchive.h"
-#include "run/RunFiles.h"
-#include "run/SequentialFiles.h"
-#include "run/Smoothing.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -1,6 +1,6 @@
-#include "run/MotorFigures.h"
+#include "curves/MotorFigures.h"
 
-#include "run/LeastSquares.h"
+#include "curves/LeastSquares.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

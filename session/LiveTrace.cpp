@@ -1,6 +1,6 @@
-#include "run/LiveTrace.h"
+#include "session/LiveTrace.h"
 
-#include "run/RunRecord.h"
+#include "records/RunRecord.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/Decimal.h"
-#include "run/SequentialFiles.h"
+#include "records/SequentialFiles.h"
 
 namespace zelvar {
 

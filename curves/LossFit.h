@@ -1,6 +1,6 @@
 #pragma once
 
-#include "run/ReportReader.h"
+#include "records/ReportReader.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "run/ReportReader.h"
-#include "run/SpinUps.h"
+#include "curves/SpinUps.h"
+#include "records/ReportReader.h"
 
 #include <QPointF>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "run/SequentialFiles.h"
+#include "records/SequentialFiles.h"
 
 #include "platform/FileSystem.h"
 

@@ -1,7 +1,7 @@
-#include "run/ReportReader.h"
+#include "records/ReportReader.h"
 
 #include "platform/RuntimeError.h"
-#include "run/RunFiles.h"
+#include "records/RunFiles.h"
 
 #include <QFile>
 #include <QLocale>

@@ -1,6 +1,6 @@
-#include "run/DiskSync.h"
+#include "records/DiskSync.h"
 
-#include "run/SequentialFiles.h"
+#include "records/SequentialFiles.h"
 
 #include <exception>
 

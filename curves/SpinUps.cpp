@@ -1,4 +1,4 @@
-#include "run/SpinUps.h"
+#include "curves/SpinUps.h"
 
 #include <algorithm>
 

@@ -1,10 +1,10 @@
-#include "run/RunArchive.h"
+#include "archive/RunArchive.h"
 
+#include "curves/MotorFigures.h"
 #include "platform/FileSystem.h"
 #include "platform/RuntimeError.h"
 #include "platform/Settings.h"
-#include "run/MotorFigures.h"
-#include "run/RunFiles.h"
+#include "records/RunFiles.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "run/Smoothing.h"
+#include "curves/Smoothing.h"
 
 #include <QFileInfo>
 #include <QLocale>

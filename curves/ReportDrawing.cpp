@@ -1,6 +1,6 @@
-#include "run/ReportDrawing.h"
+#include "curves/ReportDrawing.h"
 
-#include "run/PointThinning.h"
+#include "curves/PointThinning.h"
 
 #include <QFileInfo>
 #include <QLocale>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "run/LossFit.h"
-#include "run/Smoothing.h"
+#include "curves/LossFit.h"
+#include "curves/Smoothing.h"
 
 #include <QByteArray>
 #include <QString>

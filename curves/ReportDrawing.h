@@ -1,6 +1,6 @@
 #pragma once
 
-#include "run/Smoothing.h"
+#include "curves/Smoothing.h"
 
 #include <QPointF>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "run/LossFit.h"
+#include "curves/LossFit.h"
 
-#include "run/LeastSquares.h"
+#include "curves/LeastSquares.h"
 
 #include <QLocale>
 

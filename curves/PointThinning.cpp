@@ -1,4 +1,4 @@
-#include "run/PointThinning.h"
+#include "curves/PointThinning.h"
 
 #include <algorithm>
 #include <cmath>
