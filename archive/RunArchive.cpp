@@ -9,8 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonValue>
 
 #include <algorithm>
 
@@ -18,8 +16,6 @@ namespace zelvar::archive {
 
 namespace {
 
-// Written into every run.json, so that a later program can tell the layout.
-constexpr int kFormat = 1;
 constexpr const char* kEnabledKey = "archive/enabled";
 constexpr qint64 kCopyChunk = 1 << 20;
 
@@ -31,35 +27,6 @@ QString str(const char* key)
 std::string text(const QString& s)
 {
     return s.toStdString();
-}
-
-QString isoTime(const QDateTime& time)
-{
-    // With the offset from UTC, so that a run read in another time zone or
-    // after a change of summer time still says when it was.
-    return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs);
-}
-
-QDateTime timeOf(const QJsonValue& value)
-{
-    return value.isString() ? QDateTime::fromString(value.toString(), Qt::ISODate) : QDateTime();
-}
-
-QJsonValue orNull(const std::optional<double>& value)
-{
-    return value ? QJsonValue(*value) : QJsonValue();
-}
-
-std::optional<double> numberOf(const QJsonValue& value)
-{
-    if (value.isDouble())
-        return value.toDouble();
-    return std::nullopt;
-}
-
-QString runJsonPath(const QString& folder)
-{
-    return QDir(folder).filePath(str(kRunJsonName));
 }
 
 // Folder names sort as the runs started; a suffix counts as a number, so
@@ -100,55 +67,6 @@ void scanChunk(const QByteArray& chunk, QByteArray& pending, RunFileScan& scan)
     pending += chunk.mid(start);
 }
 
-// Writes `target` whole through a temporary file beside it: `write` fills
-// the file (false when a write failed), which is put on the disk and renamed
-// over the target. After any failure the target is as it was and the
-// temporary file is gone.
-void writeReplacement(const QString& target, const std::function<bool(QFile&)>& write)
-{
-    const QString temporary = createReplacementFile(target);
-    QFile file(temporary);
-    try {
-        if (!file.open(QIODevice::WriteOnly) || !write(file) || !file.flush())
-            throw RuntimeError("cannot write \"" + text(target) + "\": " + text(file.errorString()));
-        syncToDisk(file);
-        file.close();
-        replaceFile(temporary, target);
-    } catch (...) {
-        file.close();
-        QFile::remove(temporary);
-        throw;
-    }
-}
-
-} // namespace
-
-QString endingText(Ending ending)
-{
-    switch (ending) {
-    case Ending::Recording:
-        return QStringLiteral("recording");
-    case Ending::Stopped:
-        return QStringLiteral("stopped");
-    case Ending::Error:
-        return QStringLiteral("error");
-    case Ending::Unfinished:
-        break;
-    }
-    return QStringLiteral("unfinished");
-}
-
-namespace {
-
-std::optional<Ending> endingFromText(const QString& text)
-{
-    for (Ending e : {Ending::Recording, Ending::Stopped, Ending::Error, Ending::Unfinished}) {
-        if (endingText(e) == text)
-            return e;
-    }
-    return std::nullopt;
-}
-
 } // namespace
 
 QString folderName(const QDateTime& started)
@@ -168,50 +86,20 @@ std::optional<double> RunSummary::durationSeconds() const
     return started.msecsTo(ended) / 1000.0;
 }
 
-bool isRunFolder(const QString& folder)
-{
-    return QFileInfo(runJsonPath(folder)).isFile();
-}
-
-QJsonObject readRunJson(const QString& folder)
-{
-    const QString path = runJsonPath(folder);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw RuntimeError("cannot read \"" + text(path) + "\": " + text(file.errorString()));
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
-    if (error.error != QJsonParseError::NoError)
-        throw RuntimeError("\"" + text(path) + "\" is not JSON: " + text(error.errorString()));
-    if (!document.isObject())
-        throw RuntimeError("\"" + text(path) + "\" holds no JSON object");
-    return document.object();
-}
-
-void writeRunJson(const QString& folder, const QJsonObject& json)
-{
-    const QByteArray data = QJsonDocument(json).toJson(QJsonDocument::Indented);
-    writeReplacement(runJsonPath(folder), [&](QFile& file) { return file.write(data) == data.size(); });
-}
-
-RunSummary summaryOf(const QString& folder, const QJsonObject& json)
+RunSummary summaryOf(const QString& folder, const RunJson& run)
 {
     RunSummary s;
     s.folder = QDir(folder).absolutePath();
     s.name = QFileInfo(s.folder).fileName();
-    s.started = timeOf(json.value(QStringLiteral("started")));
-    s.ended = timeOf(json.value(QStringLiteral("ended")));
-    s.ending = endingFromText(json.value(QStringLiteral("state")).toString()).value_or(Ending::Recording);
-    s.reason = json.value(QStringLiteral("reason")).toString();
-    if (const QJsonValue records = json.value(QStringLiteral("records")); records.isDouble())
-        s.records = records.toInteger();
-    s.peakPowerW = numberOf(json.value(QStringLiteral("peak_output_power_w")));
-    s.peakPowerRpm = numberOf(json.value(QStringLiteral("peak_output_power_rpm")));
-    s.note = json.value(QStringLiteral("note")).toString();
-    s.values.radiusMm = numberOf(json.value(QStringLiteral("flywheel_radius_mm")));
-    s.values.weightG = numberOf(json.value(QStringLiteral("flywheel_weight_g")));
-    s.values.escNeutral = json.value(QStringLiteral("esc_neutral")).toString();
-    s.values.escFull = json.value(QStringLiteral("esc_full")).toString();
+    s.started = run.startedAt();
+    s.ended = run.endedAt();
+    s.ending = run.state();
+    s.reason = run.reason();
+    s.records = run.records();
+    s.peakPowerW = run.peakPowerW();
+    s.peakPowerRpm = run.peakPowerRpm();
+    s.note = run.note();
+    s.values = run.values();
     return s;
 }
 
@@ -242,19 +130,16 @@ Listing listRuns(const QString& dataDirectory)
 
 void setNote(const QString& folder, const QString& note)
 {
-    QJsonObject json = readRunJson(folder);
-    json.insert(QStringLiteral("note"), note);
-    writeRunJson(folder, json);
+    RunJson run = readRunJson(folder);
+    run.setNote(note);
+    writeRunJson(folder, run);
 }
 
 void recordFigures(const QString& folder, const curves::MotorFigures& figures)
 {
-    QJsonObject json = readRunJson(folder);
-    json.insert(QStringLiteral("figures"), QJsonDocument::fromJson(figures.summaryJson()).object());
-    const auto known = [](const curves::Figure& f) { return f.known() ? QJsonValue(f.value) : QJsonValue(); };
-    json.insert(QStringLiteral("peak_output_power_w"), known(figures.peakPower));
-    json.insert(QStringLiteral("peak_output_power_rpm"), known(figures.peakPowerRpm));
-    writeRunJson(folder, json);
+    RunJson run = readRunJson(folder);
+    run.setFigures(figures);
+    writeRunJson(folder, run);
 }
 
 void copyInto(const QString& from, const QString& to, RunFileScan* scan)
@@ -263,7 +148,7 @@ void copyInto(const QString& from, const QString& to, RunFileScan* scan)
     if (!source.open(QIODevice::ReadOnly))
         throw RuntimeError("cannot read \"" + text(from) + "\": " + text(source.errorString()));
     QByteArray pending; // a line cut by the chunk's end; left over at the end, a record the run did not finish
-    writeReplacement(to, [&](QFile& target) {
+    writeThroughReplacement(to, [&](QFile& target) {
         while (!source.atEnd()) {
             const QByteArray chunk = source.read(kCopyChunk);
             if (chunk.isEmpty() && source.error() != QFileDevice::NoError)
@@ -330,7 +215,6 @@ void RunArchive::waitForCopies()
 void RunArchive::beforeStart()
 {
     waitForCopies();
-    lastEnded_.clear(); // Start is about to empty the run file it copied
     const QString runFile = applicationFile(directory_, str(runfiles::kRunFileName));
     const QDir runs(QDir(directory_).filePath(str(kFolderName)));
     QStringList names = runs.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
@@ -341,21 +225,19 @@ void RunArchive::beforeStart()
     try {
         if (!isRunFolder(folder))
             return;
-        QJsonObject json = readRunJson(folder);
-        if (json.value(QStringLiteral("state")).toString() != endingText(Ending::Recording))
+        RunJson run = readRunJson(folder);
+        if (run.state() != Ending::Recording)
             return;
         RunFileScan scan;
         const QFileInfo runInfo(runFile);
         if (runInfo.exists()) {
             copyInto(runFile, QDir(folder).filePath(str(runfiles::kRunFileName)), &scan);
             // The last write is as near as anything tells when the run died.
-            json.insert(QStringLiteral("ended"), isoTime(runInfo.lastModified()));
+            run.setEndedAt(runInfo.lastModified());
         }
-        json.insert(QStringLiteral("state"), endingText(Ending::Unfinished));
-        json.insert(QStringLiteral("records"), qint64(scan.records));
-        json.insert(QStringLiteral("first_run_time_s"), orNull(scan.firstRunTime));
-        json.insert(QStringLiteral("last_run_time_s"), orNull(scan.lastRunTime));
-        writeRunJson(folder, json);
+        run.setState(Ending::Unfinished);
+        run.setRunFile(scan);
+        writeRunJson(folder, run);
     } catch (const std::exception& e) {
         report(QStringLiteral("The unfinished run in %1 was not recovered: %2")
                    .arg(QDir::toNativeSeparators(folder), QString::fromStdString(e.what())));
@@ -388,18 +270,8 @@ void RunArchive::runStarted(const RunStart& start)
     current_.clear();
     try {
         const QString folder = newFolder(start.started);
-        QJsonObject json{{QStringLiteral("format"), kFormat},
-                         {QStringLiteral("state"), endingText(Ending::Recording)},
-                         {QStringLiteral("started"), isoTime(start.started)},
-                         {QStringLiteral("port"), start.port},
-                         {QStringLiteral("device"), start.device},
-                         {QStringLiteral("line_settings"), start.lineSettings},
-                         {QStringLiteral("interval"), start.interval},
-                         {QStringLiteral("program"), str(settings::kApplication)},
-                         {QStringLiteral("version"), start.programVersion},
-                         {QStringLiteral("note"), QString()}};
         try {
-            writeRunJson(folder, json);
+            writeRunJson(folder, RunJson::started(start, str(settings::kApplication)));
         } catch (...) {
             QDir(folder).removeRecursively();
             throw;
@@ -411,18 +283,17 @@ void RunArchive::runStarted(const RunStart& start)
     }
 }
 
-void RunArchive::runEnded(const RunEnd& end)
+QString RunArchive::runEnded(const RunEnd& end)
 {
     if (current_.isEmpty())
-        return;
+        return QString();
     const QString folder = current_;
     current_.clear();
-    lastEnded_ = end.reportWritten ? folder : QString();
     const QString directory = directory_;
     const QString failure =
         QStringLiteral("The run in %1 was not archived whole: ").arg(QDir::toNativeSeparators(folder));
     queue(failure, [folder, directory, end] {
-        QJsonObject json = readRunJson(folder);
+        RunJson run = readRunJson(folder);
         RunFileScan scan;
         const QString runFile = applicationFile(directory, str(runfiles::kRunFileName));
         if (QFileInfo::exists(runFile))
@@ -431,26 +302,19 @@ void RunArchive::runEnded(const RunEnd& end)
             copyInto(applicationFile(directory, str(runfiles::kReportFileName)),
                      QDir(folder).filePath(str(runfiles::kReportFileName)));
         }
-        json.insert(QStringLiteral("state"), endingText(end.ending));
-        json.insert(QStringLiteral("ended"), isoTime(end.ended));
+        run.setState(end.ending);
+        run.setEndedAt(end.ended);
         if (end.ending == Ending::Error)
-            json.insert(QStringLiteral("reason"), end.reason);
-        json.insert(QStringLiteral("records"), qint64(scan.records));
-        json.insert(QStringLiteral("first_run_time_s"), orNull(scan.firstRunTime));
-        json.insert(QStringLiteral("last_run_time_s"), orNull(scan.lastRunTime));
-        json.insert(QStringLiteral("flywheel_radius_mm"), orNull(end.values.radiusMm));
-        json.insert(QStringLiteral("flywheel_weight_g"), orNull(end.values.weightG));
-        json.insert(QStringLiteral("esc_neutral"), end.values.escNeutral);
-        json.insert(QStringLiteral("esc_full"), end.values.escFull);
-        writeRunJson(folder, json);
+            run.setReason(end.reason);
+        run.setRunFile(scan);
+        run.setValues(end.values);
+        writeRunJson(folder, run);
     });
+    return folder;
 }
 
-void RunArchive::recordFigures(const curves::MotorFigures& figures)
+void RunArchive::recordFigures(const QString& folder, const curves::MotorFigures& figures)
 {
-    if (lastEnded_.isEmpty())
-        return;
-    const QString folder = lastEnded_;
     queue(QStringLiteral("The figures of the run in %1 were not archived: ").arg(QDir::toNativeSeparators(folder)),
           [folder, figures] { archive::recordFigures(folder, figures); });
 }

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "archive/RunJson.h"
+
 #include <QDateTime>
-#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <QThreadPool>
@@ -24,40 +25,9 @@ namespace zelvar::archive {
 // save.csv. Temp.dat and save.csv themselves stay exactly what they are.
 
 inline constexpr const char* kFolderName = "runs";
-inline constexpr const char* kRunJsonName = "run.json";
-
-// How a run ended, as run.json says it.
-enum class Ending {
-    Recording,  // the run is on, or it never ended (until the next Start)
-    Stopped,    // Stop wrote the report
-    Error,      // the run ended in "Error!", or its report failed
-    Unfinished, // the program died while recording; found at the next Start
-};
-// "recording", "stopped", "error", "unfinished".
-QString endingText(Ending ending);
 
 // "2026-12-07_14-03-21".
 QString folderName(const QDateTime& started);
-
-// What run.json says at Start.
-struct RunStart {
-    QDateTime started; // local time
-    int port = 0;      // the COM number
-    QString device;    // what it opened
-    QString lineSettings;
-    QString interval; // the interval box
-    QString programVersion;
-};
-
-// The flywheel and ESC values at the end of a run, as the boxes showed them:
-// radius and weight already read as numbers (none when a box held no
-// number), the ESC timings as text.
-struct RunValues {
-    std::optional<double> radiusMm;
-    std::optional<double> weightG;
-    QString escNeutral;
-    QString escFull;
-};
 
 struct RunEnd {
     QDateTime ended;
@@ -95,14 +65,7 @@ struct Listing {
 
 // The runs archived in a data directory. Reads only the run.json files.
 Listing listRuns(const QString& dataDirectory);
-// Whether `folder` is an archived run (it holds a run.json).
-bool isRunFolder(const QString& folder);
-
-// run.json of a run folder; throws RuntimeError naming the file.
-QJsonObject readRunJson(const QString& folder);
-RunSummary summaryOf(const QString& folder, const QJsonObject& json);
-// Replaces run.json through a temporary name and a rename.
-void writeRunJson(const QString& folder, const QJsonObject& json);
+RunSummary summaryOf(const QString& folder, const RunJson& run);
 
 // The note, written into run.json.
 void setNote(const QString& folder, const QString& note);
@@ -110,13 +73,6 @@ void setNote(const QString& folder, const QString& note);
 // power with its RPM, written into run.json.
 void recordFigures(const QString& folder, const curves::MotorFigures& figures);
 
-// What a copied run file held: its complete lines, and the run times of the
-// first and last of them.
-struct RunFileScan {
-    std::int64_t records = 0;
-    std::optional<double> firstRunTime;
-    std::optional<double> lastRunTime;
-};
 // Copies `from` to `to` through a temporary name beside `to` and a rename,
 // the copy put on the disk before the rename; counts the records on the way
 // when `scan` is given. Throws RuntimeError naming the file at fault.
@@ -156,11 +112,12 @@ public:
     // Whether a run started here is being recorded.
     bool recording() const { return !current_.isEmpty(); }
     // Completes the run on the worker thread: Temp.dat and, when written,
-    // save.csv copied in, and run.json finished.
-    void runEnded(const RunEnd& end);
-    // The motor's figures of the report just drawn, written into the run
-    // that ended last, after its copies.
-    void recordFigures(const curves::MotorFigures& figures);
+    // save.csv copied in, and run.json finished. Returns the run's folder;
+    // empty when no run was being archived.
+    QString runEnded(const RunEnd& end);
+    // The motor's figures of the run in `folder`, written into its run.json
+    // after the copies asked before.
+    void recordFigures(const QString& folder, const curves::MotorFigures& figures);
     // A run's note, written after the copies asked before it.
     void setNote(const QString& folder, const QString& note);
 
@@ -177,9 +134,6 @@ private:
     std::function<void(const QString&)> notice_;
     std::function<void()> archived_;
     QString current_;
-    // The folder of the run that ended last, while its report is the one in
-    // the data directory; empty otherwise.
-    QString lastEnded_;
     QThreadPool worker_;
 };
 

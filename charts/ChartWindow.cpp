@@ -231,15 +231,12 @@ void ChartWindow::showLive()
     pollLive();
 }
 
-curves::ReportCurves ChartWindow::readInBackground(const QString& path, const curves::DrawingRequest& request,
-                                                   std::optional<curves::MotorFigures>* figures)
+curves::ReportReading ChartWindow::readInBackground(const QString& path, const curves::DrawingRequest& request,
+                                                    bool measure)
 {
     std::atomic<std::size_t> records{0};
     QFutureWatcher<void> watcher;
-    std::optional<curves::ReportCurves> read;
-    // Handed over once the reading ended: the window may redraw meanwhile.
-    std::optional<curves::MotorFigures> measured;
-    std::exception_ptr failure;
+    curves::ReportReading reading;
     QEventLoop loop;
     connect(&watcher, &QFutureWatcher<void>::finished, &loop, &QEventLoop::quit);
     QTimer progressTimer;
@@ -254,15 +251,7 @@ curves::ReportCurves ChartWindow::readInBackground(const QString& path, const cu
         progress_->show();
     });
     progressShown_ = false;
-    watcher.setFuture(QtConcurrent::run([&] {
-        try {
-            read = curves::loadReportForDrawing(path, request, &records);
-            if (figures)
-                measured = curves::measureMotor(*read);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-    }));
+    watcher.setFuture(QtConcurrent::run([&] { reading = curves::readAndMeasure(path, request, measure, &records); }));
     progressTimer.start();
     // The operator's clicks wait until the report is read; the serial port,
     // the live trace and the painting do not.
@@ -270,28 +259,30 @@ curves::ReportCurves ChartWindow::readInBackground(const QString& path, const cu
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     progressTimer.stop();
     progress_->hide();
-    if (failure)
-        std::rethrow_exception(failure);
-    if (figures)
-        *figures = std::move(measured);
-    return std::move(*read);
+    return reading;
 }
 
 bool ChartWindow::showReport(const QString& path, const QString& name)
 {
-    try {
-        report_ = readInBackground(path, {}, &figures_);
-        if (!name.isEmpty())
-            report_->name = name;
-    } catch (const std::exception& e) {
-        setStatus(QStringLiteral("Cannot show the report: %1").arg(QString::fromStdString(e.what())));
+    return showReading(readInBackground(path, {}, true), name);
+}
+
+bool ChartWindow::showReading(const curves::ReportReading& reading, const QString& name)
+{
+    if (!reading.read()) {
+        setStatus(QStringLiteral("Cannot show the report: %1").arg(reading.failure));
         return false;
     }
-    reportPath_ = path;
+    report_ = reading.curves;
+    figures_ = reading.figures;
+    if (!name.isEmpty())
+        report_->name = name;
+    reportPath_ = reading.path;
     fillSpinUpList();
     redrawReport();
     tabs_->setCurrentIndex(kReportTab);
-    setStatus(QStringLiteral("Report %1: %2 records").arg(QDir::toNativeSeparators(path)).arg(report_->records));
+    setStatus(
+        QStringLiteral("Report %1: %2 records").arg(QDir::toNativeSeparators(reading.path)).arg(report_->records));
     return true;
 }
 
@@ -303,12 +294,13 @@ bool ChartWindow::showSpinUp(std::size_t index)
     }
     curves::DrawingRequest request;
     request.spinUp = index;
-    try {
-        report_ = readInBackground(reportPath_, request, &figures_);
-    } catch (const std::exception& e) {
-        setStatus(QStringLiteral("Cannot show the spin-up: %1").arg(QString::fromStdString(e.what())));
+    curves::ReportReading reading = readInBackground(reportPath_, request, true);
+    if (!reading.read()) {
+        setStatus(QStringLiteral("Cannot show the spin-up: %1").arg(reading.failure));
         return false;
     }
+    report_ = std::move(reading.curves);
+    figures_ = std::move(reading.figures);
     fillSpinUpList();
     redrawReport();
     tabs_->setCurrentIndex(kReportTab);
@@ -347,18 +339,17 @@ bool ChartWindow::readOverlay(const QString& path, const QString& name, std::opt
                       .arg(charts::kMaxOverlays));
         return false;
     }
-    try {
-        curves::DrawingRequest request;
-        request.spinUp = spinUp;
-        request.points = false;
-        curves::ReportCurves overlay = readInBackground(path, request);
-        if (!name.isEmpty())
-            overlay.name = name;
-        overlays_.push_back(std::move(overlay));
-    } catch (const std::exception& e) {
-        setStatus(QStringLiteral("Not added: %1").arg(QString::fromStdString(e.what())));
+    curves::DrawingRequest request;
+    request.spinUp = spinUp;
+    request.points = false;
+    curves::ReportReading reading = readInBackground(path, request, false);
+    if (!reading.read()) {
+        setStatus(QStringLiteral("Not added: %1").arg(reading.failure));
         return false;
     }
+    if (!name.isEmpty())
+        reading.curves->name = name;
+    overlays_.push_back(std::move(*reading.curves));
     return true;
 }
 

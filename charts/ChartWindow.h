@@ -3,6 +3,7 @@
 #include "charts/RunBrowser.h"
 #include "curves/MotorFigures.h"
 #include "curves/ReportDrawing.h"
+#include "curves/ReportReading.h"
 #include "curves/Smoothing.h"
 #include "session/LiveTrace.h"
 
@@ -66,6 +67,9 @@ public:
     // empty). A file that is not a report leaves the charts as they were;
     // the status says why and false is returned.
     bool showReport(const QString& path, const QString& name = QString());
+    // The same for a report already read (the one a Stop wrote, read with
+    // its figures by the run session).
+    bool showReading(const curves::ReportReading& reading, const QString& name = QString());
     // Draws an earlier report's smoothed curves over the current one, in its
     // own colour with `name` (the file's name when empty) in the legend.
     // False, with the reason in the status, for a file that is not a report
@@ -125,10 +129,9 @@ private:
     void fillSpinUpList();
     // Reads a report on a worker thread; the window's events go on (all but
     // the operator's input, which waits) and a progress bar shows after half
-    // a second. Throws what the reading threw.
-    // With `figures`, the motor's figures are measured there too.
-    curves::ReportCurves readInBackground(const QString& path, const curves::DrawingRequest& request,
-                                          std::optional<curves::MotorFigures>* figures = nullptr);
+    // a second.
+    // With `measure`, the motor's figures are measured there too.
+    curves::ReportReading readInBackground(const QString& path, const curves::DrawingRequest& request, bool measure);
     // Reads an earlier report into the overlays without drawing them; false,
     // with the reason in the status, when it was not added.
     // Reads a report's smoothed curves (of spin-up `spinUp`, else the

@@ -55,12 +55,12 @@ FrameReceiver::FrameReceiver(SerialControl& serial, MainForm& form, SequentialFi
 {
 }
 
-void FrameReceiver::MSComm1_OnComm()
+ReceiveOutcome FrameReceiver::MSComm1_OnComm()
 {
     lastError_.clear();
     try {
         if (serial_.CommEvent() != SerialControl::kEventReceive)
-            return;
+            return {};
         // The records of one event reach the system together, before the
         // handler returns: one system call per event rather than per record.
         SequentialFiles::WriteBatch batch(files_);
@@ -68,7 +68,9 @@ void FrameReceiver::MSComm1_OnComm()
         batch.commit();
     } catch (const std::exception& e) {
         recover(QString::fromStdString(e.what()));
+        return {true, lastError_, readFlywheelBoxes(form_, locale_)};
     }
+    return {};
 }
 
 std::uint8_t FrameReceiver::readByte()

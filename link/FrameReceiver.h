@@ -1,12 +1,14 @@
 #pragma once
 
 #include "link/TelemetryFrame.h"
+#include "platform/FlywheelBoxes.h"
 
 #include <QLocale>
 #include <QString>
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 namespace zelvar {
 
@@ -36,6 +38,15 @@ bool isLiveSampleToShow(const TelemetryFrame& frame, float lastLiveDisplayTime, 
 
 } // namespace receive
 
+// What a receive event did: handled what came, or ended in the recovery
+// ("Error!") for `reason`.
+struct ReceiveOutcome {
+    bool recovered = false;
+    QString reason;
+    // The recovery ends a run: the flywheel and ESC boxes as it left them.
+    std::optional<FlywheelBoxes> boxes;
+};
+
 // The receive handler of the serial host window: drains whole frames from the
 // serial control, shows run and live samples in the read-out boxes and
 // appends each shown sample to the run file (file number 10); set-up frames
@@ -48,10 +59,10 @@ public:
                   const QLocale& locale = QLocale::system());
 
     // Connected to the serial control's OnComm. Never throws.
-    void MSComm1_OnComm();
+    ReceiveOutcome MSComm1_OnComm();
 
-    // The reason of the last event's recovery, for the window to offer; empty
-    // when that event had none.
+    // The reason of the last event's recovery; empty when that event had
+    // none. For those that only see the event, not its outcome.
     QString lastError() const { return lastError_; }
 
     // Whether a synchronised frame came since forgetFrames(): the window

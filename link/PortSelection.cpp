@@ -55,9 +55,8 @@ void PortSelection::setUpLists()
 }
 
 template <class Apply>
-void PortSelection::applyPick(Apply&& apply)
+PickOutcome PortSelection::applyPick(Apply&& apply)
 {
-    lastError_.clear();
     try {
         if (serial_.PortOpen()) {
             serial_.setPortOpen(false);
@@ -67,20 +66,21 @@ void PortSelection::applyPick(Apply&& apply)
             apply();
         }
     } catch (const std::exception& e) {
-        lastError_ = QString::fromStdString(e.what());
         form_.Label2().setCaption(caption::kError);
         closePortQuietly(serial_);
+        return {QString::fromStdString(e.what())};
     }
+    return {};
 }
 
-void PortSelection::Combo1_Click()
+PickOutcome PortSelection::Combo1_Click()
 {
-    applyPick([this] { serial_.setCommPort(numericValue(form_.Combo1().text())); });
+    return applyPick([this] { serial_.setCommPort(numericValue(form_.Combo1().text())); });
 }
 
-void PortSelection::Combo2_Click()
+PickOutcome PortSelection::Combo2_Click()
 {
-    applyPick([this] { serial_.setSettings(form_.Combo2().text()); });
+    return applyPick([this] { serial_.setSettings(form_.Combo2().text()); });
 }
 
 } // namespace zelvar

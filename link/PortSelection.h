@@ -7,6 +7,13 @@ namespace zelvar {
 class MainForm;
 class SerialControl;
 
+// What a pick did: applied, or refused with the reason ("Error!").
+struct PickOutcome {
+    QString reason; // empty when the pick was applied
+
+    bool applied() const { return reason.isEmpty(); }
+};
+
 // The port list Combo1 and the settings list Combo2: filled once at start-up
 // with their first entries applied, and applied again whenever the operator
 // picks an entry. A pick while the port is open closes it, applies the value
@@ -30,19 +37,15 @@ public:
     // The operator picked an entry. When the control refuses the value or
     // the port does not open again, the status reads "Error!" and the port
     // stays closed; the lists stay usable.
-    void Combo1_Click();
-    void Combo2_Click();
-
-    // Why the last pick failed; empty when it succeeded.
-    QString lastError() const { return lastError_; }
+    PickOutcome Combo1_Click();
+    PickOutcome Combo2_Click();
 
 private:
     template <class Apply>
-    void applyPick(Apply&& apply);
+    PickOutcome applyPick(Apply&& apply);
 
     MainForm& form_;
     SerialControl& serial_;
-    QString lastError_;
 };
 
 } // namespace zelvar

@@ -141,4 +141,21 @@ void syncToDisk(QFile& file)
         throw RuntimeError("cannot put \"" + file.fileName().toStdString() + "\" on the disk: " + std::strerror(errno));
 }
 
+void writeThroughReplacement(const QString& target, const std::function<bool(QFile&)>& write)
+{
+    const QString temporary = createReplacementFile(target);
+    QFile file(temporary);
+    try {
+        if (!file.open(QIODevice::WriteOnly) || !write(file) || !file.flush())
+            throw RuntimeError("cannot write \"" + target.toStdString() + "\": " + file.errorString().toStdString());
+        syncToDisk(file);
+        file.close();
+        replaceFile(temporary, target);
+    } catch (...) {
+        file.close();
+        QFile::remove(temporary);
+        throw;
+    }
+}
+
 } // namespace zelvar

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class QFile;
 
 namespace zelvar {
@@ -45,6 +47,12 @@ QString applicationFile(const QString& applicationDirectory, const QString& name
 QString createReplacementFile(const QString& target);
 // Renames `from` over `to`; throws RuntimeError naming `to` when it fails.
 void replaceFile(const QString& from, const QString& to);
+// Writes `target` whole through a replacement file: `write` fills it (false
+// when a write failed), and it is put on the disk and renamed over the
+// target. After any failure, thrown as RuntimeError naming the target or
+// passed on from `write`, the target is as it was and the temporary file is
+// gone.
+void writeThroughReplacement(const QString& target, const std::function<bool(QFile&)>& write);
 
 // Moves a file or a folder to the desktop's trash and returns where it went;
 // empty when there is no trash to move it to, and it stays where it was.

@@ -83,6 +83,8 @@ public:
 
     // A run is in progress whenever the button offers anything but Start.
     bool isRunning() { return Command1().caption() != caption::kStart; }
+    // The last step ended in a recovery.
+    bool showsError() { return Label2().caption() == caption::kError; }
 };
 
 } // namespace zelvar

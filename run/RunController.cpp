@@ -14,24 +14,18 @@ namespace zelvar {
 
 using runfiles::kRunFileNumber;
 
-namespace {
-
-Decimal readNumberBox(MainForm& form, Box box, const char* name, const QLocale& locale)
+FlywheelAndEsc analysisValues(const FlywheelBoxes& boxes)
 {
-    try {
-        return readBox(form.Text1(box).text(), locale);
-    } catch (const RuntimeError& e) {
-        throw RuntimeError(std::string(name) + ": " + e.what());
-    }
+    if (!boxes.radiusMm)
+        throw RuntimeError(boxes.radiusFailure);
+    if (!boxes.weightG)
+        throw RuntimeError(boxes.weightFailure);
+    return {*boxes.radiusMm, *boxes.weightG, boxes.escNeutral, boxes.escFull};
 }
-
-} // namespace
 
 FlywheelAndEsc readFlywheelAndEsc(MainForm& form, const QLocale& locale)
 {
-    return {readNumberBox(form, Box::FlywheelRadius, "Flywheel Radius", locale),
-            readNumberBox(form, Box::FlywheelWeight, "Flywheel Weight", locale), form.Text1(Box::EscNeutral).text(),
-            form.Text1(Box::EscFull).text()};
+    return analysisValues(readFlywheelBoxes(form, locale));
 }
 
 RunController::RunController(MainForm& form, SerialControl& serial, SequentialFiles& files,
@@ -40,20 +34,22 @@ RunController::RunController(MainForm& form, SerialControl& serial, SequentialFi
 {
 }
 
-void RunController::Command1_Click()
+RunOutcome RunController::Command1_Click()
 {
-    lastError_.clear();
+    RunOutcome outcome;
+    outcome.wasStop = form_.isRunning();
     try {
-        if (form_.isRunning())
-            stopStep();
+        if (outcome.wasStop)
+            stopStep(outcome);
         else
-            startStep();
+            startStep(outcome);
     } catch (const std::exception& e) {
-        recover(QString::fromStdString(e.what()));
+        recover(outcome, QString::fromStdString(e.what()));
     }
+    return outcome;
 }
 
-void RunController::startStep()
+void RunController::startStep(RunOutcome& outcome)
 {
     files_.OpenForOutput(kRunFileNumber, applicationFile(directory_, QLatin1String(runfiles::kRunFileName)));
     form_.Text1(Box::Interval).setText(QStringLiteral("20"));
@@ -71,13 +67,16 @@ void RunController::startStep()
     // Whatever the dyno sent before Start is not part of the run.
     if (serial_.PortOpen())
         serial_.setInBufferCount(0);
+    outcome.kind = RunOutcome::Kind::Started;
+    outcome.interval = form_.Text1(Box::Interval).text();
 }
 
-void RunController::stopStep()
+void RunController::stopStep(RunOutcome& outcome)
 {
     // The boxes are read before any file is touched: boxes without numbers
     // leave the run file and the report as they were.
-    const FlywheelAndEsc values = readFlywheelAndEsc(form_, locale_);
+    outcome.boxes = readFlywheelBoxes(form_, locale_);
+    const FlywheelAndEsc values = analysisValues(*outcome.boxes);
     files_.Close(kRunFileNumber);
     RunAnalyzer(files_, directory_).analyze(values);
     form_.Combo2().setEnabled(true);
@@ -87,11 +86,13 @@ void RunController::stopStep()
     if (serial_.PortOpen())
         serial_.setPortOpen(false);
     blankReadouts();
+    outcome.kind = RunOutcome::Kind::Stopped;
 }
 
-void RunController::recover(const QString& reason)
+void RunController::recover(RunOutcome& outcome, const QString& reason)
 {
-    lastError_ = reason;
+    outcome.kind = RunOutcome::Kind::Recovered;
+    outcome.reason = reason;
     showIdleAfterError(form_, serial_);
     blankReadouts();
     for (int number : {kRunFileNumber, runfiles::kReportFileNumber, runfiles::kRunFileInputNumber}) {

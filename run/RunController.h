@@ -1,19 +1,45 @@
 #pragma once
 
+#include "platform/FlywheelBoxes.h"
+#include "run/RunAnalyzer.h"
+
 #include <QLocale>
 #include <QString>
 
+#include <optional>
+
 namespace zelvar {
 
-struct FlywheelAndEsc;
 class MainForm;
 class SequentialFiles;
 class SerialControl;
 
-// The flywheel and ESC boxes as the analysis takes them: radius and weight as
-// numbers in the given locale (a box without one throws RuntimeError naming
-// the box), the ESC timings as typed.
+// The values the analysis takes from the boxes; throws RuntimeError naming
+// the first box without a number.
+FlywheelAndEsc analysisValues(const FlywheelBoxes& boxes);
+// analysisValues(readFlywheelBoxes(form, locale)).
 FlywheelAndEsc readFlywheelAndEsc(MainForm& form, const QLocale& locale);
+
+// What a click of the button did.
+struct RunOutcome {
+    enum class Kind {
+        Started,   // "Now Running"
+        Stopped,   // "Now Ready": the report is written
+        Recovered, // "Error!"
+    };
+    Kind kind = Kind::Recovered;
+    // The click was a Stop (a recovery after it ended the run too).
+    bool wasStop = false;
+    // Why the click ended in the recovery; empty otherwise.
+    QString reason;
+    // Started: the interval box as Start left it.
+    QString interval;
+    // A Stop: the boxes as it read them, before it blanked them.
+    std::optional<FlywheelBoxes> boxes;
+
+    bool started() const { return kind == Kind::Started; }
+    bool reportWritten() const { return kind == Kind::Stopped; }
+};
 
 // The Start/Stop button. Its caption is the run state: "Start" means idle,
 // anything else running.
@@ -31,15 +57,12 @@ public:
                   const QLocale& locale = QLocale::system());
 
     // Never throws.
-    void Command1_Click();
-
-    // Why the last click ended in the recovery; empty when it did not.
-    QString lastError() const { return lastError_; }
+    RunOutcome Command1_Click();
 
 private:
-    void startStep();
-    void stopStep();
-    void recover(const QString& reason);
+    void startStep(RunOutcome& outcome);
+    void stopStep(RunOutcome& outcome);
+    void recover(RunOutcome& outcome, const QString& reason);
     void blankReadouts();
 
     MainForm& form_;
@@ -47,7 +70,6 @@ private:
     SequentialFiles& files_;
     QString directory_;
     QLocale locale_;
-    QString lastError_;
 };
 
 } // namespace zelvar

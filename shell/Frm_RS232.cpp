@@ -14,7 +14,8 @@ Frm_RS232::Frm_RS232(std::unique_ptr<SerialControl> serial, MainForm& form, Sequ
     setWindowTitle(QString::fromLatin1(kCaption));
     setFixedSize(1680 / NorvDynoData::kTwipsPerPixel, 828 / NorvDynoData::kTwipsPerPixel);
     serial_->setObjectName(QStringLiteral("MSComm1"));
-    connect(serial_.get(), &SerialControl::OnComm, this, [this] { receiver_->MSComm1_OnComm(); });
+    connect(serial_.get(), &SerialControl::OnComm, this,
+            [this] { Q_EMIT MSComm1_Received(receiver_->MSComm1_OnComm()); });
 }
 
 Frm_RS232::~Frm_RS232() = default;

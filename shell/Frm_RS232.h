@@ -9,6 +9,7 @@ namespace zelvar {
 
 class Clock;
 class FrameReceiver;
+struct ReceiveOutcome;
 class MainForm;
 class SequentialFiles;
 class SerialControl;
@@ -27,6 +28,10 @@ public:
 
     SerialControl& MSComm1() { return *serial_; }
     FrameReceiver& receiver() { return *receiver_; }
+
+Q_SIGNALS:
+    // After each receive event, with what the receiver made of it.
+    void MSComm1_Received(const zelvar::ReceiveOutcome& outcome);
 
 private:
     std::unique_ptr<SerialControl> serial_;

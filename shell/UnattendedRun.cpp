@@ -1,5 +1,7 @@
 #include "shell/UnattendedRun.h"
 
+#include "run/RunController.h"
+#include "session/RunSession.h"
 #include "shell/NorvDynoData.h"
 #include "shell/ZelvarApplication.h"
 
@@ -10,6 +12,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <optional>
 
 namespace zelvar {
 
@@ -27,18 +30,22 @@ int runUnattended(ZelvarApplication& program, double seconds)
 {
     NorvDynoData& window = program.mainWindow();
     int exitCode = 1;
+    std::optional<RunOutcome> clicked;
+    QObject::connect(program.session(), &session::RunSession::Command1_Done, &window,
+                     [&](const RunOutcome& outcome) { clicked = outcome; });
     QTimer::singleShot(0, &window, [&] {
         window.command1Widget()->click();
-        if (window.label2Widget()->text() != caption::kNowRunning) {
+        if (!clicked || !clicked->started()) {
             report("Start", window);
             QCoreApplication::exit(1);
             return;
         }
         QTimer::singleShot(std::chrono::milliseconds(qint64(seconds * 1000)), &window, [&] {
             // A run that already ended in "Error!" shows Start again.
+            clicked.reset();
             if (window.isRunning())
                 window.command1Widget()->click();
-            if (window.label2Widget()->text() == caption::kNowReady)
+            if (clicked && clicked->reportWritten())
                 exitCode = 0;
             else
                 report("Stop", window);

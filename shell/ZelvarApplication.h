@@ -19,18 +19,18 @@ class QPushButton;
 namespace zelvar {
 
 class ChartWindow;
+class DiskSync;
 class Frm_RS232;
 class MessageBox;
 class NorvDynoData;
+class PortControls;
 class PortDialog;
 class PortSelection;
-class DiskSync;
 class RunController;
-namespace archive {
-class RunArchive;
-struct RunValues;
-} // namespace archive
 class SerialControl;
+namespace session {
+class RunSession;
+}
 
 // What the program takes from its surroundings; tests replace any of it.
 struct ShellOptions {
@@ -62,8 +62,9 @@ struct ShellOptions {
     bool noArchive = false;
 };
 
-// The program: the main window and the serial host window, the handlers
-// behind their events, and the one table of numbered files they share.
+// The program put together: the main window and the serial host window, the
+// handlers behind their events, the run session around them, and the one
+// table of numbered files they share.
 class ZelvarApplication final : public QObject {
     Q_OBJECT
 
@@ -79,13 +80,16 @@ public:
     bool Form_Load();
 
     // The unload step: closes the port if it is open and ends the program;
-    // open files are closed with what they hold.
+    // open files are closed with what they hold, and a run still recorded is
+    // kept in the archive.
     void Form_Unload();
 
     NorvDynoData& mainWindow() { return *form_; }
     // SerialForm: the serial host window, once the load step has loaded it.
     Frm_RS232* serialForm() { return serialForm_.get(); }
     SequentialFiles& files() { return files_; }
+    // Once the load step has made it.
+    session::RunSession* session() { return session_.get(); }
 
     // The chart window, made and shown on first use: Ctrl+G, the Curves
     // button, or a Stop that wrote a report. During a run it shows the live
@@ -95,38 +99,13 @@ public:
     QPushButton* chartButton() { return chartButton_; }
     const curves::LiveTrace& liveTrace() const { return liveTrace_; }
 
-    // A run that gets no frame for this long after Start says so in the
-    // status line's tool tip.
-    static constexpr std::chrono::milliseconds kNoDataDelay{3000};
-
-    // The port dialog for the selected COM number, made on first use: Ctrl+P
-    // at any time, or the port list's context menu while it is enabled.
-    void showPortDialog();
-    PortDialog* portDialog() { return portDialog_.get(); }
-    // Each port list entry's tool tip: the device it opens, and whether that
-    // is present.
-    void updatePortToolTips();
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
+    PortDialog* portDialog();
 
 private:
-    void showReason(const QString& failure);
+    void connectSession();
     void addChartControls();
-    void addPortControls();
-    int selectedPort() const;
-    void watchForFrames();
-    void frameWatchEnded(unsigned run);
     ChartWindow& charts();
-    void afterCommand1(bool wasRunning);
-    QString reportPath() const;
-    // The run archive's part of Start and Stop; none of it changes what
-    // they do.
-    bool archiveWanted() const;
-    void archiveStart();
-    void archiveEnd(const archive::RunValues& values, const QString& failure);
-    archive::RunValues flywheelAndEscBoxes() const;
-    void setArchiveNotice(const QString& notice);
+    void updatePortToolTips();
 
     ShellOptions options_;
     SystemClock systemClock_;
@@ -136,23 +115,14 @@ private:
     // Filled by the receiver, drawn by the chart window: it outlives both.
     curves::LiveTrace liveTrace_;
     std::unique_ptr<NorvDynoData> form_;
+    std::unique_ptr<PortControls> portControls_;
     std::unique_ptr<Frm_RS232> serialForm_;
     std::unique_ptr<PortSelection> ports_;
     std::unique_ptr<RunController> runControl_;
     std::unique_ptr<DiskSync> diskSync_;
-    std::unique_ptr<archive::RunArchive> archive_;
+    std::unique_ptr<session::RunSession> session_;
     std::unique_ptr<ChartWindow> charts_;
     QPushButton* chartButton_ = nullptr;
-    std::unique_ptr<PortDialog> portDialog_;
-    // The status line's notice while a run hears nothing; not an error
-    // reason, so it shows only beside "Now Running".
-    QString noDataHint_;
-    // Why the archive failed, a notice like the no-data hint; cleared when
-    // a run is archived again.
-    QString archiveNotice_;
-    // Counts the Starts, so that a watch armed by an earlier run does not
-    // speak for this one.
-    unsigned runNumber_ = 0;
 };
 
 } // namespace zelvar

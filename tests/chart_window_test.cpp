@@ -152,6 +152,7 @@ protected:
         comm_->feed(setupFrame() + spinUp(1, lastTick));
         QTest::mouseClick(window.command1Widget(), Qt::LeftButton);
         ASSERT_EQ(window.label2Widget()->text(), "Now Ready") << window.label2Widget()->toolTip().toStdString();
+        waitForStopReport(program);
     }
 
     // A report of a whole run, copied under another name.
@@ -296,6 +297,7 @@ TEST_F(ChartsTest, DuringARunTheChartsShowTheLiveTraceOfEveryRecord)
     // Stop shows the run's report; the next Start a new, empty trace.
     QTest::mouseClick(window.command1Widget(), Qt::LeftButton);
     ASSERT_EQ(window.label2Widget()->text(), "Now Ready") << window.label2Widget()->toolTip().toStdString();
+    waitForStopReport(*program);
     EXPECT_FALSE(charts->showsLive());
     QTest::mouseClick(window.command1Widget(), Qt::LeftButton);
     ASSERT_EQ(window.label2Widget()->text(), "Now Running");

@@ -16,11 +16,11 @@ class PortSelectionTest : public testing::Test {
 protected:
     PortSelectionTest() { ports_.setUpLists(); }
 
-    void pick(MemoryMainForm::List& list, int index, void (PortSelection::*handler)())
+    PickOutcome pick(MemoryMainForm::List& list, int index, PickOutcome (PortSelection::*handler)())
     {
         list.setCurrentIndex(index);
         comm_.clearLog();
-        (ports_.*handler)();
+        return (ports_.*handler)();
     }
 
     MemorySerialControl comm_;
@@ -81,15 +81,15 @@ TEST_F(PortSelectionTest, AFailedReopenShowsErrorAndLeavesThePortClosed)
 {
     comm_.setPortOpen(true);
     comm_.setPortMissing(9);
-    pick(form_.Combo1(), 9, &PortSelection::Combo1_Click);
+    const PickOutcome refused = pick(form_.Combo1(), 9, &PortSelection::Combo1_Click);
     EXPECT_EQ(form_.Label2().caption(), "Error!");
     EXPECT_FALSE(comm_.PortOpen());
     EXPECT_TRUE(form_.Combo1().isEnabled());
-    EXPECT_FALSE(ports_.lastError().isEmpty());
+    EXPECT_FALSE(refused.applied());
     // The lists stay usable: the next pick applies.
-    pick(form_.Combo1(), 2, &PortSelection::Combo1_Click);
+    const PickOutcome applied = pick(form_.Combo1(), 2, &PortSelection::Combo1_Click);
     EXPECT_EQ(comm_.CommPort(), 2);
-    EXPECT_TRUE(ports_.lastError().isEmpty()) << "a pick that worked has no reason to give";
+    EXPECT_TRUE(applied.applied()) << "a pick that worked has no reason to give: " << applied.reason.toStdString();
 }
 
 TEST(PortSelectionRules, NumericValueReadsTheLeadingDigits)

@@ -132,8 +132,8 @@ TEST_F(ArchiveEndToEndTest, TwoStoppedRunsAreKeptBesideTheRunFileAndTheReport)
         EXPECT_EQ(runs[i].values.radiusMm, 30.0);
         EXPECT_EQ(runs[i].values.weightG, 240.0);
         // Written after the copies, once the charts drew the report.
-        EXPECT_TRUE(pumpUntil([&] { return archive::readRunJson(folder).contains("figures"); }, 10s));
-        const QJsonObject json = archive::readRunJson(folder);
+        EXPECT_TRUE(pumpUntil([&] { return archive::readRunJson(folder).json().contains("figures"); }, 10s));
+        const QJsonObject json = archive::readRunJson(folder).json();
         EXPECT_EQ(json.value("device").toString(), QString::fromLocal8Bit(device_));
         EXPECT_EQ(json.value("port").toInt(), 3);
         EXPECT_TRUE(json.value("figures").isObject());

@@ -92,7 +92,7 @@ TEST_F(RunArchiveTest, AnEndedRunHoldsCopiesOfItsFilesAndSaysHowItEnded)
         archive->runStarted(startAt(kStart));
         ASSERT_TRUE(archive->recording()) << notices().join('\n').toStdString();
         const QString folder = file("runs/" + folderName(kStart));
-        EXPECT_EQ(readRunJson(folder).value("state").toString(), "recording");
+        EXPECT_EQ(readRunJson(folder).json().value("state").toString(), "recording");
 
         archive->runEnded({kStart.addSecs(65), c.ending, c.reason, {30, 240, "1500", "2000"}, c.reportWritten});
         EXPECT_FALSE(archive->recording());
@@ -100,14 +100,14 @@ TEST_F(RunArchiveTest, AnEndedRunHoldsCopiesOfItsFilesAndSaysHowItEnded)
 
         EXPECT_EQ(readAll(folder + "/Temp.dat"), kRunFile);
         EXPECT_EQ(QFile::exists(folder + "/save.csv"), c.reportWritten);
-        const QJsonObject json = readRunJson(folder);
+        const QJsonObject json = readRunJson(folder).json();
         EXPECT_EQ(json.value("state").toString(), endingText(c.ending));
         EXPECT_EQ(json.value("reason").toString(), c.reason);
         EXPECT_EQ(json.value("records").toInt(), 3);
         EXPECT_EQ(json.value("first_run_time_s").toDouble(), 0.02);
         EXPECT_EQ(json.value("last_run_time_s").toDouble(), 0.06);
         EXPECT_EQ(json.value("device").toString(), "/dev/ttyUSB0");
-        const RunSummary summary = summaryOf(folder, json);
+        const RunSummary summary = summaryOf(folder, readRunJson(folder));
         EXPECT_EQ(summary.durationSeconds(), 65.0);
         EXPECT_EQ(summary.values.weightG, 240.0);
         EXPECT_EQ(summary.values.escFull, "2000");
@@ -125,10 +125,10 @@ TEST_F(RunArchiveTest, ARunThatNeverEndedIsRecoveredBeforeTheNextStartEmptiesThe
     const auto next = makeArchive();
     next->beforeStart();
     EXPECT_EQ(readAll(folder + "/Temp.dat"), kRunFile);
-    const QJsonObject json = readRunJson(folder);
+    const QJsonObject json = readRunJson(folder).json();
     EXPECT_EQ(json.value("state").toString(), "unfinished");
     EXPECT_EQ(json.value("records").toInt(), 3);
-    EXPECT_TRUE(summaryOf(folder, json).ended.isValid()) << "the run file's last write";
+    EXPECT_TRUE(summaryOf(folder, readRunJson(folder)).ended.isValid()) << "the run file's last write";
 
     // Once recovered it is left alone: a later Start's run file is not its.
     writeAll(file("Temp.dat"), "");
@@ -172,7 +172,7 @@ TEST_F(RunArchiveTest, ANoteIsWrittenBesideWhatTheRunSaysAndTheSettingDefaultsTo
     const QString folder = file("runs/" + folderName(kStart));
     archive->setNote(folder, "prop 9x4.5\nsecond try");
     archive->waitForCopies();
-    const QJsonObject json = readRunJson(folder);
+    const QJsonObject json = readRunJson(folder).json();
     EXPECT_EQ(json.value("note").toString(), "prop 9x4.5\nsecond try");
     EXPECT_EQ(json.value("state").toString(), "stopped") << "written after the copies, not over them";
 }

@@ -262,7 +262,7 @@ TEST_F(RunsTab, AnEditedNoteIsWrittenIntoRunJson)
         QCoreApplication::processEvents(); // the delegate commits on the next turn of the loop
     };
     editNote(55, "new magnets");
-    EXPECT_EQ(archive::readRunJson(folderOf(55)).value("note").toString(), "new magnets");
+    EXPECT_EQ(archive::readRunJson(folderOf(55)).json().value("note").toString(), "new magnets");
     EXPECT_EQ(cell(rowOf(55), RunBrowser::NoteColumn), "new magnets");
     EXPECT_TRUE(pumpUntil([this] { return !browser().reading(); })) << "read again once the note was written";
 
@@ -278,7 +278,8 @@ TEST_F(RunsTab, ANoteIsHandedToTheArchiveWhenItKeepsTheWrites)
     open(100);
     ASSERT_TRUE(browser().setNote(rowOf(57), "second motor"));
     EXPECT_EQ(handedOn_, QStringList{folderOf(57) + " | second motor"});
-    EXPECT_EQ(archive::readRunJson(folderOf(57)).value("note").toString(), "") << "written by the archive, not here";
+    EXPECT_EQ(archive::readRunJson(folderOf(57)).json().value("note").toString(), "")
+        << "written by the archive, not here";
 }
 
 struct DeleteCase {

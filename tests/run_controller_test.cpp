@@ -42,7 +42,7 @@ protected:
     void expectIdle(const char* status)
     {
         EXPECT_EQ(form_.Command1().caption(), "Start");
-        EXPECT_EQ(form_.Label2().caption(), status) << run_.lastError().toStdString();
+        EXPECT_EQ(form_.Label2().caption(), status) << last_.reason.toStdString();
         EXPECT_TRUE(form_.Combo1().isEnabled());
         EXPECT_TRUE(form_.Combo2().isEnabled());
         EXPECT_FALSE(comm_.PortOpen());
@@ -56,13 +56,14 @@ protected:
     MemoryMainForm form_;
     SequentialFiles files_;
     RunController run_{form_, comm_, files_, dir_.path(), QLocale::c()};
+    RunOutcome last_;
 };
 
 TEST_F(RunControllerTest, StartOpensTheRunAndLocksTheLists)
 {
     writeAll(path("Temp.dat"), "old records\r\n");
 
-    run_.Command1_Click();
+    last_ = run_.Command1_Click();
     EXPECT_EQ(form_.Command1().caption(), "Stop");
     EXPECT_EQ(form_.Label2().caption(), "Now Running");
     EXPECT_FALSE(form_.Combo1().isEnabled());
@@ -78,19 +79,19 @@ TEST_F(RunControllerTest, StartOnAnOpenPortOnlyEmptiesItsBuffer)
     comm_.setPortOpen(true);
     comm_.feed("stale bytes", false);
     comm_.clearLog();
-    run_.Command1_Click();
+    last_ = run_.Command1_Click();
     EXPECT_EQ(comm_.log(), QStringList({"InBufferCount=0"}));
     EXPECT_TRUE(comm_.waiting().isEmpty());
 }
 
 TEST_F(RunControllerTest, StopWritesTheReportAndReturnsToReady)
 {
-    run_.Command1_Click();
+    last_ = run_.Command1_Click();
     files_.WriteRecord(10, {Decimal::parse("0.02"), Decimal(12), Decimal(10), Decimal(200)});
     setFlywheel("50", "1000");
     comm_.clearLog();
 
-    run_.Command1_Click();
+    last_ = run_.Command1_Click();
     expectIdle("Now Ready");
     EXPECT_EQ(comm_.log(), QStringList({"PortOpen=False"}));
     const QByteArray report = readAll(path("save.csv"));
@@ -101,9 +102,9 @@ TEST_F(RunControllerTest, StopWritesTheReportAndReturnsToReady)
 
 TEST_F(RunControllerTest, AnEmptyRunStillGivesAReport)
 {
-    run_.Command1_Click();
+    last_ = run_.Command1_Click();
     setFlywheel("30.5", "240");
-    run_.Command1_Click();
+    last_ = run_.Command1_Click();
     expectIdle("Now Ready");
     EXPECT_EQ(readAll(path("save.csv")).count("\r\n"), 4);
 }
@@ -111,28 +112,28 @@ TEST_F(RunControllerTest, AnEmptyRunStillGivesAReport)
 TEST_F(RunControllerTest, StartOnAPortThatCannotOpenEndsInError)
 {
     comm_.setPortBusy(3);
-    run_.Command1_Click();
+    last_ = run_.Command1_Click();
     expectIdle("Error!");
-    EXPECT_NE(run_.lastError().indexOf("busy"), -1) << run_.lastError().toStdString();
+    EXPECT_NE(last_.reason.indexOf("busy"), -1) << last_.reason.toStdString();
     comm_.setPortBusy(3, false);
-    run_.Command1_Click();
-    EXPECT_EQ(form_.Label2().caption(), "Now Running") << "a second Start works: " << run_.lastError().toStdString();
+    last_ = run_.Command1_Click();
+    EXPECT_EQ(form_.Label2().caption(), "Now Running") << "a second Start works: " << last_.reason.toStdString();
 }
 
 TEST_F(RunControllerTest, StopWithoutFlywheelValuesKeepsTheReportAndTheRecords)
 {
     writeAll(path("save.csv"), "previous report");
 
-    run_.Command1_Click();
+    last_ = run_.Command1_Click();
     files_.WriteRecord(10, {Decimal::parse("0.02"), Decimal(12), Decimal(10), Decimal(200)});
     for (const char* radius : {" ", ""}) {
         setFlywheel(radius, "1000");
-        run_.Command1_Click();
+        last_ = run_.Command1_Click();
         expectIdle("Error!");
         EXPECT_EQ(readAll(path("save.csv")), "previous report");
         EXPECT_EQ(readAll(path("Temp.dat")), "0.02,12,10,200\r\n");
-        run_.Command1_Click(); // the next Start works
-        EXPECT_EQ(form_.Label2().caption(), "Now Running") << run_.lastError().toStdString();
+        last_ = run_.Command1_Click(); // the next Start works
+        EXPECT_EQ(form_.Label2().caption(), "Now Running") << last_.reason.toStdString();
         files_.WriteRecord(10, {Decimal::parse("0.02"), Decimal(12), Decimal(10), Decimal(200)});
     }
 }
@@ -142,16 +143,55 @@ TEST_F(RunControllerTest, TheCaptionIsTheRunState)
     form_.Command1().setCaption("start"); // not "Start": a Stop
     setFlywheel("50", "1000");
     writeAll(path("Temp.dat"), "");
-    run_.Command1_Click();
+    last_ = run_.Command1_Click();
     expectIdle("Now Ready");
 }
 
 TEST_F(RunControllerTest, AStartThatCannotCreateTheRunFileEndsInError)
 {
     ASSERT_TRUE(QDir(dir_.path()).mkdir("Temp.dat"));
-    run_.Command1_Click();
+    last_ = run_.Command1_Click();
     expectIdle("Error!");
     EXPECT_TRUE(comm_.log().isEmpty()) << "the port is not touched";
+}
+
+} // namespace
+
+namespace {
+
+// What a click reports is what the window shows: nothing above the handler
+// needs to read the captions or the boxes again.
+TEST_F(RunControllerTest, EachClickSaysWhatItDidWithTheBoxesStopRead)
+{
+    struct Case {
+        const char* radius;
+        const char* weight;
+        RunOutcome::Kind stop;
+        const char* reason;
+    };
+    for (const Case& c : {Case{"30", "200", RunOutcome::Kind::Stopped, ""},
+                          Case{" ", "200", RunOutcome::Kind::Recovered, "Flywheel Radius: not a number"},
+                          Case{"30", "", RunOutcome::Kind::Recovered, "Flywheel Weight: not a number"}}) {
+        SCOPED_TRACE(std::string("radius \"") + c.radius + "\", weight \"" + c.weight + "\"");
+        const RunOutcome start = run_.Command1_Click();
+        ASSERT_TRUE(start.started()) << start.reason.toStdString();
+        EXPECT_FALSE(start.wasStop);
+        EXPECT_EQ(start.interval, "20");
+        setFlywheel(QString::fromLatin1(c.radius), QString::fromLatin1(c.weight));
+        const RunOutcome stop = run_.Command1_Click();
+        EXPECT_TRUE(stop.wasStop);
+        EXPECT_EQ(stop.kind, c.stop);
+        EXPECT_EQ(stop.reportWritten(), c.stop == RunOutcome::Kind::Stopped);
+        if (*c.reason == 0)
+            EXPECT_TRUE(stop.reason.isEmpty()) << stop.reason.toStdString();
+        else
+            EXPECT_TRUE(stop.reason.startsWith(QString::fromLatin1(c.reason))) << stop.reason.toStdString();
+        ASSERT_TRUE(stop.boxes.has_value());
+        EXPECT_EQ(stop.boxes->radiusMm.has_value(), std::string(c.radius) == "30");
+        EXPECT_EQ(stop.boxes->weightG.has_value(), std::string(c.weight) == "200");
+        EXPECT_EQ(stop.boxes->escNeutral, "1500");
+        EXPECT_EQ(form_.texts(), QStringList(9, " ")) << "the boxes were blanked after they were read";
+    }
 }
 
 } // namespace

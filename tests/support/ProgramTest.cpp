@@ -2,12 +2,24 @@
 
 #include "Files.h"
 
+#include "session/RunSession.h"
+
+#include <QCoreApplication>
+
 namespace zelvar::testing_support {
 
 ProgramTest::ProgramTest()
 {
     writeAll(appFile("RCS.dat"), "serial");
     writeAll(appFile("RTA.dat"), "controls");
+}
+
+void waitForStopReport(ZelvarApplication& program)
+{
+    if (program.session())
+        program.session()->waitForMeasurement();
+    // The reading is posted to the window's thread once it is done.
+    QCoreApplication::processEvents();
 }
 
 ShellOptions testOptions(const QString& directory, MessageBox& messages)

@@ -19,6 +19,10 @@ namespace zelvar::testing_support {
 // control.
 ShellOptions testOptions(const QString& directory, MessageBox& messages);
 
+// Waits for what a Stop measures off the window's thread and hands the
+// window its reading, as the event loop would once it is done.
+void waitForStopReport(ZelvarApplication& program);
+
 // The whole program on the in-memory serial control, in a scratch program
 // directory that holds both control files, with drive paths in a scratch
 // folder and message boxes recorded instead of shown: where the tests of the

@@ -259,7 +259,7 @@ int main(int argc, char* argv[])
     archive::RunValues stored;
     if (runFolder) {
         try {
-            stored = archive::summaryOf(directory, archive::readRunJson(directory)).values;
+            stored = archive::readRunJson(directory).values();
         } catch (const RuntimeError& e) {
             return fail(kAnalysisFailed, QString::fromStdString(e.what()));
         }
