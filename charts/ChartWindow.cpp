@@ -8,7 +8,6 @@
 #include <QChartView>
 #include <QComboBox>
 #include <QDir>
-#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
@@ -174,6 +173,9 @@ ChartWindow::ChartWindow(const curves::LiveTrace& trace, ChartWindowOptions opti
     progress_->setRange(0, 0); // the records to come are not known
     progress_->setTextVisible(true);
     progress_->hide();
+    progressTimer_ = new QTimer(this);
+    progressTimer_->setInterval(100);
+    connect(progressTimer_, &QTimer::timeout, this, &ChartWindow::showProgress);
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(addOverlays);
@@ -215,7 +217,17 @@ ChartWindow::ChartWindow(const curves::LiveTrace& trace, ChartWindowOptions opti
     redrawLive();
 }
 
-ChartWindow::~ChartWindow() = default;
+ChartWindow::~ChartWindow()
+{
+    // The reading writes its progress into the window.
+    if (watcher_)
+        watcher_->waitForFinished();
+}
+
+bool ChartWindow::reading() const
+{
+    return watcher_ != nullptr;
+}
 
 std::chrono::milliseconds ChartWindow::now() const
 {
@@ -231,40 +243,58 @@ void ChartWindow::showLive()
     pollLive();
 }
 
-curves::ReportReading ChartWindow::readInBackground(const QString& path, const curves::DrawingRequest& request,
-                                                    bool measure)
+void ChartWindow::readInBackground(std::vector<ReportRead> reads,
+                                   std::function<void(std::vector<curves::ReportReading>)> done)
 {
-    std::atomic<std::size_t> records{0};
-    QFutureWatcher<void> watcher;
-    curves::ReportReading reading;
-    QEventLoop loop;
-    connect(&watcher, &QFutureWatcher<void>::finished, &loop, &QEventLoop::quit);
-    QTimer progressTimer;
-    progressTimer.setInterval(100);
-    int ticks = 0;
-    const QString name = QFileInfo(path).fileName();
-    connect(&progressTimer, &QTimer::timeout, this, [&] {
-        if (++ticks * progressTimer.interval() < kProgressAfter.count())
-            return;
-        progressShown_ = true;
-        progress_->setFormat(QStringLiteral("Reading %1: %2 records").arg(name).arg(records.load()));
-        progress_->show();
-    });
-    progressShown_ = false;
-    watcher.setFuture(QtConcurrent::run([&] { reading = curves::readAndMeasure(path, request, measure, &records); }));
-    progressTimer.start();
-    // The operator's clicks wait until the report is read; the serial port,
-    // the live trace and the painting do not.
-    if (!watcher.isFinished())
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    progressTimer.stop();
-    progress_->hide();
-    return reading;
+    waiting_.push_back({std::move(reads), std::move(done)});
+    if (!reading())
+        startNextReading();
 }
 
-bool ChartWindow::showReport(const QString& path, const QString& name)
+void ChartWindow::startNextReading()
 {
-    return showReading(readInBackground(path, {}, true), name);
+    ReadBatch batch = std::move(waiting_.front());
+    waiting_.pop_front();
+    records_ = 0;
+    progressTicks_ = 0;
+    progressShown_ = false;
+    readingName_ = batch.reads.empty() ? QString() : QFileInfo(batch.reads.front().path).fileName();
+    progressTimer_->start();
+    watcher_ = std::make_unique<QFutureWatcher<std::vector<curves::ReportReading>>>();
+    connect(watcher_.get(), &QFutureWatcherBase::finished, this, [this, done = std::move(batch.done)] {
+        progressTimer_->stop();
+        progress_->hide();
+        std::vector<curves::ReportReading> readings = watcher_->result();
+        watcher_.reset();
+        // `done` may ask for another reading, which then starts at once.
+        done(std::move(readings));
+        if (!reading() && !waiting_.empty())
+            startNextReading();
+        if (!reading())
+            Q_EMIT readingsDone();
+    });
+    watcher_->setFuture(QtConcurrent::run([this, reads = std::move(batch.reads)] {
+        std::vector<curves::ReportReading> readings;
+        for (const ReportRead& read : reads)
+            readings.push_back(curves::readAndMeasure(read.path, read.request, read.measure, &records_));
+        return readings;
+    }));
+}
+
+void ChartWindow::showProgress()
+{
+    if (++progressTicks_ * progressTimer_->interval() < kProgressAfter.count())
+        return;
+    progressShown_ = true;
+    progress_->setFormat(QStringLiteral("Reading %1: %2 records").arg(readingName_).arg(records_.load()));
+    progress_->show();
+}
+
+void ChartWindow::showReport(const QString& path, const QString& name)
+{
+    readInBackground({{path, {}, true}}, [this, name](std::vector<curves::ReportReading> readings) {
+        showReading(readings.front(), name);
+    });
 }
 
 bool ChartWindow::showReading(const curves::ReportReading& reading, const QString& name)
@@ -294,17 +324,19 @@ bool ChartWindow::showSpinUp(std::size_t index)
     }
     curves::DrawingRequest request;
     request.spinUp = index;
-    curves::ReportReading reading = readInBackground(reportPath_, request, true);
-    if (!reading.read()) {
-        setStatus(QStringLiteral("Cannot show the spin-up: %1").arg(reading.failure));
-        return false;
-    }
-    report_ = std::move(reading.curves);
-    figures_ = std::move(reading.figures);
-    fillSpinUpList();
-    redrawReport();
-    tabs_->setCurrentIndex(kReportTab);
-    setStatus(QStringLiteral("Report %1: %2").arg(report_->name, curves::describeSpinUp(report_->spinUps, index)));
+    readInBackground({{reportPath_, request, true}}, [this, index](std::vector<curves::ReportReading> readings) {
+        curves::ReportReading& reading = readings.front();
+        if (!reading.read()) {
+            setStatus(QStringLiteral("Cannot show the spin-up: %1").arg(reading.failure));
+            return;
+        }
+        report_ = std::move(reading.curves);
+        figures_ = std::move(reading.figures);
+        fillSpinUpList();
+        redrawReport();
+        tabs_->setCurrentIndex(kReportTab);
+        setStatus(QStringLiteral("Report %1: %2").arg(report_->name, curves::describeSpinUp(report_->spinUps, index)));
+    });
     return true;
 }
 
@@ -314,9 +346,8 @@ bool ChartWindow::addSpinUpOverlay(std::size_t index)
         setStatus(QStringLiteral("Not added: no spin-up %1 in the report on show").arg(index + 1));
         return false;
     }
-    if (!readOverlay(reportPath_, QStringLiteral("%1, spin-up %2").arg(report_->name).arg(index + 1), index))
-        return false;
-    showOverlayAdded(overlays_.back().name);
+    addOverlays({{reportPath_, QStringLiteral("%1, spin-up %2").arg(report_->name).arg(index + 1), index}},
+                [this] { showOverlayAdded(overlays_.back().name); });
     return true;
 }
 
@@ -331,26 +362,45 @@ void ChartWindow::fillSpinUpList()
         spinUps_->setCurrentIndex(static_cast<int>(*report_->spinUp));
 }
 
-bool ChartWindow::readOverlay(const QString& path, const QString& name, std::optional<std::size_t> spinUp)
+void ChartWindow::addOverlays(std::vector<OverlayRead> overlays, std::function<void()> added)
 {
-    if (overlays_.size() >= static_cast<std::size_t>(charts::kMaxOverlays)) {
-        setStatus(QStringLiteral("Not added: %1: at most %2 earlier reports are drawn; clear them first")
-                      .arg(name.isEmpty() ? QFileInfo(path).fileName() : name)
-                      .arg(charts::kMaxOverlays));
-        return false;
+    std::vector<ReportRead> reads;
+    for (const OverlayRead& overlay : overlays) {
+        curves::DrawingRequest request;
+        request.spinUp = overlay.spinUp;
+        request.points = false;
+        reads.push_back({overlay.path, request, false});
     }
-    curves::DrawingRequest request;
-    request.spinUp = spinUp;
-    request.points = false;
-    curves::ReportReading reading = readInBackground(path, request, false);
-    if (!reading.read()) {
-        setStatus(QStringLiteral("Not added: %1").arg(reading.failure));
-        return false;
-    }
-    if (!name.isEmpty())
-        reading.curves->name = name;
-    overlays_.push_back(std::move(*reading.curves));
-    return true;
+    readInBackground(std::move(reads), [this, overlays = std::move(overlays),
+                                        added = std::move(added)](std::vector<curves::ReportReading> readings) {
+        // The first thing that went wrong is what the operator needs to
+        // read.
+        QString firstFailure;
+        bool any = false;
+        for (std::size_t k = 0; k < readings.size(); ++k) {
+            const QString& name = overlays[k].name;
+            QString failure;
+            if (overlays_.size() >= static_cast<std::size_t>(charts::kMaxOverlays))
+                failure = QStringLiteral("Not added: %1: at most %2 earlier reports are drawn; clear them first")
+                              .arg(name.isEmpty() ? QFileInfo(overlays[k].path).fileName() : name)
+                              .arg(charts::kMaxOverlays);
+            else if (!readings[k].read())
+                failure = QStringLiteral("Not added: %1").arg(readings[k].failure);
+            if (!failure.isEmpty()) {
+                if (firstFailure.isEmpty())
+                    firstFailure = failure;
+                continue;
+            }
+            if (!name.isEmpty())
+                readings[k].curves->name = name;
+            overlays_.push_back(std::move(*readings[k].curves));
+            any = true;
+        }
+        if (any && added)
+            added();
+        if (!firstFailure.isEmpty())
+            setStatus(firstFailure);
+    });
 }
 
 void ChartWindow::showOverlayAdded(const QString& what)
@@ -360,12 +410,10 @@ void ChartWindow::showOverlayAdded(const QString& what)
     setStatus(QStringLiteral("%1 added (%2 of %3)").arg(what).arg(overlays_.size()).arg(charts::kMaxOverlays));
 }
 
-bool ChartWindow::addOverlay(const QString& path, const QString& name)
+void ChartWindow::addOverlay(const QString& path, const QString& name)
 {
-    if (!readOverlay(path, name))
-        return false;
-    showOverlayAdded(QStringLiteral("Earlier report ") + overlays_.back().name);
-    return true;
+    addOverlays({{path, name, {}}},
+                [this] { showOverlayAdded(QStringLiteral("Earlier report ") + overlays_.back().name); });
 }
 
 bool ChartWindow::showRun(const QString& folder)
@@ -376,37 +424,48 @@ bool ChartWindow::showRun(const QString& folder)
         setStatus(QStringLiteral("Run %1 has no report: it ended without one").arg(name));
         return false;
     }
-    return showReport(path, name);
+    showReport(path, name);
+    return true;
 }
 
-int ChartWindow::drawRunsOver(const QStringList& folders)
+void ChartWindow::drawRunsOver(const QStringList& folders)
 {
     overlays_.clear();
     QStringList withoutReport;
-    QString firstFailure;
     int pastLimit = 0;
+    std::vector<OverlayRead> reads;
     for (const QString& folder : folders) {
         const QString path = QDir(folder).filePath(QString::fromLatin1(runfiles::kReportFileName));
         const QString name = QFileInfo(folder).fileName();
         if (!QFileInfo::exists(path))
             withoutReport << name;
-        else if (overlays_.size() >= static_cast<std::size_t>(charts::kMaxOverlays))
+        else if (reads.size() >= static_cast<std::size_t>(charts::kMaxOverlays))
             ++pastLimit;
-        else if (!readOverlay(path, name) && firstFailure.isEmpty())
-            firstFailure = status();
+        else
+            reads.push_back({path, name, {}});
     }
-    redrawReport();
-    tabs_->setCurrentIndex(kReportTab);
-    QStringList parts{
-        QStringLiteral("%1 of %2 ticked runs drawn over the report").arg(overlays_.size()).arg(folders.size())};
-    if (pastLimit > 0)
-        parts << QStringLiteral("at most %1 are drawn at once").arg(charts::kMaxOverlays);
-    if (!withoutReport.isEmpty())
-        parts << QStringLiteral("no report in %1").arg(withoutReport.join(QStringLiteral(", ")));
-    if (!firstFailure.isEmpty())
-        parts << firstFailure;
-    setStatus(parts.join(QStringLiteral("; ")));
-    return static_cast<int>(overlays_.size());
+    const auto drawn = [this, folders, withoutReport, pastLimit](const QString& firstFailure) {
+        redrawReport();
+        tabs_->setCurrentIndex(kReportTab);
+        QStringList parts{
+            QStringLiteral("%1 of %2 ticked runs drawn over the report").arg(overlays_.size()).arg(folders.size())};
+        if (pastLimit > 0)
+            parts << QStringLiteral("at most %1 are drawn at once").arg(charts::kMaxOverlays);
+        if (!withoutReport.isEmpty())
+            parts << QStringLiteral("no report in %1").arg(withoutReport.join(QStringLiteral(", ")));
+        if (!firstFailure.isEmpty())
+            parts << firstFailure;
+        setStatus(parts.join(QStringLiteral("; ")));
+    };
+    if (reads.empty()) {
+        drawn(QString());
+        return;
+    }
+    // The status of the reading, a failure's reason or nothing, joins the
+    // summary.
+    setStatus(QString());
+    addOverlays(std::move(reads), {});
+    readInBackground({}, [this, drawn](std::vector<curves::ReportReading>) { drawn(status()); });
 }
 
 void ChartWindow::refreshRuns()
@@ -493,14 +552,11 @@ void ChartWindow::chooseOverlays()
                                                             QStringLiteral("Earlier reports to draw over this one"),
                                                             options_.applicationDirectory,
                                                             QStringLiteral("Reports (*.csv);;All files (*)"));
-    QString firstFailure;
-    for (const QString& path : paths) {
-        if (!addOverlay(path) && firstFailure.isEmpty())
-            firstFailure = status();
-    }
-    // The first thing that went wrong is what the operator needs to read.
-    if (!firstFailure.isEmpty())
-        setStatus(firstFailure);
+    std::vector<OverlayRead> reads;
+    for (const QString& path : paths)
+        reads.push_back({path, QString(), {}});
+    addOverlays(std::move(reads),
+                [this] { showOverlayAdded(QStringLiteral("Earlier report ") + overlays_.back().name); });
 }
 
 void ChartWindow::chooseImageFile()

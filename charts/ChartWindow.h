@@ -7,9 +7,13 @@
 #include "curves/Smoothing.h"
 #include "session/LiveTrace.h"
 
+#include <QFutureWatcher>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+
+#include <atomic>
+#include <deque>
 
 #include <chrono>
 #include <functional>
@@ -62,34 +66,40 @@ public:
 
     // The live tab, drawn from the trace as it stands.
     void showLive();
-    // Reads a report and shows its curves on the report tab, under the
-    // earlier reports already added, named `name` (the file's name when
-    // empty). A file that is not a report leaves the charts as they were;
-    // the status says why and false is returned.
-    bool showReport(const QString& path, const QString& name = QString());
+    // Reads a report off the window's thread and, once read, shows its
+    // curves on the report tab, under the earlier reports already added,
+    // named `name` (the file's name when empty). A file that is not a report
+    // leaves the charts as they were, and the status says why.
+    //
+    // Readings are done one after the other in the order asked, and the
+    // functions that ask for one return at once: true when it was asked
+    // for, false (with the reason in the status) when it is refused at once.
+    void showReport(const QString& path, const QString& name = QString());
     // The same for a report already read (the one a Stop wrote, read with
-    // its figures by the run session).
+    // its figures by the run session); false when it could not be read.
     bool showReading(const curves::ReportReading& reading, const QString& name = QString());
     // Draws an earlier report's smoothed curves over the current one, in its
-    // own colour with `name` (the file's name when empty) in the legend.
-    // False, with the reason in the status, for a file that is not a report
-    // or past the fifth.
-    bool addOverlay(const QString& path, const QString& name = QString());
+    // own colour with `name` (the file's name when empty) in the legend. A
+    // file that is not a report, or one past the fifth, is not added, and
+    // the status says why.
+    void addOverlay(const QString& path, const QString& name = QString());
     // Shows the report of an archived run, named by its folder. False, with
     // the reason in the status, when the run has none.
     bool showRun(const QString& folder);
     // Draws the reports of archived runs over the report on show, named by
     // their folders, in place of the earlier reports drawn; the first five
-    // that have a report. Returns how many were drawn; the status names
+    // that have a report. The status says how many were drawn and names
     // those that were not.
-    int drawRunsOver(const QStringList& folders);
+    void drawRunsOver(const QStringList& folders);
     // Draws spin-up `index` (from 0) of the report on show over it, as an
-    // earlier report is drawn. False, with the reason in the status, as
-    // addOverlay().
+    // earlier report is drawn. False, with the reason in the status, when
+    // the report has no such spin-up.
     bool addSpinUpOverlay(std::size_t index);
     // Smooths and draws spin-up `index` (from 0) of the report on show
     // instead of the one drawn; the spin-up list picks it.
     bool showSpinUp(std::size_t index);
+    // Whether a report is being read.
+    bool reading() const;
     void clearOverlays();
     // Writes the report's charts as PNG, at charts::kReportImageSize, or
     // the live chart at its size on show when there is no report. False,
@@ -106,6 +116,12 @@ public:
     void pollLive();
 
     QString status() const;
+
+Q_SIGNALS:
+    // Every reading asked for is done.
+    void readingsDone();
+
+public:
     // Whether the last report reading lasted long enough to show its
     // progress bar.
     bool progressShown() const { return progressShown_; }
@@ -127,18 +143,29 @@ private:
     void redrawLive();
     void redrawReport();
     void fillSpinUpList();
-    // Reads a report on a worker thread; the window's events go on (all but
-    // the operator's input, which waits) and a progress bar shows after half
-    // a second.
-    // With `measure`, the motor's figures are measured there too.
-    curves::ReportReading readInBackground(const QString& path, const curves::DrawingRequest& request, bool measure);
-    // Reads an earlier report into the overlays without drawing them; false,
-    // with the reason in the status, when it was not added.
-    // Reads a report's smoothed curves (of spin-up `spinUp`, else the
-    // default one) into the overlays, named `name` when given. False, with
-    // the reason in the status, past the fifth or for a file that is not a
-    // report.
-    bool readOverlay(const QString& path, const QString& name, std::optional<std::size_t> spinUp = {});
+    struct ReportRead {
+        QString path;
+        curves::DrawingRequest request;
+        bool measure = false; // the motor's figures too
+    };
+    struct ReadBatch {
+        std::vector<ReportRead> reads;
+        std::function<void(std::vector<curves::ReportReading>)> done;
+    };
+    struct OverlayRead {
+        QString path;
+        QString name; // the file's name when empty
+        std::optional<std::size_t> spinUp;
+    };
+    // Reads the reports on a worker thread, after the readings asked
+    // before, and hands them to `done` on the window's thread; a progress
+    // bar shows after half a second.
+    void readInBackground(std::vector<ReportRead> reads, std::function<void(std::vector<curves::ReportReading>)> done);
+    void startNextReading();
+    void showProgress();
+    // Reads reports' smoothed curves (of a spin-up, else the default one)
+    // into the overlays, up to the fifth; `added` is called when any was.
+    void addOverlays(std::vector<OverlayRead> overlays, std::function<void()> added);
     // Draws the overlays and says what was added.
     void showOverlayAdded(const QString& what);
     void chooseOverlays();
@@ -155,6 +182,12 @@ private:
     std::optional<curves::MotorFigures> figures_;
     QString reportPath_;
     bool progressShown_ = false;
+    std::deque<ReadBatch> waiting_;
+    std::unique_ptr<QFutureWatcher<std::vector<curves::ReportReading>>> watcher_;
+    std::atomic<std::size_t> records_{0};
+    int progressTicks_ = 0;
+    QString readingName_;
+    QTimer* progressTimer_ = nullptr;
     std::vector<curves::ReportCurves> overlays_;
 
     QTabWidget* tabs_ = nullptr;

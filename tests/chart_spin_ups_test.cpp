@@ -1,6 +1,7 @@
 // The chart window and the spin-ups of one run: listed, the longest complete
 // one drawn, another picked from the list, and one drawn over another.
 
+#include "ChartReadings.h"
 #include "charts/ChartWindow.h"
 #include "records/SequentialFiles.h"
 #include "run/RunAnalyzer.h"
@@ -27,7 +28,9 @@ protected:
         SequentialFiles files;
         RunAnalyzer(files, dir_.path()).analyze({Decimal(30), Decimal(240), QString(), QString()});
         window_ = std::make_unique<ChartWindow>(trace_, ChartWindowOptions{dir_.path(), {}});
-        ASSERT_TRUE(window_->showReport(dir_.filePath("save.csv"))) << window_->status().toStdString();
+        window_->showReport(dir_.filePath("save.csv"));
+        ASSERT_TRUE(testing_support::waitForReadings(*window_));
+        ASSERT_TRUE(window_->report()) << window_->status().toStdString();
     }
 
     QStringList listed() const
@@ -61,6 +64,7 @@ TEST_F(ChartSpinUps, APickedSpinUpIsSmoothedAndDrawnInstead)
 {
     const std::size_t before = window_->report()->smoothed->points.size();
     ASSERT_TRUE(window_->showSpinUp(0)) << window_->status().toStdString();
+    ASSERT_TRUE(testing_support::waitForReadings(*window_));
     ASSERT_TRUE(window_->report()->smoothed);
     EXPECT_EQ(*window_->report()->spinUp, 0u);
     EXPECT_LT(window_->report()->smoothed->points.size(), before) << "3 s against 5 s of records";
@@ -73,6 +77,7 @@ TEST_F(ChartSpinUps, SeveralSpinUpsOfTheRunAreDrawnOverIt)
 {
     ASSERT_TRUE(window_->addSpinUpOverlay(0)) << window_->status().toStdString();
     ASSERT_TRUE(window_->addSpinUpOverlay(2)) << window_->status().toStdString();
+    ASSERT_TRUE(testing_support::waitForReadings(*window_));
     ASSERT_EQ(window_->overlays().size(), 2u);
     EXPECT_EQ(window_->overlays()[0].name, "save.csv, spin-up 1");
     EXPECT_EQ(window_->overlays()[1].name, "save.csv, spin-up 3");

@@ -3,6 +3,7 @@
 // under a full-rate stream, the report's curves, earlier reports drawn over
 // it, and the PNG export of the window and of zelvar-analyze.
 
+#include "ChartReadings.h"
 #include "charts/ChartPlots.h"
 #include "charts/ChartWindow.h"
 #include "curves/Smoothing.h"
@@ -259,6 +260,21 @@ TEST_F(ChartsTest, AStopThatWritesAReportOpensItsCurves)
     EXPECT_EQ(charts->report()->records, 100u);
 }
 
+TEST_F(ChartsTest, TheStopClickReturnsBeforeTheReportIsReadAndTheCurvesFollow)
+{
+    auto program = makeProgram();
+    NorvDynoData& window = program->mainWindow();
+    QTest::mouseClick(window.command1Widget(), Qt::LeftButton);
+    comm_->feed(setupFrame() + spinUp(1, 300));
+    QTest::mouseClick(window.command1Widget(), Qt::LeftButton);
+    ASSERT_EQ(window.label2Widget()->text(), "Now Ready");
+    EXPECT_EQ(program->chartWindow(), nullptr) << "no event was handled inside the click";
+    waitForStopReport(*program);
+    ASSERT_NE(program->chartWindow(), nullptr);
+    EXPECT_TRUE(program->chartWindow()->isVisible());
+    ASSERT_TRUE(program->chartWindow()->figures().has_value()) << "measured once, by the run session";
+}
+
 TEST_F(ChartsTest, AStopThatFailsOpensNoCharts)
 {
     auto program = makeProgram();
@@ -384,7 +400,8 @@ TEST_F(ChartsTest, UpToFiveEarlierReportsAreDrawnEachInItsColourWithItsName)
     QSet<QRgb> colours;
     for (int i = 1; i <= charts::kMaxOverlays; ++i) {
         const QString name = QStringLiteral("run-%1.csv").arg(i);
-        ASSERT_TRUE(charts->addOverlay(reportCopy(*program, name))) << charts->status().toStdString();
+        charts->addOverlay(reportCopy(*program, name));
+        ASSERT_TRUE(waitForReadings(*charts));
         EXPECT_TRUE(charts->status().contains(name)) << charts->status().toStdString();
     }
     ASSERT_EQ(charts->overlays().size(), 5u);
@@ -406,7 +423,8 @@ TEST_F(ChartsTest, UpToFiveEarlierReportsAreDrawnEachInItsColourWithItsName)
     }
     EXPECT_EQ(colours.size(), 5) << "each in its own colour";
 
-    EXPECT_FALSE(charts->addOverlay(reportCopy(*program, "run-6.csv")));
+    charts->addOverlay(reportCopy(*program, "run-6.csv"));
+    ASSERT_TRUE(waitForReadings(*charts));
     EXPECT_TRUE(charts->status().contains("at most 5")) << charts->status().toStdString();
     EXPECT_EQ(charts->overlays().size(), 5u);
 
@@ -433,17 +451,20 @@ TEST_P(ChartsRefuse, AFileThatIsNotAReportWithAMessageAndKeepsWhatIsShown)
     auto program = makeProgram();
     ASSERT_NO_FATAL_FAILURE(run(*program));
     ChartWindow* charts = program->chartWindow();
-    ASSERT_TRUE(charts->addOverlay(reportCopy(*program, "good.csv")));
+    charts->addOverlay(reportCopy(*program, "good.csv"));
+    ASSERT_TRUE(waitForReadings(*charts));
     const QString path = scratch_.filePath(QStringLiteral("%1.csv").arg(GetParam().name));
     if (!GetParam().contents.isNull())
         writeAll(path, GetParam().contents);
 
-    EXPECT_FALSE(charts->addOverlay(path));
+    charts->addOverlay(path);
+    ASSERT_TRUE(waitForReadings(*charts));
     EXPECT_TRUE(charts->status().startsWith("Not added: ")) << charts->status().toStdString();
     EXPECT_TRUE(charts->status().contains(GetParam().reason)) << charts->status().toStdString();
     EXPECT_EQ(charts->overlays().size(), 1u);
 
-    EXPECT_FALSE(charts->showReport(path));
+    charts->showReport(path);
+    ASSERT_TRUE(waitForReadings(*charts));
     EXPECT_TRUE(charts->status().startsWith("Cannot show the report: ")) << charts->status().toStdString();
     ASSERT_TRUE(charts->report().has_value());
     EXPECT_EQ(charts->report()->name, "save.csv") << "the report on show stays";

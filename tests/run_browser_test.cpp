@@ -3,6 +3,7 @@
 // run's report shown, ticked runs drawn over each other, a note written into
 // run.json, and a run deleted into a trash of the test's own.
 
+#include "ChartReadings.h"
 #include "archive/RunArchive.h"
 #include "charts/ChartWindow.h"
 #include "charts/RunBrowser.h"
@@ -211,6 +212,7 @@ TEST_F(RunsTab, AReportIsShownAndTickedReportsAreDrawnOverByTheirRunsNames)
     open(100);
     pickRow(rowOf(90));
     QTest::keyClick(list(), Qt::Key_Return);
+    ASSERT_TRUE(testing_support::waitForReadings(*window_));
     ASSERT_TRUE(window_->report()) << window_->status().toStdString();
     EXPECT_EQ(window_->report()->name, nameOf(90));
     EXPECT_FALSE(window_->showsLive());
@@ -235,6 +237,7 @@ TEST_F(RunsTab, AReportIsShownAndTickedReportsAreDrawnOverByTheirRunsNames)
         for (const int index : c.ticked)
             tick(index);
         click("OverlayRunsButton");
+        ASSERT_TRUE(testing_support::waitForReadings(*window_));
         QStringList drawn;
         for (const curves::ReportCurves& overlay : window_->overlays())
             drawn << overlay.name;

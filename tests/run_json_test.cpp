@@ -1,0 +1,63 @@
+#include "archive/RunJson.h"
+#include "platform/RuntimeError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace zelvar;
+using namespace zelvar::archive;
+
+namespace {
+
+QString writeJson(const QTemporaryDir& dir, const QJsonObject& json)
+{
+    QFile file(dir.filePath("run.json"));
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QJsonDocument(json).toJson());
+    return dir.path();
+}
+
+TEST(RunJson, ALaterFormatIsRefusedWithAMessageNotRead)
+{
+    QTemporaryDir dir;
+    const QString folder = writeJson(dir, {{"format", kRunJsonFormat + 1}, {"state", "stopped"}});
+    try {
+        readRunJson(folder);
+        FAIL() << "a run.json of a later format was read";
+    } catch (const RuntimeError& e) {
+        EXPECT_NE(std::string(e.what()).find("later version"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("run.json"), std::string::npos) << e.what();
+    }
+}
+
+TEST(RunJson, KeysThisProgramDoesNotKnowSurviveAWrite)
+{
+    QTemporaryDir dir;
+    const QString folder = writeJson(dir, {{"format", 1}, {"state", "stopped"}, {"written_later", "kept"}});
+    RunJson run = readRunJson(folder);
+    run.setNote("new magnets");
+    writeRunJson(folder, run);
+    const RunJson again = readRunJson(folder);
+    EXPECT_EQ(again.note(), "new magnets");
+    EXPECT_EQ(again.state(), Ending::Stopped);
+    EXPECT_EQ(again.json().value("written_later").toString(), "kept");
+}
+
+TEST(RunJson, WhatIsNotKnownIsNullAndWhatIsNotWrittenIsAbsent)
+{
+    RunJson run = RunJson::started({QDateTime::currentDateTime(), 3, "/dev/ttyUSB0", "115200,N,8,1", "20", "1"}, "x");
+    EXPECT_FALSE(run.json().contains("ended")) << "a run still recording has no end";
+    EXPECT_FALSE(run.records().has_value());
+    run.setRunFile({});
+    run.setValues({std::nullopt, 240.0, "1500", ""});
+    EXPECT_TRUE(run.json().value("first_run_time_s").isNull());
+    EXPECT_TRUE(run.json().value("flywheel_radius_mm").isNull());
+    EXPECT_EQ(run.records(), 0);
+    EXPECT_EQ(run.values().weightG, 240.0);
+}
+
+} // namespace
