@@ -7,6 +7,7 @@
 #include "shell/ZelvarApplication.h"
 
 #include <QDir>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
@@ -156,6 +157,27 @@ TEST_F(ArchiveEndToEndTest, ARunCutOffByAPulledCableIsArchivedAsAnErrorWithItsRe
     EXPECT_EQ(runs[0].reason.toStdString(), reason());
     EXPECT_EQ(readAll(runs[0].folder + "/Temp.dat"), readAll(file("Temp.dat")));
     EXPECT_FALSE(QFile::exists(runs[0].folder + "/save.csv"));
+}
+
+// The figures are measured where the run ends, whether a window draws them
+// or not, and ending the program waits for them.
+TEST_F(ArchiveEndToEndTest, AnUnattendedRunsFiguresAreThoseZelvarAnalyzeGives)
+{
+    QProcess program;
+    program.start(QStringLiteral(ZELVAR_DATA_PATH), {"--app-dir", dir_.path(), "--run-for", "8"});
+    ASSERT_TRUE(program.waitForFinished(60000));
+    ASSERT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
+    const auto runs = listing().runs;
+    ASSERT_EQ(runs.size(), 1u);
+    const QJsonObject stored = archive::readRunJson(runs[0].folder).json().value("figures").toObject();
+    ASSERT_FALSE(stored.isEmpty()) << "run.json has the figures as soon as the program ended";
+
+    QProcess analyze;
+    const QString json = file("figures.json");
+    analyze.start(QStringLiteral(ZELVAR_ANALYZE_PATH), {"--dir", runs[0].folder, "--summary-json", json});
+    ASSERT_TRUE(analyze.waitForFinished(30000));
+    ASSERT_EQ(analyze.exitCode(), 0) << analyze.readAllStandardError().toStdString();
+    EXPECT_EQ(QJsonDocument::fromJson(readAll(json)).object(), stored);
 }
 
 // The Start after the kill, archived or not (--no-archive), keeps the killed
