@@ -1,8 +1,10 @@
 // zelvar-data: the desktop program.
 
 #include "shell/DataDirectory.h"
+#include "shell/InstanceLock.h"
 #include "shell/NorvDynoData.h"
 #include "shell/PortCommand.h"
+#include "shell/QtMessageBox.h"
 #include "shell/UnattendedRun.h"
 #include "shell/ZelvarApplication.h"
 
@@ -124,6 +126,17 @@ int main(int argc, char* argv[])
     }
     options.drivesRoot = parser.value(drivesRoot);
     options.noArchive = parser.isSet(noArchive);
+
+    // A second program on the same data directory runs no run loop: its
+    // Start would empty the first one's Temp.dat.
+    zelvar::InstanceLock lock(options.applicationDirectory);
+    if (!lock.tryLock()) {
+        if (parser.isSet(runFor))
+            std::fprintf(stderr, "zelvar-data: %s\n", qPrintable(lock.alreadyRunningMessage()));
+        else
+            zelvar::QtMessageBox().showCritical(QStringLiteral("Zelvar QT4 Data"), lock.alreadyRunningMessage());
+        return 1;
+    }
 
     zelvar::ZelvarApplication program(std::move(options));
     if (!program.Form_Load())

@@ -180,6 +180,44 @@ TEST_F(ArchiveEndToEndTest, AnUnattendedRunsFiguresAreThoseZelvarAnalyzeGives)
     EXPECT_EQ(QJsonDocument::fromJson(readAll(json)).object(), stored);
 }
 
+// A second program on the same folder starts no run loop, and a lock left by
+// a killed one is taken over.
+TEST_F(ArchiveEndToEndTest, ASecondProgramOnTheFolderLeavesTheRunningOnesRunWhole)
+{
+    const QStringList args{"--app-dir", dir_.path(), "--run-for", "8"};
+    QProcess first;
+    first.start(QStringLiteral(ZELVAR_DATA_PATH), args);
+    ASSERT_TRUE(pumpUntil([&] { return lines(readAll(file("Temp.dat"))) >= 30; }, 20s))
+        << first.readAllStandardError().toStdString();
+    QProcess second;
+    second.start(QStringLiteral(ZELVAR_DATA_PATH), args);
+    ASSERT_TRUE(second.waitForFinished(20000));
+    EXPECT_EQ(second.exitCode(), 1);
+    const QString refusal = QString::fromLocal8Bit(second.readAllStandardError());
+    EXPECT_TRUE(refusal.contains(QStringLiteral("already running with the folder"))
+                && refusal.contains(QString::number(first.processId())))
+        << refusal.toStdString();
+
+    ASSERT_TRUE(first.waitForFinished(60000));
+    EXPECT_EQ(first.exitCode(), 0) << first.readAllStandardError().toStdString();
+    const QByteArray runFile = readAll(file("Temp.dat"));
+    EXPECT_FALSE(runFile.startsWith('\0')) << "the run file was never cut down under the running program";
+    EXPECT_EQ(lines(readAll(file("save.csv"))), lines(runFile) + 4) << "the report of the whole run";
+    ASSERT_EQ(listing().runs.size(), 1u);
+    EXPECT_EQ(listing().runs[0].ending, archive::Ending::Stopped);
+
+    QProcess killed;
+    killed.start(QStringLiteral(ZELVAR_DATA_PATH), {"--app-dir", dir_.path(), "--run-for", "600"});
+    ASSERT_TRUE(pumpUntil([&] { return listing().runs.size() == 2; }, 20s));
+    killed.kill();
+    ASSERT_TRUE(killed.waitForFinished(5000));
+    QProcess next;
+    next.start(QStringLiteral(ZELVAR_DATA_PATH), {"--app-dir", dir_.path(), "--run-for", "0"});
+    ASSERT_TRUE(next.waitForFinished(30000));
+    EXPECT_FALSE(QString::fromLocal8Bit(next.readAllStandardError()).contains("already running"))
+        << "the killed program's lock was taken over";
+}
+
 // The Start after the kill, archived or not (--no-archive), keeps the killed
 // run's records before it empties the run file.
 class KilledRunTest : public ArchiveEndToEndTest, public testing::WithParamInterface<bool> {};
