@@ -1,6 +1,8 @@
 #include "platform/SerialControl.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QScopedValueRollback>
 #include <QSerialPort>
 #include <QSocketNotifier>
@@ -12,9 +14,48 @@
 #include <limits>
 #include <utility>
 
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
 namespace zelvar {
 
 namespace {
+
+// Whether the account may read and write the device: a refusal of such a
+// device comes from another program holding it, not from its permissions.
+bool accountMayUse(const QString& device)
+{
+#ifdef Q_OS_UNIX
+    return ::access(QFile::encodeName(device).constData(), R_OK | W_OK) == 0;
+#else
+    Q_UNUSED(device);
+    return false;
+#endif
+}
+
+// The process that holds the device, from the UUCP lock file that serial
+// programs (QSerialPort among them) leave in the system's lock folder:
+// LCK..ttyUSB0 for /dev/ttyUSB0, LCK..pts_3 for /dev/pts/3. 0 when none
+// says.
+qint64 deviceLockHolder(const QString& device)
+{
+#ifdef Q_OS_UNIX
+    QString name = device.startsWith(QLatin1String("/dev/")) ? device.mid(5) : QFileInfo(device).fileName();
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    for (const char* folder : {"/var/lock", "/run/lock", "/var/spool/locks", "/var/spool/uucp", "/tmp", "/var/tmp"}) {
+        QLockFile lock(QStringLiteral("%1/LCK..%2").arg(QLatin1String(folder), name));
+        qint64 pid = 0;
+        QString host;
+        QString application;
+        if (lock.getLockInfo(&pid, &host, &application) && pid > 0)
+            return pid;
+    }
+#else
+    Q_UNUSED(device);
+#endif
+    return 0;
+}
 
 QSerialPort::Parity toQtParity(char parity)
 {
@@ -115,7 +156,8 @@ void QtSerialControl::openDevice(const QString& deviceName, const SerialSettings
     }
     if (!opened) {
         const QString reason = openFailureReason(port_->error(), port_->errorString(), deviceName,
-                                                 QFileInfo(deviceName).group());
+                                                 QFileInfo(deviceName).group(), accountMayUse(deviceName),
+                                                 deviceLockHolder(deviceName));
         if (port_->isOpen())
             closePort();
         throw openFailure(deviceName, reason);

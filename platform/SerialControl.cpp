@@ -90,10 +90,15 @@ QString portDeviceName(int port)
 }
 
 QString openFailureReason(int serialPortError, const QString& systemReason, const QString& device,
-                          const QString& owningGroup)
+                          const QString& owningGroup, bool accountMayUse, qint64 holder)
 {
     if (static_cast<QSerialPort::SerialPortError>(serialPortError) != QSerialPort::PermissionError)
         return systemReason;
+    if (accountMayUse) {
+        const QString who = holder > 0 ? QStringLiteral("another program (process %1)").arg(holder)
+                                       : QStringLiteral("another program");
+        return QStringLiteral("%1 is in use by %2; close it there, or pick another COM port").arg(device, who);
+    }
 #ifdef Q_OS_WIN
     Q_UNUSED(device);
     Q_UNUSED(owningGroup);

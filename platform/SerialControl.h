@@ -45,10 +45,12 @@ QString portDeviceName(int port);
 
 // The reason an open failure gives: the system's own, and when the system
 // refused for want of permission, what the user does about it: join the
-// group that owns the device (`owningGroup`, empty when unknown).
+// group that owns the device (`owningGroup`, empty when unknown). A refusal
+// of a device the account may use (`accountMayUse`) means another program
+// has it open, `holder` when the system tells its process id (0 when not).
 // `serialPortError` is a QSerialPort::SerialPortError.
 QString openFailureReason(int serialPortError, const QString& systemReason, const QString& device,
-                          const QString& owningGroup);
+                          const QString& owningGroup, bool accountMayUse = false, qint64 holder = 0);
 
 // The serial communications control the program talks to, with the
 // operations the handlers use. A rejected operation (opening a missing or

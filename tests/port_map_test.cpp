@@ -156,6 +156,21 @@ TEST(PortMapTest, ARefusedOpenNamesTheGroupToJoinAndHowAndOtherFailuresKeepTheSy
     }
 }
 
+TEST(PortMapTest, ARefusedDeviceTheAccountMayUseIsInUseByAnotherProgramNotAPermissionProblem)
+{
+    const QString locked = QStringLiteral("Permission error while locking the device");
+    for (const qint64 holder : {qint64(0), qint64(4242)}) {
+        const QString text = openFailureReason(QSerialPort::PermissionError, locked, "/dev/ttyUSB0", "dialout", true,
+                                               holder);
+        EXPECT_TRUE(text.startsWith("/dev/ttyUSB0 is in use by another program")) << text.toStdString();
+        EXPECT_EQ(text.contains("process 4242"), holder == 4242) << text.toStdString();
+        EXPECT_FALSE(text.contains("administrator") || text.contains("usermod")) << text.toStdString();
+    }
+    EXPECT_EQ(openFailureReason(QSerialPort::DeviceNotFoundError, "No such file", "/dev/ttyUSB0", "dialout", true, 1),
+              "No such file")
+        << "only a refusal can mean the device is taken";
+}
+
 TEST(PortMapTest, MapPortTakesAComNumberAndADeviceOrNothing)
 {
     using portcommand::Mapping;
