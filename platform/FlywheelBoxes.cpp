@@ -11,8 +11,15 @@ namespace {
 std::optional<Decimal> readNumberBox(MainForm& form, Box box, const char* name, const QLocale& locale,
                                      std::string& failure)
 {
+    const QString text = form.Text1(box).text();
+    // Stop blanks the boxes and only the dyno's set-up frame fills them: an
+    // empty one means none came since.
+    if (text.trimmed().isEmpty()) {
+        failure = std::string("no set-up frame from the dyno: ") + name + " is empty";
+        return std::nullopt;
+    }
     try {
-        return readBox(form.Text1(box).text(), locale);
+        return readBox(text, locale);
     } catch (const RuntimeError& e) {
         failure = std::string(name) + ": " + e.what();
         return std::nullopt;

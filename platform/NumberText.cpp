@@ -125,11 +125,29 @@ Decimal readBox(const QString& text, const QLocale& locale)
     // Appended piece by piece: GCC 12 at -O3 warns (wrongly, -Wrestrict)
     // about "\"" + std::string.
     std::string quoted(1, '"');
-    quoted += text.toStdString();
+    quoted += printable(text.toStdString());
     quoted += '"';
     if (status == Decimal::ParseStatus::Overflow)
         throw RuntimeError("number out of range: " + quoted);
     throw RuntimeError("not a number: " + quoted);
+}
+
+std::string printable(std::string_view text)
+{
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) {
+            out += "\\x";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0xf];
+        } else {
+            out += c;
+        }
+    }
+    return out;
 }
 
 } // namespace zelvar

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <string>
+#include <string_view>
 
 namespace zelvar {
 
@@ -26,5 +27,9 @@ QString boxText(const Decimal& value, const QLocale& locale = QLocale::system())
 // decimal separator and "." are both accepted; no grouping, no exponent.
 // Throws RuntimeError naming the text when it is not a number.
 Decimal readBox(const QString& text, const QLocale& locale = QLocale::system());
+
+// A field's text as a message quotes it: control bytes, and a zero byte
+// above all (which would end the message there), written as \xNN.
+std::string printable(std::string_view text);
 
 } // namespace zelvar

@@ -1,5 +1,6 @@
 #include "records/ReportReader.h"
 
+#include "platform/NumberText.h"
 #include "platform/RuntimeError.h"
 #include "records/RunFiles.h"
 
@@ -90,7 +91,7 @@ double numberIn(const CsvField& field, const QString& path, qsizetype lineNumber
     const double value = field.quoted ? 0.0 : QLocale::c().toDouble(field.text, &ok);
     if (!ok || !std::isfinite(value))
         throw RuntimeError(quoted(path) + " line " + std::to_string(lineNumber) + ": " + what + " \""
-                           + field.text.toStdString() + "\" is not a number");
+                           + printable(field.text.toStdString()) + "\" is not a number");
     return value;
 }
 

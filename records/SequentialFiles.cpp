@@ -2,6 +2,7 @@
 
 #include "platform/FileSystem.h"
 
+#include "platform/NumberText.h"
 #include "platform/RuntimeError.h"
 
 #include <QFile>
@@ -143,10 +144,10 @@ public:
                 break;
             case Decimal::ParseStatus::Overflow:
                 throw RuntimeError(quoted(path()) + " line " + std::to_string(fieldLine_) + ": number too large: \""
-                                   + text + "\"");
+                                   + printable(text) + "\"");
             case Decimal::ParseStatus::NotANumber:
-                throw RuntimeError(quoted(path()) + " line " + std::to_string(fieldLine_) + ": not a number: \"" + text
-                                   + "\"");
+                throw RuntimeError(quoted(path()) + " line " + std::to_string(fieldLine_) + ": not a number: \""
+                                   + printable(text) + "\"");
             }
             field = value;
         }

@@ -213,7 +213,7 @@ TEST_F(RunAnalyzerTest, BoxesWithoutNumbersTouchNoFile)
 }
 
 struct BrokenRun {
-    const char* temp;
+    std::string temp;
     const char* messagePart;
 };
 
@@ -222,7 +222,7 @@ class BrokenRunTest : public RunAnalyzerTest, public testing::WithParamInterface
 TEST_P(BrokenRunTest, LeavesThePreviousReportAndNoTemporaryFile)
 {
     writeAll(path("save.csv"), "previous report");
-    writeRun(GetParam().temp);
+    writeRun(QByteArray::fromStdString(GetParam().temp));
     const std::string message = failure();
     EXPECT_NE(message.find(GetParam().messagePart), std::string::npos) << message;
     EXPECT_NE(message.find("Temp.dat"), std::string::npos) << message;
@@ -235,6 +235,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(BrokenRun{"0.02,12,10,200\r\n0.04,12,10\r\n", "ends inside a record"},
                     BrokenRun{"0.02,12,10,200\r\n0.04,12,ten,300\r\n", "line 2: not a number: \"ten\""},
                     BrokenRun{"0.02,12,10,200\r\n0.04,\"12\",10,300\r\n", "line 2: not a number: \"12\""},
+                    // A run file cut down under a running program starts with zero bytes.
+                    BrokenRun{std::string("\0\0\0,12,10,200\r\n", 17), "line 1: not a number: \"\\x00\\x00\\x00\""},
                     BrokenRun{"0.02,12,10,200\r\n0.04,79228162514264337593543950335,2,300\r\n",
                               "record 2 (0.04,79228162514264337593543950335,2,300): "}));
 

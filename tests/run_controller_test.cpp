@@ -169,9 +169,11 @@ TEST_F(RunControllerTest, EachClickSaysWhatItDidWithTheBoxesStopRead)
         RunOutcome::Kind stop;
         const char* reason;
     };
-    for (const Case& c : {Case{"30", "200", RunOutcome::Kind::Stopped, ""},
-                          Case{" ", "200", RunOutcome::Kind::Recovered, "Flywheel Radius: not a number"},
-                          Case{"30", "", RunOutcome::Kind::Recovered, "Flywheel Weight: not a number"}}) {
+    for (const Case& c :
+         {Case{"30", "200", RunOutcome::Kind::Stopped, ""},
+          Case{" ", "200", RunOutcome::Kind::Recovered, "no set-up frame from the dyno: Flywheel Radius is empty"},
+          Case{"30", "", RunOutcome::Kind::Recovered, "no set-up frame from the dyno: Flywheel Weight is empty"},
+          Case{"30", "heavy", RunOutcome::Kind::Recovered, "Flywheel Weight: not a number"}}) {
         SCOPED_TRACE(std::string("radius \"") + c.radius + "\", weight \"" + c.weight + "\"");
         const RunOutcome start = run_.Command1_Click();
         ASSERT_TRUE(start.started()) << start.reason.toStdString();
