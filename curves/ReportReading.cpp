@@ -3,7 +3,7 @@
 namespace zelvar::curves {
 
 ReportReading readAndMeasure(const QString& path, const DrawingRequest& request, bool measure,
-                         std::atomic<std::size_t>* progress)
+                             std::atomic<std::size_t>* progress)
 {
     ReportReading reading;
     reading.path = path;

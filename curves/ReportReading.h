@@ -25,6 +25,6 @@ struct ReportReading {
 
 // Never throws: a failure is the reading's `failure`.
 ReportReading readAndMeasure(const QString& path, const DrawingRequest& request = {}, bool measure = true,
-                         std::atomic<std::size_t>* progress = nullptr);
+                             std::atomic<std::size_t>* progress = nullptr);
 
 } // namespace zelvar::curves

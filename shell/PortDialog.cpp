@@ -35,9 +35,12 @@ PortDialog::PortDialog(DeviceList devices, QWidget* parent)
                             QStringLiteral("Serial number"), QStringLiteral("USB ids")});
     list_->setRootIsDecorated(false);
     list_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    connect(list_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
-        if (item)
-            edit_->setText(item->text(Device));
+    // A pick, not the current row: the list makes its first row current
+    // when it takes the focus, which would offer a device nobody chose.
+    connect(list_, &QTreeWidget::itemSelectionChanged, this, [this] {
+        const QList<QTreeWidgetItem*> picked = list_->selectedItems();
+        if (!picked.isEmpty())
+            edit_->setText(picked.constFirst()->text(Device));
     });
     connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { saveDevice(); });
 

@@ -115,6 +115,34 @@ TEST_F(PortDialogTest, TheDialogListsTheDevicesPresentAndWhatTheSelectedComNumbe
     }
 }
 
+TEST_F(PortDialogTest, TheDialogOffersTheDeviceTheComNumberOpensNowAndSaysWhy)
+{
+    struct Case {
+        const char* source;
+        std::function<void()> arrange;
+        QString device;
+    };
+    const Case cases[] = {
+        {"variable ZELVAR_COM3", [this] { qputenv("ZELVAR_COM3", other_.device.toLocal8Bit()); }, other_.device},
+        {"saved", [this] { portmap::saveDevice(3, other_.device); }, other_.device},
+        {"default", [] {}, portmap::defaultDevice(3)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.source);
+        portmap::forgetDevice(3);
+        c.arrange();
+        PortDialog& dialog = openDialog();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+        dialog.deviceList()->setFocus(); // the list's first row becomes current
+        QCoreApplication::processEvents();
+        EXPECT_EQ(dialog.deviceEdit()->text(), c.device) << "Save as offered keeps what COM3 opens";
+        EXPECT_TRUE(dialog.currentLabel()->text().contains(QStringLiteral("(%1)").arg(QLatin1String(c.source))))
+            << dialog.currentLabel()->text().toStdString();
+        dialog.close();
+        qunsetenv("ZELVAR_COM3");
+    }
+}
+
 TEST_F(PortDialogTest, ThePortListsContextMenuOffersTheDialogWhileTheListIsEnabled)
 {
     QComboBox* ports = window().combo1Widget();
