@@ -11,6 +11,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cmath>
 
 namespace zelvar::archive {
 
@@ -77,6 +78,19 @@ QString folderName(const QDateTime& started)
 QString RunSummary::startedText() const
 {
     return started.isValid() ? started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : QString();
+}
+
+QString RunSummary::durationText() const
+{
+    const std::optional<double> seconds = durationSeconds();
+    if (!seconds || *seconds < 0)
+        return QString();
+    const auto whole = static_cast<long long>(std::llround(*seconds));
+    const long long hours = whole / 3600, minutes = whole / 60 % 60, rest = whole % 60;
+    const auto twoDigits = [](long long n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); };
+    if (hours > 0)
+        return QStringLiteral("%1:%2:%3").arg(hours).arg(twoDigits(minutes), twoDigits(rest));
+    return QStringLiteral("%1:%2").arg(minutes).arg(twoDigits(rest));
 }
 
 std::optional<double> RunSummary::durationSeconds() const

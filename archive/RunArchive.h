@@ -53,6 +53,9 @@ struct RunSummary {
 
     // Seconds from start to end; none while the end is not known.
     std::optional<double> durationSeconds() const;
+    // "0:33", "1:02:05": as the Runs tab and zelvar-analyze --list print
+    // it; empty while the end is not known.
+    QString durationText() const;
     // The start in local time, "2026-12-07 14:03:21"; empty when run.json
     // does not say.
     QString startedText() const;

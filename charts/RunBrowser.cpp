@@ -32,18 +32,6 @@ QString startedText(const archive::RunSummary& run)
     return run.started.isValid() ? run.startedText() : run.name;
 }
 
-QString durationText(std::optional<double> seconds)
-{
-    if (!seconds || *seconds < 0)
-        return QString();
-    const auto whole = static_cast<long long>(std::llround(*seconds));
-    const long long hours = whole / 3600, minutes = whole / 60 % 60, rest = whole % 60;
-    const auto twoDigits = [](long long n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); };
-    if (hours > 0)
-        return QStringLiteral("%1:%2:%3").arg(hours).arg(twoDigits(minutes), twoDigits(rest));
-    return QStringLiteral("%1:%2").arg(minutes).arg(twoDigits(rest));
-}
-
 QString peakPowerText(std::optional<double> watts, std::optional<double> rpm)
 {
     if (!watts)
@@ -215,7 +203,7 @@ private:
         case RunBrowser::DateColumn:
             return runlist::startedText(run);
         case RunBrowser::DurationColumn:
-            return runlist::durationText(run.durationSeconds());
+            return run.durationText();
         case RunBrowser::RecordsColumn:
             return run.records ? QString::number(*run.records) : QString();
         case RunBrowser::EndingColumn:

@@ -25,8 +25,6 @@ namespace runlist {
 // The local time the run started, "2026-12-07 14:03:21"; the folder's name
 // when run.json does not say.
 QString startedText(const archive::RunSummary& run);
-// "0:42", "17:05", "1:02:05"; empty when the end is not known.
-QString durationText(std::optional<double> seconds);
 // "153.2 W at 24310 RPM", "153.2 W" without the speed; empty when not known.
 QString peakPowerText(std::optional<double> watts, std::optional<double> rpm);
 // The tool tip of how the run ended: an error's reason, what "unfinished"

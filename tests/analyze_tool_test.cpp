@@ -298,8 +298,8 @@ TEST_P(AnalyzeToolList, ShowsEveryRunNewestFirstOnOneLine)
     const QList<QStringList> expected{
         {"Run", "Started", "Duration", "Records", "State", "Note"},
         {"2026-03-03_08-00-00", "2026-03-03 07:00:00", "-", "-", "recording"},
-        {"2026-03-02_09-30-00", "2026-03-02 08:30:00", "65.0 s", "15", "error"},
-        {"2026-03-01_10-00-00", "2026-03-01 09:00:00", "12.4 s", "226", "stopped", "motor A battery 3S"},
+        {"2026-03-02_09-30-00", "2026-03-02 08:30:00", "1:05", "15", "error"},
+        {"2026-03-01_10-00-00", "2026-03-01 09:00:00", "0:12", "226", "stopped", "motor A battery 3S"},
     };
     const QStringList lines = o.out.split('\n');
     ASSERT_EQ(lines.size(), expected.size() + 1) << o.out.toStdString();

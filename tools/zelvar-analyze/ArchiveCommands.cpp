@@ -52,9 +52,8 @@ QStringList listHeader()
 
 QStringList runFields(const archive::RunSummary& run)
 {
-    const std::optional<double> duration = run.durationSeconds();
-    return {run.name, run.started.isValid() ? run.startedText() : kUnknown,
-            duration ? QStringLiteral("%1 s").arg(*duration, 0, 'f', 1) : kUnknown,
+    const QString duration = run.durationText();
+    return {run.name, run.started.isValid() ? run.startedText() : kUnknown, duration.isEmpty() ? kUnknown : duration,
             run.records ? QString::number(*run.records) : kUnknown, archive::endingText(run.ending),
             // A note may hold several lines, tabs and runs of blanks; the
             // list keeps a run on one line, its columns two blanks apart.
