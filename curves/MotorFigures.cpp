@@ -1,6 +1,7 @@
 #include "curves/MotorFigures.h"
 
 #include "curves/LeastSquares.h"
+#include "curves/Units.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -10,13 +11,11 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
-#include <numbers>
 
 namespace zelvar::curves {
 
 namespace {
 
-constexpr double kRadPerSecondPerRpm = 2.0 * std::numbers::pi / 60.0;
 constexpr std::size_t kMinRecords = 10;
 
 QString number(double value, int digits = 4)
@@ -40,7 +39,7 @@ struct Model {
 
     double efficiency(double rpm) const
     {
-        const double kt = 60.0 / (2.0 * std::numbers::pi * kv);
+        const double kt = ktOfKv(kv);
         const double current = (vs - rpm / kv) / (r + rs);
         if (current <= 0.0)
             return 0.0;
@@ -207,7 +206,7 @@ MotorFigures measureMotor(const Report& report, const std::optional<SmoothedSpin
         kvRCovariance[1][1] = m.resistance.sigma * m.resistance.sigma;
         kvRCovariance[0][1] = kvRCovariance[1][0] = -m.kv.value * m.kv.value * fit->covariance[0][1]
                                                   / (iScale * rpmScale);
-        const double kt = 60.0 / (2.0 * std::numbers::pi * m.kv.value) * 1000.0;
+        const double kt = ktOfKv(m.kv.value) * kMnmPerNm;
         m.kt = {kt, kt * m.kv.sigma / m.kv.value, {}};
         if (sfit) {
             m.supplyVoltage = {sfit->b[0], std::sqrt(sfit->covariance[0][0]), {}};
@@ -232,7 +231,7 @@ MotorFigures measureMotor(const Report& report, const std::optional<SmoothedSpin
                 continue;
             p.corrected = true;
             p.correctedTorque = p.torque + m.losses->torqueMnm(p.rpm);
-            p.correctedOutputPower = p.correctedTorque / 1000.0 * p.rpm * kRadPerSecondPerRpm;
+            p.correctedOutputPower = powerW(p.correctedTorque, p.rpm);
         }
     } else {
         m.noCoastReason = search.reason;
@@ -294,8 +293,7 @@ MotorFigures measureMotor(const Report& report, const std::optional<SmoothedSpin
     peakOf(
         m.curve, [](const CorrectedPoint& p) { return p.correctedOutputPower; }, 0.0, power, powerRpm);
     const double lossSigmaAtPower = m.losses ? m.losses->sigmaMnm(powerRpm.value) : 0.0;
-    const double powerSigma = std::hypot(residualSigma, lossSigmaAtPower) / 1000.0 * powerRpm.value
-                            * kRadPerSecondPerRpm;
+    const double powerSigma = powerW(std::hypot(residualSigma, lossSigmaAtPower), powerRpm.value);
     peakOf(
         m.curve, [](const CorrectedPoint& p) { return p.correctedOutputPower; }, powerSigma, m.peakPower,
         m.peakPowerRpm);

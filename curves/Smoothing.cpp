@@ -1,18 +1,17 @@
 #include "curves/Smoothing.h"
 
+#include "curves/Units.h"
+
 #include <QFileInfo>
 #include <QLocale>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <numbers>
 
 namespace zelvar::curves {
 
 namespace {
-
-constexpr double kRadPerSecondPerRpm = 2.0 * std::numbers::pi / 60.0;
 
 // Solves the normal equations of a small least-squares fit in place, with
 // partial pivoting. False when the points cannot fix every coefficient (all
@@ -173,8 +172,8 @@ std::optional<SmoothedSpinUp> smoothSpinUp(const std::vector<ReportPoint>& rows,
         SmoothedPoint p;
         p.runTime = row.runTime;
         p.rpm = fits[k].value;
-        p.torque = 1000.0 * inertia * fits[k].slope * kRadPerSecondPerRpm;
-        p.outputPower = p.torque / 1000.0 * p.rpm * kRadPerSecondPerRpm;
+        p.torque = flywheelTorqueMnm(inertia, fits[k].slope);
+        p.outputPower = powerW(p.torque, p.rpm);
         p.inputPower = row.inputPower;
         // Near top speed the output power is a small difference of 100 RPM
         // steps and the input a few amperes in 0.1 A steps: their ratio can
