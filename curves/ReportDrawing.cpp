@@ -1,26 +1,11 @@
 #include "curves/ReportDrawing.h"
 
-#include "curves/PointThinning.h"
-
 #include <QFileInfo>
 #include <QLocale>
 
 #include <algorithm>
 
 namespace zelvar::curves {
-
-ThinnedSeries seriesOf(const PointThinning& thinning)
-{
-    ThinnedSeries series;
-    series.points = thinning.points();
-    if (!series.points.empty()) {
-        series.xLo = thinning.xLo();
-        series.xHi = thinning.xHi();
-        series.yLo = thinning.yLo();
-        series.yHi = thinning.yHi();
-    }
-    return series;
-}
 
 ReportCurves loadReportForDrawing(const QString& path, const DrawingRequest& request,
                                   std::atomic<std::size_t>* progress)

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "curves/PointThinning.h"
 #include "curves/Smoothing.h"
 
-#include <QPointF>
 #include <QString>
 
 #include <atomic>
@@ -11,32 +11,6 @@
 #include <vector>
 
 namespace zelvar::curves {
-
-// A scatter thinned for drawing, and the range of all its points.
-struct ThinnedSeries {
-    std::vector<QPointF> points;
-    double xLo = 0.0, xHi = 0.0, yLo = 0.0, yHi = 0.0;
-    bool empty() const { return points.empty(); }
-};
-
-class PointThinning;
-// What a thinning kept, with the range of every point it was given.
-ThinnedSeries seriesOf(const PointThinning& thinning);
-
-// The report's own points against RPM, thinned.
-struct ThinnedReport {
-    ThinnedSeries torque;
-    ThinnedSeries outputPower;
-    ThinnedSeries efficiency;
-};
-
-// Cells per axis of the thinning: twice the pixels of the largest chart the
-// program draws (the PNG's, 1000 pixels wide), so that whatever two points
-// share a cell would share a pixel. Past kMaxThinnedPoints cells a scatter is
-// a blot on any screen.
-inline constexpr int kThinningColumns = 2048;
-inline constexpr int kThinningRows = 1024;
-inline constexpr std::size_t kMaxThinnedPoints = 10000;
 
 struct DrawingRequest {
     // The spin-up to smooth, an index into the run's spin-ups; the default

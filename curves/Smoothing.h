@@ -3,7 +3,6 @@
 #include "curves/SpinUps.h"
 #include "records/ReportReader.h"
 
-#include <QPointF>
 #include <QString>
 
 #include <cstddef>
@@ -114,11 +113,5 @@ ReportCurves loadReportCurves(const QString& path, const SmoothingSettings& sett
 // Smooths spin-up `index` (from 0) of curves.spinUps instead of the one
 // smoothed, from curves.report.rows. False, changing nothing, past the last.
 bool chooseSpinUp(ReportCurves& curves, std::size_t index, const SmoothingSettings& settings = {});
-
-// At most `maxPoints` of `points`, in order: the points are cut into runs of
-// consecutive points and each run keeps its lowest and its highest point, so
-// that a spike survives the thinning. Fewer points than that come back as
-// they are.
-std::vector<QPointF> downsample(const std::vector<QPointF>& points, std::size_t maxPoints);
 
 } // namespace zelvar::curves

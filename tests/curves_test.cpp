@@ -2,6 +2,7 @@
 // smoothing of a spin-up against known curves, thinning, the live trace and
 // its redraw limit.
 
+#include "curves/PointThinning.h"
 #include "curves/Smoothing.h"
 #include "platform/MainForm.h"
 #include "platform/RuntimeError.h"
