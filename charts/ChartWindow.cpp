@@ -231,7 +231,7 @@ void ChartWindow::showLive()
     pollLive();
 }
 
-curves::ReportCurves ChartWindow::readInBackground(const QString& path, const curves::DrawingRequest& request,
+curves::ReportCurves ChartWindow::readInBackground(const QString& path, const curves::LoadRequest& request,
                                                    std::optional<curves::MotorFigures>* figures)
 {
     std::atomic<std::size_t> records{0};
@@ -256,7 +256,7 @@ curves::ReportCurves ChartWindow::readInBackground(const QString& path, const cu
     progressShown_ = false;
     watcher.setFuture(QtConcurrent::run([&] {
         try {
-            read = curves::loadReportForDrawing(path, request, &records);
+            read = curves::loadReport(path, request, &records);
             if (figures)
                 measured = curves::measureMotor(*read);
         } catch (...) {
@@ -301,7 +301,7 @@ bool ChartWindow::showSpinUp(std::size_t index)
         setStatus(QStringLiteral("No spin-up %1 in the report on show").arg(index + 1));
         return false;
     }
-    curves::DrawingRequest request;
+    curves::LoadRequest request;
     request.spinUp = index;
     try {
         report_ = readInBackground(reportPath_, request, &figures_);
@@ -348,7 +348,7 @@ bool ChartWindow::readOverlay(const QString& path, const QString& name, std::opt
         return false;
     }
     try {
-        curves::DrawingRequest request;
+        curves::LoadRequest request;
         request.spinUp = spinUp;
         request.points = false;
         curves::ReportCurves overlay = readInBackground(path, request);

@@ -2,8 +2,7 @@
 
 #include "charts/RunBrowser.h"
 #include "curves/MotorFigures.h"
-#include "curves/ReportDrawing.h"
-#include "curves/Smoothing.h"
+#include "curves/ReportLoader.h"
 #include "session/LiveTrace.h"
 
 #include <QString>
@@ -127,7 +126,7 @@ private:
     // the operator's input, which waits) and a progress bar shows after half
     // a second. Throws what the reading threw.
     // With `figures`, the motor's figures are measured there too.
-    curves::ReportCurves readInBackground(const QString& path, const curves::DrawingRequest& request,
+    curves::ReportCurves readInBackground(const QString& path, const curves::LoadRequest& request,
                                           std::optional<curves::MotorFigures>* figures = nullptr);
     // Reads an earlier report into the overlays without drawing them; false,
     // with the reason in the status, when it was not added.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "curves/LossFit.h"
+#include "curves/ReportLoader.h"
 #include "curves/Smoothing.h"
 
 #include <QByteArray>

@@ -2,7 +2,6 @@
 
 #include "curves/Units.h"
 
-#include <QFileInfo>
 #include <QLocale>
 
 #include <algorithm>
@@ -106,22 +105,14 @@ std::vector<LocalFit> localPolynomialFit(const std::vector<double>& x, const std
     return fits;
 }
 
-std::optional<SpinUp> findSpinUp(const std::vector<ReportPoint>& rows)
+std::optional<SmoothedSpinUp> smoothSpinUp(const std::vector<ReportPoint>& rows, double inertia,
+                                           const SmoothingSettings& settings)
 {
     const std::vector<FoundSpinUp> spinUps = findSpinUps(rows);
     const std::optional<std::size_t> picked = defaultSpinUp(spinUps);
     if (!picked)
         return std::nullopt;
-    return spinUps[*picked].rows;
-}
-
-std::optional<SmoothedSpinUp> smoothSpinUp(const std::vector<ReportPoint>& rows, double inertia,
-                                           const SmoothingSettings& settings)
-{
-    const std::optional<SpinUp> spinUp = findSpinUp(rows);
-    if (!spinUp)
-        return std::nullopt;
-    return smoothSpinUp(rows, *spinUp, inertia, settings);
+    return smoothSpinUp(rows, spinUps[*picked].rows, inertia, settings);
 }
 
 std::optional<SmoothedSpinUp> smoothSpinUp(const std::vector<ReportPoint>& rows, SpinUp spinUp, double inertia,
@@ -216,30 +207,6 @@ QString SmoothedSpinUp::efficiencyNote() const
                           "torque is above %1 % of its peak;\nbelow it the 100 RPM steps no longer resolve the "
                           "output power")
         .arg(QLocale::c().toString(100.0 * efficiencyTorqueShare, 'g', 3));
-}
-
-ReportCurves loadReportCurves(const QString& path, const SmoothingSettings& settings)
-{
-    ReportCurves curves;
-    curves.name = QFileInfo(path).fileName();
-    curves.report = readReport(path);
-    curves.records = curves.report.rows.size();
-    curves.firstRow = 0;
-    curves.spinUps = findSpinUps(curves.report.rows);
-    curves.spinUp = defaultSpinUp(curves.spinUps);
-    if (curves.spinUp)
-        curves.smoothed = smoothSpinUp(curves.report.rows, curves.spinUps[*curves.spinUp].rows, curves.report.inertia(),
-                                       settings);
-    return curves;
-}
-
-bool chooseSpinUp(ReportCurves& curves, std::size_t index, const SmoothingSettings& settings)
-{
-    if (index >= curves.spinUps.size())
-        return false;
-    curves.spinUp = index;
-    curves.smoothed = smoothSpinUp(curves.report.rows, curves.spinUps[index].rows, curves.report.inertia(), settings);
-    return true;
 }
 
 } // namespace zelvar::curves

@@ -346,11 +346,12 @@ TEST_P(FindSpinUp, RunsFromTheLastStandstillToTheLastRecordAtTopSpeed)
 {
     const SpinUpCase& c = GetParam();
     const std::vector<ReportPoint> rows = testing_support::rowsAtRpm(c.rpm);
-    const std::optional<SpinUp> found = findSpinUp(rows);
+    const std::vector<FoundSpinUp> spinUps = findSpinUps(rows);
+    const std::optional<std::size_t> found = defaultSpinUp(spinUps);
     ASSERT_EQ(found.has_value(), c.expected.has_value());
     if (found) {
-        EXPECT_EQ(found->first, c.expected->first);
-        EXPECT_EQ(found->last, c.expected->second);
+        EXPECT_EQ(spinUps[*found].rows.first, c.expected->first);
+        EXPECT_EQ(spinUps[*found].rows.last, c.expected->second);
     }
 }
 
