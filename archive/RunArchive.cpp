@@ -1,5 +1,6 @@
 #include "archive/RunArchive.h"
 
+#include "curves/FigureFormats.h"
 #include "curves/MotorFigures.h"
 #include "platform/FileSystem.h"
 #include "platform/RuntimeError.h"
@@ -250,7 +251,7 @@ void setNote(const QString& folder, const QString& note)
 void recordFigures(const QString& folder, const curves::MotorFigures& figures)
 {
     QJsonObject json = readRunJson(folder);
-    json.insert(QStringLiteral("figures"), QJsonDocument::fromJson(figures.summaryJson()).object());
+    json.insert(QStringLiteral("figures"), QJsonDocument::fromJson(curves::summaryJson(figures)).object());
     const auto known = [](const curves::Figure& f) { return f.known() ? QJsonValue(f.value) : QJsonValue(); };
     json.insert(QStringLiteral("peak_output_power_w"), known(figures.peakPower));
     json.insert(QStringLiteral("peak_output_power_rpm"), known(figures.peakPowerRpm));

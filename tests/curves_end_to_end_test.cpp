@@ -4,6 +4,7 @@
 // run file) records it, the analysis writes the report, and the curves are
 // smoothed from the report as the chart window draws them.
 
+#include "curves/FigureFormats.h"
 #include "curves/MotorFigures.h"
 #include "curves/ReportLoader.h"
 #include "link/FrameReceiver.h"
@@ -202,7 +203,7 @@ TEST(SmoothedCurvesOfEverySpinUp, ThreeRunsInOneRecordingAreThreeSpinUpsEachFoll
         expectFollowsTheTruth("spin-up " + std::to_string(k + 1) + " of 3", curves, run.truth, kSpin);
         const curves::MotorFigures figures = curves::measureMotor(curves);
         EXPECT_TRUE(figures.losses.has_value()) << "spin-up " << k + 1 << ": " << figures.noCoastReason.toStdString();
-        EXPECT_EQ(figures.summaryJson(), testing_support::figuresOfWholeReport(run.report, k).summaryJson())
+        EXPECT_EQ(summaryJson(figures), summaryJson(testing_support::figuresOfWholeReport(run.report, k)))
             << "spin-up " << k + 1;
     }
 }

@@ -19,8 +19,8 @@ inline curves::MotorFigures figuresOfWholeReport(const QString& path, std::size_
 {
     const curves::Report report = curves::readReport(path);
     const std::vector<curves::FoundSpinUp> spinUps = curves::findSpinUps(report.rows);
-    curves::MotorFigures figures =
-        curves::measureMotor(report, curves::smoothSpinUp(report.rows, spinUps.at(k).rows, report.inertia()));
+    curves::MotorFigures figures = curves::measureMotor(report, curves::smoothSpinUp(report.rows, spinUps.at(k).rows,
+                                                                                     report.inertia()));
     figures.spinUp = static_cast<int>(k);
     return figures;
 }

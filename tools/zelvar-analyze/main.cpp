@@ -9,6 +9,7 @@
 
 #include "archive/RunArchive.h"
 #include "charts/ChartPlots.h"
+#include "curves/FigureFormats.h"
 #include "curves/MotorFigures.h"
 #include "curves/ReportLoader.h"
 #include "platform/NumberText.h"
@@ -96,9 +97,9 @@ std::optional<curves::MotorFigures> measureReport(const QString& report, std::op
 QString writeFigures(const curves::MotorFigures& figures, bool table, const QString& jsonPath, const QString& csvPath)
 {
     if (table)
-        std::printf("%s", figures.summaryTable().toUtf8().constData());
+        std::printf("%s", curves::summaryTable(figures).toUtf8().constData());
     for (const auto& [path, data] :
-         {std::pair{jsonPath, figures.summaryJson()}, std::pair{csvPath, figures.curvesCsv()}}) {
+         {std::pair{jsonPath, curves::summaryJson(figures)}, std::pair{csvPath, curves::curvesCsv(figures)}}) {
         if (path.isEmpty())
             continue;
         QFile file(path);
