@@ -1,5 +1,6 @@
 #include "archive/RunArchive.h"
 
+#include "curves/FigureFormats.h"
 #include "curves/MotorFigures.h"
 #include "platform/FileSystem.h"
 #include "platform/RuntimeError.h"

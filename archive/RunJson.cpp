@@ -1,5 +1,6 @@
 #include "archive/RunJson.h"
 
+#include "curves/FigureFormats.h"
 #include "curves/MotorFigures.h"
 #include "platform/FileSystem.h"
 #include "platform/RuntimeError.h"
@@ -204,7 +205,7 @@ std::optional<double> RunJson::peakPowerRpm() const
 
 void RunJson::setFigures(const curves::MotorFigures& figures)
 {
-    json_.insert(key::kFigures, QJsonDocument::fromJson(figures.summaryJson()).object());
+    json_.insert(key::kFigures, QJsonDocument::fromJson(curves::summaryJson(figures)).object());
     const auto known = [](const curves::Figure& f) { return f.known() ? QJsonValue(f.value) : QJsonValue(); };
     json_.insert(key::kPeakPower, known(figures.peakPower));
     json_.insert(key::kPeakPowerRpm, known(figures.peakPowerRpm));

@@ -2,7 +2,7 @@
 #include "charts/MotorSummary.h"
 
 #include "curves/PointThinning.h"
-#include "curves/ReportDrawing.h"
+#include "curves/ReportLoader.h"
 
 #include <QChart>
 #include <QChartView>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "curves/MotorFigures.h"
-#include "curves/Smoothing.h"
+#include "curves/ReportLoader.h"
 #include "session/LiveTrace.h"
 
 #include <QColor>

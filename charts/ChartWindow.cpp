@@ -322,7 +322,7 @@ bool ChartWindow::showSpinUp(std::size_t index)
         setStatus(QStringLiteral("No spin-up %1 in the report on show").arg(index + 1));
         return false;
     }
-    curves::DrawingRequest request;
+    curves::LoadRequest request;
     request.spinUp = index;
     readInBackground({{reportPath_, request, true}}, [this, index](std::vector<curves::ReportReading> readings) {
         curves::ReportReading& reading = readings.front();
@@ -366,7 +366,7 @@ void ChartWindow::addOverlays(std::vector<OverlayRead> overlays, std::function<v
 {
     std::vector<ReportRead> reads;
     for (const OverlayRead& overlay : overlays) {
-        curves::DrawingRequest request;
+        curves::LoadRequest request;
         request.spinUp = overlay.spinUp;
         request.points = false;
         reads.push_back({overlay.path, request, false});

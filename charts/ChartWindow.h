@@ -2,9 +2,8 @@
 
 #include "charts/RunBrowser.h"
 #include "curves/MotorFigures.h"
-#include "curves/ReportDrawing.h"
+#include "curves/ReportLoader.h"
 #include "curves/ReportReading.h"
-#include "curves/Smoothing.h"
 #include "session/LiveTrace.h"
 
 #include <QFutureWatcher>
@@ -145,7 +144,7 @@ private:
     void fillSpinUpList();
     struct ReportRead {
         QString path;
-        curves::DrawingRequest request;
+        curves::LoadRequest request;
         bool measure = false; // the motor's figures too
     };
     struct ReadBatch {

@@ -1,5 +1,7 @@
 #include "charts/MotorSummary.h"
 
+#include "curves/FigureFormats.h"
+
 #include <QChart>
 #include <QLineSeries>
 #include <QPainter>
@@ -46,7 +48,7 @@ void addCorrectedCurves(QChart* chart, const curves::MotorFigures& figures, QAbs
                         QAbstractAxis* yPower)
 {
     QString title = chart->title();
-    title += QStringLiteral("<br><small>%1</small>").arg(figures.correctionNote().toHtmlEscaped());
+    title += QStringLiteral("<br><small>%1</small>").arg(curves::correctionNote(figures).toHtmlEscaped());
     chart->setTitle(title);
     if (!figures.losses)
         return;
@@ -76,7 +78,7 @@ void addCorrectedCurves(QChart* chart, const curves::MotorFigures& figures, QAbs
 
 QString summaryText(const curves::MotorFigures& figures)
 {
-    return QStringLiteral("Motor figures\n") + figures.summaryTable().trimmed();
+    return QStringLiteral("Motor figures\n") + curves::summaryTable(figures).trimmed();
 }
 
 void drawSummary(QPainter& painter, const QRect& place, const curves::MotorFigures& figures)

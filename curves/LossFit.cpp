@@ -1,18 +1,16 @@
 #include "curves/LossFit.h"
 
 #include "curves/LeastSquares.h"
+#include "curves/Units.h"
 
 #include <QLocale>
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 
 namespace zelvar::curves {
 
 namespace {
-
-constexpr double kRadPerSecondPerRpm = 2.0 * std::numbers::pi / 60.0;
 
 QString number(double value, int digits = 3)
 {
@@ -95,7 +93,7 @@ CoastDownSearch findCoastDown(const std::vector<ReportPoint>& rows, std::size_t 
         while (k < e && rows[k].runTime - rows[s].runTime < span)
             ++k;
         const double rate = (rows[s].rpm - rows[k].rpm) / (rows[k].runTime - rows[s].runTime);
-        const double lossMnm = 1000.0 * inertia * rate * kRadPerSecondPerRpm;
+        const double lossMnm = flywheelTorqueMnm(inertia, rate);
         const double limit = 1.5 * std::max(0.0, *maxLossAtTopMnm) + 3.0;
         if (lossMnm > limit) {
             search.reason = QStringLiteral("the flywheel slowed at %1 mN·m right after the spin-up, far more than "
@@ -161,7 +159,7 @@ LossFit fitLosses(const std::vector<ReportPoint>& rows, const CoastDown& coast, 
         windowSum += static_cast<double>(hi - lo + 1);
         windowSecondsSum += rows[hi].runTime - rows[lo].runTime;
         omega.push_back(s->b[0] * kRadPerSecondPerRpm);
-        loss.push_back(-1000.0 * inertia * s->b[1] / scale * kRadPerSecondPerRpm);
+        loss.push_back(-kMnmPerNm * inertia * s->b[1] / scale * kRadPerSecondPerRpm);
     }
     if (omega.empty())
         return fit;

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "curves/LossFit.h"
+#include "curves/ReportLoader.h"
 #include "curves/Smoothing.h"
 
-#include <QByteArray>
 #include <QString>
 
 #include <optional>
@@ -62,23 +62,13 @@ struct MotorFigures {
     // The powered records of the spin-up, corrected where the coast-down
     // covered their speed.
     std::vector<CorrectedPoint> curve;
-
-    // For the charts: the correction in a line or two.
-    QString correctionNote() const;
-    // The figures as a short table, one line each.
-    QString summaryTable() const;
-    // The figures as JSON, with the keys of `zelvar-analyze --summary-json`.
-    QByteArray summaryJson() const;
-    // The spin-up's curves as CSV, the header of `zelvar-analyze
-    // --curves-csv` and a line per record.
-    QByteArray curvesCsv() const;
 };
 
-inline constexpr const char* kCurvesCsvHeader =
-    "run_time_s,rpm,torque_mNm,corrected_torque_mNm,output_power_w,corrected_output_power_w,efficiency_pct";
-
-// Everything above from a report and its smoothed spin-up. Linear in the
-// records: a few tens of milliseconds for hours of run.
+// Everything above from a report and its smoothed spin-up, in stages: the
+// powered records, the motor line (Kv, R, Kt, the supply), the coast-down's
+// losses and the corrected curve, I0, the peaks, the model's peak
+// efficiency. Linear in the records: a few tens of milliseconds for hours of
+// run. FigureFormats.h writes them out.
 MotorFigures measureMotor(const Report& report, const std::optional<SmoothedSpinUp>& smoothed);
 inline MotorFigures measureMotor(const ReportCurves& curves)
 {

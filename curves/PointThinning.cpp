@@ -93,4 +93,48 @@ std::vector<QPointF> PointThinning::points() const
     return kept;
 }
 
+ThinnedSeries seriesOf(const PointThinning& thinning)
+{
+    ThinnedSeries series;
+    series.points = thinning.points();
+    if (!series.points.empty()) {
+        series.xLo = thinning.xLo();
+        series.xHi = thinning.xHi();
+        series.yLo = thinning.yLo();
+        series.yHi = thinning.yHi();
+    }
+    return series;
+}
+
+std::vector<QPointF> downsample(const std::vector<QPointF>& points, std::size_t maxPoints)
+{
+    if (points.size() <= maxPoints)
+        return points;
+    std::vector<QPointF> kept;
+    if (maxPoints == 0)
+        return kept;
+    if (maxPoints == 1) {
+        kept.push_back(points.front());
+        return kept;
+    }
+    const std::size_t runs = maxPoints / 2;
+    kept.reserve(2 * runs);
+    for (std::size_t r = 0; r < runs; ++r) {
+        const std::size_t begin = r * points.size() / runs;
+        const std::size_t end = (r + 1) * points.size() / runs;
+        std::size_t lowest = begin;
+        std::size_t highest = begin;
+        for (std::size_t i = begin + 1; i < end; ++i) {
+            if (points[i].y() < points[lowest].y())
+                lowest = i;
+            if (points[i].y() > points[highest].y())
+                highest = i;
+        }
+        kept.push_back(points[std::min(lowest, highest)]);
+        if (lowest != highest)
+            kept.push_back(points[std::max(lowest, highest)]);
+    }
+    return kept;
+}
+
 } // namespace zelvar::curves

@@ -65,4 +65,35 @@ private:
     std::pair<std::size_t, QPointF> extremes_[4];
 };
 
+// A scatter thinned for drawing, and the range of all its points.
+struct ThinnedSeries {
+    std::vector<QPointF> points;
+    double xLo = 0.0, xHi = 0.0, yLo = 0.0, yHi = 0.0;
+    bool empty() const { return points.empty(); }
+};
+
+// What a thinning kept, with the range of every point it was given.
+ThinnedSeries seriesOf(const PointThinning& thinning);
+
+// The report's own points against RPM, thinned.
+struct ThinnedReport {
+    ThinnedSeries torque;
+    ThinnedSeries outputPower;
+    ThinnedSeries efficiency;
+};
+
+// Cells per axis of the thinning: twice the pixels of the largest chart the
+// program draws (the PNG's, 1000 pixels wide), so that whatever two points
+// share a cell would share a pixel. Past kMaxThinnedPoints cells a scatter is
+// a blot on any screen.
+inline constexpr int kThinningColumns = 2048;
+inline constexpr int kThinningRows = 1024;
+inline constexpr std::size_t kMaxThinnedPoints = 10000;
+
+// At most `maxPoints` of `points`, in order: the points are cut into runs of
+// consecutive points and each run keeps its lowest and its highest point, so
+// that a spike survives the thinning. Fewer points than that come back as
+// they are.
+std::vector<QPointF> downsample(const std::vector<QPointF>& points, std::size_t maxPoints);
+
 } // namespace zelvar::curves

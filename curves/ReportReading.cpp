@@ -2,13 +2,13 @@
 
 namespace zelvar::curves {
 
-ReportReading readAndMeasure(const QString& path, const DrawingRequest& request, bool measure,
+ReportReading readAndMeasure(const QString& path, const LoadRequest& request, bool measure,
                              std::atomic<std::size_t>* progress)
 {
     ReportReading reading;
     reading.path = path;
     try {
-        reading.curves = loadReportForDrawing(path, request, progress);
+        reading.curves = loadReport(path, request, progress);
         if (measure)
             reading.figures = measureMotor(*reading.curves);
     } catch (const std::exception& e) {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "curves/MotorFigures.h"
-#include "curves/ReportDrawing.h"
+#include "curves/ReportLoader.h"
 
 #include <QString>
 
@@ -24,7 +24,7 @@ struct ReportReading {
 };
 
 // Never throws: a failure is the reading's `failure`.
-ReportReading readAndMeasure(const QString& path, const DrawingRequest& request = {}, bool measure = true,
+ReportReading readAndMeasure(const QString& path, const LoadRequest& request = {}, bool measure = true,
                              std::atomic<std::size_t>* progress = nullptr);
 
 } // namespace zelvar::curves

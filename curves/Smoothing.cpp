@@ -1,18 +1,16 @@
 #include "curves/Smoothing.h"
 
-#include <QFileInfo>
+#include "curves/Units.h"
+
 #include <QLocale>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <numbers>
 
 namespace zelvar::curves {
 
 namespace {
-
-constexpr double kRadPerSecondPerRpm = 2.0 * std::numbers::pi / 60.0;
 
 // Solves the normal equations of a small least-squares fit in place, with
 // partial pivoting. False when the points cannot fix every coefficient (all
@@ -107,22 +105,14 @@ std::vector<LocalFit> localPolynomialFit(const std::vector<double>& x, const std
     return fits;
 }
 
-std::optional<SpinUp> findSpinUp(const std::vector<ReportPoint>& rows)
+std::optional<SmoothedSpinUp> smoothSpinUp(const std::vector<ReportPoint>& rows, double inertia,
+                                           const SmoothingSettings& settings)
 {
     const std::vector<FoundSpinUp> spinUps = findSpinUps(rows);
     const std::optional<std::size_t> picked = defaultSpinUp(spinUps);
     if (!picked)
         return std::nullopt;
-    return spinUps[*picked].rows;
-}
-
-std::optional<SmoothedSpinUp> smoothSpinUp(const std::vector<ReportPoint>& rows, double inertia,
-                                           const SmoothingSettings& settings)
-{
-    const std::optional<SpinUp> spinUp = findSpinUp(rows);
-    if (!spinUp)
-        return std::nullopt;
-    return smoothSpinUp(rows, *spinUp, inertia, settings);
+    return smoothSpinUp(rows, spinUps[*picked].rows, inertia, settings);
 }
 
 std::optional<SmoothedSpinUp> smoothSpinUp(const std::vector<ReportPoint>& rows, SpinUp spinUp, double inertia,
@@ -173,8 +163,8 @@ std::optional<SmoothedSpinUp> smoothSpinUp(const std::vector<ReportPoint>& rows,
         SmoothedPoint p;
         p.runTime = row.runTime;
         p.rpm = fits[k].value;
-        p.torque = 1000.0 * inertia * fits[k].slope * kRadPerSecondPerRpm;
-        p.outputPower = p.torque / 1000.0 * p.rpm * kRadPerSecondPerRpm;
+        p.torque = flywheelTorqueMnm(inertia, fits[k].slope);
+        p.outputPower = powerW(p.torque, p.rpm);
         p.inputPower = row.inputPower;
         // Near top speed the output power is a small difference of 100 RPM
         // steps and the input a few amperes in 0.1 A steps: their ratio can
@@ -217,61 +207,6 @@ QString SmoothedSpinUp::efficiencyNote() const
                           "torque is above %1 % of its peak;\nbelow it the 100 RPM steps no longer resolve the "
                           "output power")
         .arg(QLocale::c().toString(100.0 * efficiencyTorqueShare, 'g', 3));
-}
-
-ReportCurves loadReportCurves(const QString& path, const SmoothingSettings& settings)
-{
-    ReportCurves curves;
-    curves.name = QFileInfo(path).fileName();
-    curves.report = readReport(path);
-    curves.records = curves.report.rows.size();
-    curves.firstRow = 0;
-    curves.spinUps = findSpinUps(curves.report.rows);
-    curves.spinUp = defaultSpinUp(curves.spinUps);
-    if (curves.spinUp)
-        curves.smoothed = smoothSpinUp(curves.report.rows, curves.spinUps[*curves.spinUp].rows, curves.report.inertia(),
-                                       settings);
-    return curves;
-}
-
-bool chooseSpinUp(ReportCurves& curves, std::size_t index, const SmoothingSettings& settings)
-{
-    if (index >= curves.spinUps.size())
-        return false;
-    curves.spinUp = index;
-    curves.smoothed = smoothSpinUp(curves.report.rows, curves.spinUps[index].rows, curves.report.inertia(), settings);
-    return true;
-}
-
-std::vector<QPointF> downsample(const std::vector<QPointF>& points, std::size_t maxPoints)
-{
-    if (points.size() <= maxPoints)
-        return points;
-    std::vector<QPointF> kept;
-    if (maxPoints == 0)
-        return kept;
-    if (maxPoints == 1) {
-        kept.push_back(points.front());
-        return kept;
-    }
-    const std::size_t runs = maxPoints / 2;
-    kept.reserve(2 * runs);
-    for (std::size_t r = 0; r < runs; ++r) {
-        const std::size_t begin = r * points.size() / runs;
-        const std::size_t end = (r + 1) * points.size() / runs;
-        std::size_t lowest = begin;
-        std::size_t highest = begin;
-        for (std::size_t i = begin + 1; i < end; ++i) {
-            if (points[i].y() < points[lowest].y())
-                lowest = i;
-            if (points[i].y() > points[highest].y())
-                highest = i;
-        }
-        kept.push_back(points[std::min(lowest, highest)]);
-        if (lowest != highest)
-            kept.push_back(points[std::max(lowest, highest)]);
-    }
-    return kept;
 }
 
 } // namespace zelvar::curves

@@ -3,11 +3,9 @@
 #include "curves/SpinUps.h"
 #include "records/ReportReader.h"
 
-#include <QPointF>
 #include <QString>
 
 #include <cstddef>
-#include <memory>
 #include <optional>
 #include <vector>
 
@@ -30,10 +28,6 @@ struct LocalFit {
 // the degree falls to what its points can fix.
 std::vector<LocalFit> localPolynomialFit(const std::vector<double>& x, const std::vector<double>& y, std::size_t first,
                                          std::size_t last, int halfWindow, int degree);
-
-// The spin-up drawn when none is chosen (see defaultSpinUp()); none when the
-// speed never rises or fewer than three records rise.
-std::optional<SpinUp> findSpinUp(const std::vector<ReportPoint>& rows);
 
 struct SmoothingSettings {
     // The window's half-width, as a share of the time the spin-up takes to
@@ -84,41 +78,12 @@ struct SmoothedSpinUp {
 // (mN·m out), power = torque × ω with the fitted ω. The report's own
 // torque comes from the rise between two records, in 100 RPM steps, and is 0
 // for a rise of 100 or less; the fit spreads the rise over its window
-// instead. None when the report has no spin-up.
+// instead. The spin-up is the one drawn when none is chosen (defaultSpinUp());
+// none when the report has none.
 std::optional<SmoothedSpinUp> smoothSpinUp(const std::vector<ReportPoint>& rows, double inertia,
                                            const SmoothingSettings& settings = {});
 // The same for the spin-up `spinUp` of `rows`.
 std::optional<SmoothedSpinUp> smoothSpinUp(const std::vector<ReportPoint>& rows, SpinUp spinUp, double inertia,
                                            const SmoothingSettings& settings = {});
-
-struct ThinnedReport;
-
-// A report with its smoothed spin-up, ready to draw.
-struct ReportCurves {
-    QString name; // the file's name, for legends
-    Report report;
-    std::optional<SmoothedSpinUp> smoothed;
-    // Every spin-up of the run, and the one smoothed (an index into them).
-    std::vector<FoundSpinUp> spinUps;
-    std::optional<std::size_t> spinUp;
-    // Set when the report was read for drawing (ReportDrawing.h): its points
-    // thinned to what a chart shows, and report.rows left empty.
-    std::shared_ptr<const ThinnedReport> thinned;
-    std::size_t records = 0;
-    // report.rows[0] is the report's data line firstRow (from 0): a report
-    // read for drawing keeps only the rows from its spin-up to the next.
-    std::size_t firstRow = 0;
-};
-// Throws RuntimeError as readReport does.
-ReportCurves loadReportCurves(const QString& path, const SmoothingSettings& settings = {});
-// Smooths spin-up `index` (from 0) of curves.spinUps instead of the one
-// smoothed, from curves.report.rows. False, changing nothing, past the last.
-bool chooseSpinUp(ReportCurves& curves, std::size_t index, const SmoothingSettings& settings = {});
-
-// At most `maxPoints` of `points`, in order: the points are cut into runs of
-// consecutive points and each run keeps its lowest and its highest point, so
-// that a spike survives the thinning. Fewer points than that come back as
-// they are.
-std::vector<QPointF> downsample(const std::vector<QPointF>& points, std::size_t maxPoints);
 
 } // namespace zelvar::curves

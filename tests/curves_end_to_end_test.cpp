@@ -4,9 +4,9 @@
 // run file) records it, the analysis writes the report, and the curves are
 // smoothed from the report as the chart window draws them.
 
+#include "curves/FigureFormats.h"
 #include "curves/MotorFigures.h"
-#include "curves/ReportDrawing.h"
-#include "curves/Smoothing.h"
+#include "curves/ReportLoader.h"
 #include "link/FrameReceiver.h"
 #include "platform/Clock.h"
 #include "platform/MainForm.h"
@@ -24,6 +24,7 @@
 #include "QtPrinters.h"
 #include "ReceivePath.h"
 #include "SimTruth.h"
+#include "WholeReport.h"
 
 #include <gtest/gtest.h>
 
@@ -173,15 +174,15 @@ TEST_P(SmoothedCurvesAgainstTheSimulatedDyno, TorqueAndPowerFollowTheModelThroug
     QTemporaryDir dir;
     RecordedRun run;
     ASSERT_NO_FATAL_FAILURE(recordRuns(dir, dyno.flywheel, dyno.spin, 0.0, 1, run));
-    const curves::ReportCurves curves = curves::loadReportCurves(run.report);
+    const curves::ReportCurves curves = curves::loadReport(run.report);
     EXPECT_EQ(curves.spinUps.size(), 1u);
     expectFollowsTheTruth(dyno.name, curves, run.truth, dyno.spin);
 }
 
 // Three throttle pulls in one recording, each followed by a coast-down on a
 // rig with losses: each is found, and each is smoothed as well as a run's
-// only one, read as the chart window reads it, and gives the motor's figures
-// a whole reading of the report gives.
+// only one, and gives the motor's figures a reading of every row of the
+// report gives.
 TEST(SmoothedCurvesOfEverySpinUp, ThreeRunsInOneRecordingAreThreeSpinUpsEachFollowingTheModel)
 {
     constexpr double kSpin = 3.0;
@@ -189,21 +190,21 @@ TEST(SmoothedCurvesOfEverySpinUp, ThreeRunsInOneRecordingAreThreeSpinUpsEachFoll
     QTemporaryDir dir;
     RecordedRun run;
     ASSERT_NO_FATAL_FAILURE(recordRuns(dir, {"--friction", "2", "--windage", "5"}, kSpin, kCoast, 3, run));
-    curves::ReportCurves whole = curves::loadReportCurves(run.report);
-    ASSERT_EQ(whole.spinUps.size(), 3u);
+    const std::vector<curves::FoundSpinUp> spinUps = curves::loadReport(run.report).spinUps;
+    ASSERT_EQ(spinUps.size(), 3u);
     for (std::size_t k = 0; k < 3; ++k) {
-        const curves::FoundSpinUp& found = whole.spinUps[k];
+        const curves::FoundSpinUp& found = spinUps[k];
         const double cycleStart = static_cast<double>(k) * (kIdle + kSpin + kCoast + kBrake);
         EXPECT_NEAR(found.startTime, cycleStart + kIdle, 0.05) << "spin-up " << k + 1 << " starts when powered";
         EXPECT_TRUE(found.complete) << "spin-up " << k + 1;
-        curves::DrawingRequest request;
+        curves::LoadRequest request;
         request.spinUp = k;
-        const curves::ReportCurves drawn = curves::loadReportForDrawing(run.report, request);
-        expectFollowsTheTruth("spin-up " + std::to_string(k + 1) + " of 3", drawn, run.truth, kSpin);
-        ASSERT_TRUE(curves::chooseSpinUp(whole, k));
-        const curves::MotorFigures figures = curves::measureMotor(drawn);
+        const curves::ReportCurves curves = curves::loadReport(run.report, request);
+        expectFollowsTheTruth("spin-up " + std::to_string(k + 1) + " of 3", curves, run.truth, kSpin);
+        const curves::MotorFigures figures = curves::measureMotor(curves);
         EXPECT_TRUE(figures.losses.has_value()) << "spin-up " << k + 1 << ": " << figures.noCoastReason.toStdString();
-        EXPECT_EQ(figures.summaryJson(), curves::measureMotor(whole).summaryJson()) << "spin-up " << k + 1;
+        EXPECT_EQ(summaryJson(figures), summaryJson(testing_support::figuresOfWholeReport(run.report, k)))
+            << "spin-up " << k + 1;
     }
 }
 

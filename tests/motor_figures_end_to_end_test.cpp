@@ -78,7 +78,7 @@ TEST_P(MotorFiguresAgainstTheSimulatedDyno, MeetTheTargetsOfTheIssue)
     sim.finish();
     ASSERT_NO_THROW(RunAnalyzer(rx.files, dir.path()).analyze(readFlywheelAndEsc(rx.form, QLocale::c())));
 
-    const curves::ReportCurves report = curves::loadReportCurves(dir.filePath("save.csv"));
+    const curves::ReportCurves report = curves::loadReport(dir.filePath("save.csv"));
     const curves::MotorFigures m = curves::measureMotor(report);
     const std::vector<TruthRow> truth = testing_support::readTruth(truthFile);
     ASSERT_GT(truth.size(), static_cast<std::size_t>(lastTick));

@@ -1,6 +1,7 @@
 // The loss fit and the motor's figures on curves made here, whose answers are
 // known: a wrong sign or unit shows at once.
 
+#include "curves/FigureFormats.h"
 #include "curves/LossFit.h"
 #include "curves/MotorFigures.h"
 
@@ -104,8 +105,8 @@ TEST(MotorFigures, ANoiselessMotorLineGivesItsConstants)
     EXPECT_GT(m.peakEfficiency.value, 80);
     EXPECT_FALSE(m.losses.has_value());
     EXPECT_FALSE(m.noCoastReason.isEmpty());
-    EXPECT_TRUE(m.summaryJson().contains("\"loss_c0_mNm\": null"));
-    EXPECT_TRUE(m.curvesCsv().startsWith(QByteArray(kCurvesCsvHeader) + '\n'));
+    EXPECT_TRUE(summaryJson(m).contains("\"loss_c0_mNm\": null"));
+    EXPECT_TRUE(curvesCsv(m).startsWith(QByteArray(kCurvesCsvHeader) + '\n'));
 }
 
 TEST(MotorFigures, RefusedWithAReason)
@@ -117,7 +118,7 @@ TEST(MotorFigures, RefusedWithAReason)
     EXPECT_FALSE(steady.kv.known());
     EXPECT_TRUE(steady.resistance.refused.contains(QStringLiteral("current never changes")));
     EXPECT_FALSE(steady.peakEfficiency.known());
-    EXPECT_TRUE(steady.summaryJson().contains("\"refused\""));
+    EXPECT_TRUE(summaryJson(steady).contains("\"refused\""));
 
     const MotorFigures none = measureMotor(report, std::nullopt);
     EXPECT_TRUE(none.peakTorque.refused.contains(QStringLiteral("no spin-up")));

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "curves/SpinUps.h"
 #include "records/ReportReader.h"
 
+#include <sstream>
+#include <string>
 #include <vector>
 
 namespace zelvar::testing_support {
@@ -14,6 +17,15 @@ inline std::vector<curves::ReportPoint> rowsAtRpm(const std::vector<double>& rpm
     for (std::size_t i = 0; i < rpm.size(); ++i)
         rows.push_back({0.02 * static_cast<double>(i + 1), 12, 10, rpm[i], 0, 0, 120, 0});
     return rows;
+}
+
+// Spin-ups as a failure message lists them: "[1..4] [6..10 open] ".
+inline std::string listed(const std::vector<curves::FoundSpinUp>& found)
+{
+    std::ostringstream out;
+    for (const curves::FoundSpinUp& s : found)
+        out << "[" << s.rows.first << ".." << s.rows.last << (s.complete ? "" : " open") << "] ";
+    return out.str();
 }
 
 } // namespace zelvar::testing_support

@@ -9,9 +9,9 @@
 
 #include "archive/RunArchive.h"
 #include "charts/ChartPlots.h"
+#include "curves/FigureFormats.h"
 #include "curves/MotorFigures.h"
-#include "curves/ReportDrawing.h"
-#include "curves/Smoothing.h"
+#include "curves/ReportLoader.h"
 #include "platform/NumberText.h"
 #include "platform/RuntimeError.h"
 #include "records/RunFiles.h"
@@ -81,8 +81,11 @@ QString noSuchSpinUp(std::size_t index, std::size_t count)
 std::optional<curves::MotorFigures> measureReport(const QString& report, std::optional<std::size_t> spinUp,
                                                   QString& failure)
 {
-    curves::ReportCurves curves = curves::loadReportCurves(report);
-    if (spinUp && !curves::chooseSpinUp(curves, *spinUp)) {
+    curves::LoadRequest request;
+    request.spinUp = spinUp;
+    request.points = false;
+    const curves::ReportCurves curves = curves::loadReport(report, request);
+    if (spinUp && *spinUp >= curves.spinUps.size()) {
         failure = noSuchSpinUp(*spinUp, curves.spinUps.size());
         return std::nullopt;
     }
@@ -94,9 +97,9 @@ std::optional<curves::MotorFigures> measureReport(const QString& report, std::op
 QString writeFigures(const curves::MotorFigures& figures, bool table, const QString& jsonPath, const QString& csvPath)
 {
     if (table)
-        std::printf("%s", figures.summaryTable().toUtf8().constData());
+        std::printf("%s", curves::summaryTable(figures).toUtf8().constData());
     for (const auto& [path, data] :
-         {std::pair{jsonPath, figures.summaryJson()}, std::pair{csvPath, figures.curvesCsv()}}) {
+         {std::pair{jsonPath, curves::summaryJson(figures)}, std::pair{csvPath, curves::curvesCsv(figures)}}) {
         if (path.isEmpty())
             continue;
         QFile file(path);
@@ -309,9 +312,9 @@ int main(int argc, char* argv[])
             const QString image = parser.value(png);
             // Read as the chart window reads it: the points thinned on the
             // way, whatever the run's length.
-            curves::DrawingRequest request;
+            curves::LoadRequest request;
             request.spinUp = spinUp;
-            const curves::ReportCurves drawn = curves::loadReportForDrawing(report, request);
+            const curves::ReportCurves drawn = curves::loadReport(report, request);
             if (spinUp && *spinUp >= drawn.spinUps.size())
                 return fail(kBadArguments, noSuchSpinUp(*spinUp, drawn.spinUps.size()));
             if (!charts::saveReportCharts(image, drawn, {}))

@@ -1,29 +1,11 @@
-#include "curves/ReportDrawing.h"
-
-#include "curves/PointThinning.h"
+#include "curves/ReportLoader.h"
 
 #include <QFileInfo>
 #include <QLocale>
 
-#include <algorithm>
-
 namespace zelvar::curves {
 
-ThinnedSeries seriesOf(const PointThinning& thinning)
-{
-    ThinnedSeries series;
-    series.points = thinning.points();
-    if (!series.points.empty()) {
-        series.xLo = thinning.xLo();
-        series.xHi = thinning.xHi();
-        series.yLo = thinning.yLo();
-        series.yHi = thinning.yHi();
-    }
-    return series;
-}
-
-ReportCurves loadReportForDrawing(const QString& path, const DrawingRequest& request,
-                                  std::atomic<std::size_t>* progress)
+ReportCurves loadReport(const QString& path, const LoadRequest& request, std::atomic<std::size_t>* progress)
 {
     ReportCurves curves;
     curves.name = QFileInfo(path).fileName();
@@ -57,19 +39,20 @@ ReportCurves loadReportForDrawing(const QString& path, const DrawingRequest& req
     curves.spinUp = request.spinUp && *request.spinUp < curves.spinUps.size() ? request.spinUp
                                                                               : defaultSpinUp(curves.spinUps);
     if (curves.spinUp) {
-        // The spin-up and what follows it up to the next: the brake or the
-        // coast-down is what the rig's losses are measured on.
-        const std::size_t k = *curves.spinUp;
-        const SpinUp rows = curves.spinUps[k].rows;
-        const std::size_t end = k + 1 < curves.spinUps.size() ? curves.spinUps[k + 1].rows.first : records;
-        // After the spin-up only the coast that follows it, up to the record
-        // that ends it: a motor held at speed for hours after its spin-up
-        // costs nothing here.
+        // The spin-up, then the coast-down the rig's losses are measured on
+        // as findCoastDown() looks for it: from the record after the last
+        // powered one, with the current at 0 and the speed never rising, up
+        // to the record that ends it. A motor held at speed for hours after
+        // its spin-up costs nothing here.
+        const SpinUp rows = curves.spinUps[*curves.spinUp].rows;
+        std::size_t lastPowered = rows.first;
         double lastRpm = 0.0;
-        curves.report.rows = readReportRows(path, rows.first, std::max(rows.last, end - 1),
+        curves.report.rows = readReportRows(path, rows.first, records - 1,
                                             [&](std::size_t index, const ReportPoint& p) {
                                                 const bool coasting = p.current == 0.0 && p.rpm > 0.0
-                                                                   && p.rpm <= lastRpm;
+                                                                   && (index == lastPowered + 1 || p.rpm <= lastRpm);
+                                                if (index <= rows.last && p.current > 0.0)
+                                                    lastPowered = index;
                                                 lastRpm = p.rpm;
                                                 return index <= rows.last || coasting;
                                             });

@@ -1,38 +1,21 @@
-// The curves without a display: reading a report back, the local fit and the
-// smoothing of a spin-up against known curves, thinning, the live trace and
-// its redraw limit.
+// The local fit and the smoothing of a spin-up, against known curves.
 
 #include "curves/Smoothing.h"
-#include "platform/MainForm.h"
-#include "platform/RuntimeError.h"
-#include "records/RunRecord.h"
-#include "records/SequentialFiles.h"
 #include "run/RunAnalyzer.h"
-#include "run/RunController.h"
-#include "session/LiveTrace.h"
 
 #include "CaseNames.h"
-#include "Files.h"
-#include "MemoryMainForm.h"
-#include "QtPrinters.h"
-#include "ReportRows.h"
-
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <numbers>
 #include <optional>
 #include <random>
 #include <vector>
 
 using namespace zelvar;
-using testing_support::writeAll;
 using namespace zelvar::curves;
-using namespace std::chrono_literals;
 
 namespace {
 
@@ -96,113 +79,6 @@ std::vector<ReportPoint> reportOf(const MotorSpinUp& motor)
     }
     return report;
 }
-
-// ---------------------------------------------------------------------------
-// Reading a report back.
-
-class ReadReportTest : public testing::Test {
-protected:
-    QString path(const char* name) const { return dir_.filePath(QString::fromLatin1(name)); }
-
-    QTemporaryDir dir_;
-};
-
-TEST_F(ReadReportTest, GivesBackTheRowsAndTrailerTheAnalysisWrote)
-{
-    writeAll(path("Temp.dat"), "0.02,12,10,200\r\n0.04,12,10,300\r\n0.06,12,10,600\r\n");
-    MemoryMainForm form;
-    form.Text1(Box::FlywheelRadius).setText("50");
-    form.Text1(Box::FlywheelWeight).setText("1000");
-    form.Text1(Box::EscNeutral).setText("15\"00");
-    form.Text1(Box::EscFull).setText("full, fast");
-    SequentialFiles files;
-    RunAnalyzer(files, dir_.path()).analyze(readFlywheelAndEsc(form, QLocale::c()));
-
-    const Report report = readReport(path("save.csv"));
-    ASSERT_EQ(report.rows.size(), 3u);
-    const ReportPoint& first = report.rows[0];
-    EXPECT_EQ(first.runTime, 0.02);
-    EXPECT_EQ(first.voltage, 12.0);
-    EXPECT_EQ(first.current, 10.0);
-    EXPECT_EQ(first.rpm, 200.0);
-    EXPECT_NEAR(first.torque, 1308.996939, 1e-6);
-    EXPECT_NEAR(first.outputPower, 27.41556779, 1e-8);
-    EXPECT_EQ(first.inputPower, 120.0);
-    EXPECT_NEAR(first.efficiency, 22.84630649, 1e-8);
-    EXPECT_EQ(report.rows[1].torque, 0.0) << "a rise of exactly 100 RPM";
-    EXPECT_EQ(report.rows[2].efficiency, 100.0);
-    EXPECT_EQ(report.radiusMm, 50.0);
-    EXPECT_EQ(report.weightG, 1000.0);
-    EXPECT_EQ(report.escNeutral, "15\"00");
-    EXPECT_EQ(report.escFull, "full, fast");
-    EXPECT_DOUBLE_EQ(report.inertia(), 0.00125);
-}
-
-TEST_F(ReadReportTest, AReportOfAnEmptyRunHasNoRows)
-{
-    writeAll(path("save.csv"), "\"Run Time (sec)\",\"Output Voltage (V)\",\"Output Current (A)\",\"RPM\","
-                               "\"Torque (mNm)\",\"Horse Power (W)\",\"Input Power (W)\",\"Efficiency (%)\"\r\n"
-                               "\r\n"
-                               "\"Flywheel Radius\",\"Flywheel Weight\",\"ESC Neutral Timing\","
-                               "\"ESC Full Throttle Timing\"\r\n"
-                               "30.5,240,\"1500\",\"2000\"\r\n");
-    const Report report = readReport(path("save.csv"));
-    EXPECT_TRUE(report.rows.empty());
-    EXPECT_EQ(report.radiusMm, 30.5);
-    EXPECT_EQ(report.weightG, 240.0);
-}
-
-struct NotAReport {
-    const char* name;
-    QByteArray contents; // null: no file at all
-    const char* message;
-};
-
-void PrintTo(const NotAReport& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
-const QByteArray kHeader = "\"Run Time (sec)\",\"Output Voltage (V)\",\"Output Current (A)\",\"RPM\",\"Torque (mNm)\","
-                           "\"Horse Power (W)\",\"Input Power (W)\",\"Efficiency (%)\"\r\n";
-const QByteArray kTrailer = "\r\n\"Flywheel Radius\",\"Flywheel Weight\",\"ESC Neutral Timing\","
-                            "\"ESC Full Throttle Timing\"\r\n30,240,\"1500\",\"2000\"\r\n";
-
-class ReadReportRefuses : public ReadReportTest, public testing::WithParamInterface<NotAReport> {};
-
-TEST_P(ReadReportRefuses, AFileThatIsNotAReportSayingWhy)
-{
-    const NotAReport& c = GetParam();
-    if (!c.contents.isNull())
-        writeAll(path("file.csv"), c.contents);
-    try {
-        readReport(path("file.csv"));
-        FAIL() << "read as a report:\n" << c.contents.toStdString();
-    } catch (const RuntimeError& e) {
-        EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos)
-            << "message: " << e.what() << "\nexpected to contain: " << c.message;
-        EXPECT_NE(std::string(e.what()).find("file.csv"), std::string::npos) << e.what();
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ReadReportRefuses,
-    testing::Values(NotAReport{"Missing", QByteArray(), "cannot open"},
-                    NotAReport{"Empty", "", "is not a report: its first line is not the report header"},
-                    NotAReport{"RunFile", "0.02,12,10,200\r\n", "is not a report"},
-                    NotAReport{"OtherHeader", "\"Run Time (sec)\",\"RPM\"\r\n0.02,200\r\n", "is not a report"},
-                    NotAReport{"ShortRow", kHeader + "0.02,12,10,200,0,0,120\r\n" + kTrailer,
-                               "line 2: 7 items where a report line has 8"},
-                    NotAReport{"TextInARow", kHeader + "0.02,12,10,\"fast\",0,0,120,0\r\n" + kTrailer,
-                               "line 2: RPM \"fast\" is not a number"},
-                    NotAReport{"CutBeforeTheTrailer", kHeader + "0.02,12,10,200,0,0,120,0\r\n",
-                               "has no trailer with the flywheel values after line 2"},
-                    NotAReport{"TrailerWithoutWeight",
-                               kHeader
-                                   + "\r\n\"Flywheel Radius\",\"Flywheel Weight\",\"ESC Neutral Timing\","
-                                     "\"ESC Full Throttle Timing\"\r\n30,\" \",\"1500\",\"2000\"\r\n",
-                               "line 4: Flywheel Weight \" \" is not a number"}),
-    testing_support::CaseName());
 
 // ---------------------------------------------------------------------------
 // The local fit.
@@ -324,46 +200,6 @@ TEST(LocalPolynomialFit, RecordsThatRepeatARunTimeDoNotBreakIt)
     }
     EXPECT_NEAR(localPolynomialFit(x, y, 0, 5, 1, 2)[5].slope, 5000, 1e-6);
 }
-
-// ---------------------------------------------------------------------------
-// Where the spin-up is.
-
-struct SpinUpCase {
-    const char* name;
-    std::vector<double> rpm;
-    std::optional<std::pair<std::size_t, std::size_t>> expected;
-};
-
-void PrintTo(const SpinUpCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
-class FindSpinUp : public testing::TestWithParam<SpinUpCase> {};
-
-TEST_P(FindSpinUp, RunsFromTheLastStandstillToTheLastRecordAtTopSpeed)
-{
-    const SpinUpCase& c = GetParam();
-    const std::vector<ReportPoint> rows = testing_support::rowsAtRpm(c.rpm);
-    const std::optional<SpinUp> found = findSpinUp(rows);
-    ASSERT_EQ(found.has_value(), c.expected.has_value());
-    if (found) {
-        EXPECT_EQ(found->first, c.expected->first);
-        EXPECT_EQ(found->last, c.expected->second);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, FindSpinUp,
-    testing::Values(
-        SpinUpCase{"StandstillSpinPlateauBrake", {0, 0, 0, 800, 1500, 2100, 2500, 2500, 2500, 1900, 1200, 0}, {{2, 8}}},
-        SpinUpCase{"MovingFromTheFirstRecord", {300, 900, 1400, 1800, 2000}, {{0, 4}}},
-        SpinUpCase{"JitterAtStandstill", {0, 100, 0, 100, 0, 700, 1300, 1800, 1700}, {{4, 7}}},
-        SpinUpCase{"TheFirstOfTwoRuns", {0, 900, 1600, 1600, 0, 0, 900, 1600, 1600, 0}, {{0, 3}}},
-        SpinUpCase{"NeverRises", {0, 0, 0, 0}, std::nullopt},
-        SpinUpCase{"OnlyFalls", {2000, 1500, 900, 0}, std::nullopt}, SpinUpCase{"TooShort", {0, 900}, std::nullopt},
-        SpinUpCase{"OneStepUp", {0, 0, 0, 0, 100}, std::nullopt}),
-    testing_support::CaseName());
 
 // ---------------------------------------------------------------------------
 // The smoothed spin-up against the motor's own curve.
@@ -519,109 +355,6 @@ TEST(SmoothSpinUp, NothingToSmoothWithoutASpinUp)
     for (int i = 0; i < 5; ++i)
         stuck.push_back({0.02, 12, 10, 500.0 * i, 0, 0, 120, 0});
     EXPECT_FALSE(smoothSpinUp(stuck, 1e-4).has_value());
-}
-
-// ---------------------------------------------------------------------------
-// Thinning for drawing.
-
-TEST(Downsample, KeepsFewPointsAsTheyAre)
-{
-    const std::vector<QPointF> points = {{0, 1}, {1, 5}, {2, 3}};
-    EXPECT_EQ(downsample(points, 3), points);
-    EXPECT_EQ(downsample(points, 100), points);
-}
-
-TEST(Downsample, KeepsEachRunsExtremesInOrderWithinTheLimit)
-{
-    std::vector<QPointF> points;
-    for (int i = 0; i < 10000; ++i)
-        points.emplace_back(i, std::sin(i / 300.0));
-    points[4321].setY(50.0);  // a spike
-    points[7777].setY(-50.0); // and a dip
-    for (const std::size_t limit : {2u, 10u, 999u, 1000u}) {
-        const std::vector<QPointF> kept = downsample(points, limit);
-        EXPECT_LE(kept.size(), limit);
-        EXPECT_GE(kept.size(), limit / 2);
-        EXPECT_TRUE(
-            std::is_sorted(kept.begin(), kept.end(), [](const QPointF& a, const QPointF& b) { return a.x() < b.x(); }))
-            << "limit " << limit;
-        EXPECT_TRUE(std::find(kept.begin(), kept.end(), points[4321]) != kept.end()) << "limit " << limit;
-        EXPECT_TRUE(std::find(kept.begin(), kept.end(), points[7777]) != kept.end()) << "limit " << limit;
-    }
-    EXPECT_TRUE(downsample(points, 0).empty());
-    EXPECT_EQ(downsample(points, 1), std::vector<QPointF>{points.front()});
-}
-
-// ---------------------------------------------------------------------------
-// The live trace.
-
-TEST(LiveTrace, StoresEachSampleAndCountsItsChanges)
-{
-    LiveTrace trace;
-    const std::uint64_t start = trace.version();
-    trace.append(RunRecord{Decimal::scaled(2, 2), Decimal::scaled(1150, 2), Decimal::scaled(1084, 1), Decimal(900)});
-    ASSERT_EQ(trace.points().size(), 1u);
-    EXPECT_EQ(trace.points()[0].runTime, 0.02);
-    EXPECT_EQ(trace.points()[0].rpm, 900.0);
-    EXPECT_NEAR(trace.points()[0].inputPower, 11.5 * 108.4, 1e-9);
-    EXPECT_GT(trace.version(), start);
-
-    const std::uint64_t beforeClear = trace.version();
-    trace.clear();
-    EXPECT_TRUE(trace.points().empty());
-    EXPECT_EQ(trace.appended(), 0u);
-    EXPECT_GT(trace.version(), beforeClear) << "a new run is a change to draw";
-}
-
-TEST(LiveTrace, ALongRunIsThinnedEvenlyWithinItsCapacity)
-{
-    LiveTrace trace(64);
-    for (int i = 0; i < 1000; ++i)
-        trace.append(TracePoint{0.02 * i, 100.0 * i, 1.0});
-    EXPECT_EQ(trace.appended(), 1000u);
-    ASSERT_LT(trace.points().size(), 64u);
-    EXPECT_GE(trace.points().size(), 32u - 1);
-    EXPECT_EQ(trace.points().front().rpm, 0.0) << "the start of the run stays";
-    const double step = trace.points()[1].rpm - trace.points()[0].rpm;
-    for (std::size_t i = 1; i < trace.points().size(); ++i)
-        EXPECT_EQ(trace.points()[i].rpm - trace.points()[i - 1].rpm, step) << "point " << i;
-    EXPECT_GT(trace.points().back().rpm, 100.0 * 1000 - 2 * step) << "and its end";
-}
-
-// ---------------------------------------------------------------------------
-// The redraw limit.
-
-TEST(RedrawLimiter, AFullRateStreamIsDrawnAtMostTwentyTimesASecond)
-{
-    // 886 samples a second (115200 baud, one frame each), the limit asked
-    // every millisecond, over ten seconds of a scripted clock.
-    RedrawLimiter limiter;
-    LiveTrace trace;
-    std::uint64_t drawn = trace.version();
-    int redraws = 0;
-    for (int ms = 0; ms <= 10000; ++ms) {
-        if (ms * 886 / 1000 != (ms - 1) * 886 / 1000)
-            trace.append(TracePoint{ms / 1000.0, 1000, 10});
-        if (limiter.take(std::chrono::milliseconds(ms), trace.version() != drawn)) {
-            drawn = trace.version();
-            ++redraws;
-        }
-    }
-    EXPECT_LE(redraws, 201) << "10 s at 20 a second, the first at once";
-    EXPECT_GE(redraws, 195) << "and the trace is kept up to date";
-}
-
-TEST(RedrawLimiter, DrawsOnlyWhatChangedAndAtOnceAfterAReset)
-{
-    RedrawLimiter limiter(50ms);
-    EXPECT_FALSE(limiter.take(0ms, false)) << "nothing new";
-    EXPECT_TRUE(limiter.take(0ms, true));
-    EXPECT_FALSE(limiter.take(49ms, true));
-    EXPECT_TRUE(limiter.take(50ms, true));
-    EXPECT_FALSE(limiter.take(60ms, true));
-    limiter.reset();
-    EXPECT_TRUE(limiter.take(61ms, true)) << "a new run is drawn at once";
-    EXPECT_FALSE(limiter.take(1000ms, false));
 }
 
 } // namespace
