@@ -132,7 +132,7 @@ void BM_RunsTabRefresh(benchmark::State& state)
     const Archive* archive = Archive::get(state, false);
     if (!archive)
         return;
-    curves::LiveTrace trace;
+    session::LiveTrace trace;
     ChartWindowOptions options;
     options.applicationDirectory = archive->data();
     ChartWindow window(trace, options);

@@ -45,7 +45,7 @@ void BM_ChartWindowDrawsReport(benchmark::State& state)
     }
     QFile::remove(dir.filePath("Temp.dat"));
     const QString report = dir.filePath("save.csv");
-    curves::LiveTrace trace;
+    session::LiveTrace trace;
 
     qint64 longestBlock = 0;
     bool progress = false;

@@ -79,7 +79,7 @@ void setRoundScale(QValueAxis* axis, double highest, double least)
 
 } // namespace
 
-ChartWindow::ChartWindow(const curves::LiveTrace& trace, ChartWindowOptions options, QWidget* parent)
+ChartWindow::ChartWindow(const session::LiveTrace& trace, ChartWindowOptions options, QWidget* parent)
     : QWidget(parent), trace_(trace), options_(std::move(options))
 {
     setObjectName(QStringLiteral("ChartWindow"));
@@ -504,13 +504,13 @@ void ChartWindow::pollLive()
 
 void ChartWindow::redrawLive()
 {
-    const std::vector<curves::TracePoint>& points = trace_.points();
+    const std::vector<session::TracePoint>& points = trace_.points();
     std::vector<QPointF> rpm;
     std::vector<QPointF> power;
     rpm.reserve(points.size());
     power.reserve(points.size());
     double lastTime = 0.0, topRpm = 0.0, topPower = 0.0;
-    for (const curves::TracePoint& p : points) {
+    for (const session::TracePoint& p : points) {
         rpm.emplace_back(p.runTime, p.rpm);
         power.emplace_back(p.runTime, p.inputPower);
         lastTime = std::max(lastTime, p.runTime);

@@ -60,7 +60,7 @@ public:
     // redraw limit decides whether it is drawn.
     static constexpr std::chrono::milliseconds kPollInterval{25};
 
-    ChartWindow(const curves::LiveTrace& trace, ChartWindowOptions options, QWidget* parent = nullptr);
+    ChartWindow(const session::LiveTrace& trace, ChartWindowOptions options, QWidget* parent = nullptr);
     ~ChartWindow() override;
 
     // The live tab, drawn from the trace as it stands.
@@ -172,9 +172,9 @@ private:
     void setStatus(const QString& text);
     std::chrono::milliseconds now() const;
 
-    const curves::LiveTrace& trace_;
+    const session::LiveTrace& trace_;
     ChartWindowOptions options_;
-    curves::RedrawLimiter limiter_;
+    session::RedrawLimiter limiter_;
     std::uint64_t drawnVersion_ = 0;
     int liveRedraws_ = 0;
     std::optional<curves::ReportCurves> report_;

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-namespace zelvar::curves {
+namespace zelvar::session {
 
 LiveTrace::LiveTrace(std::size_t capacity) : capacity_(std::max<std::size_t>(capacity, 2))
 {
@@ -51,4 +51,4 @@ bool RedrawLimiter::take(std::chrono::milliseconds now, bool changed)
     return true;
 }
 
-} // namespace zelvar::curves
+} // namespace zelvar::session

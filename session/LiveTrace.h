@@ -10,7 +10,7 @@ namespace zelvar {
 
 struct RunRecord;
 
-namespace curves {
+namespace session {
 
 // One sample of the live trace.
 struct TracePoint {
@@ -70,5 +70,5 @@ private:
     std::optional<std::chrono::milliseconds> last_;
 };
 
-} // namespace curves
+} // namespace session
 } // namespace zelvar

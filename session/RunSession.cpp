@@ -36,7 +36,7 @@ archive::RunValues runValuesOf(const FlywheelBoxes& boxes)
 }
 
 RunSession::RunSession(MainForm& form, SerialControl& serial, FrameReceiver& receiver, RunController& control,
-                       curves::LiveTrace& trace, SessionOptions options)
+                       session::LiveTrace& trace, SessionOptions options)
     : form_(form), serial_(serial), receiver_(receiver), control_(control), options_(std::move(options)),
       liveTrace_(trace)
 {

@@ -74,7 +74,7 @@ public:
     // The receiver's samples go into `trace`, which is cleared at every
     // Start.
     RunSession(MainForm& form, SerialControl& serial, FrameReceiver& receiver, RunController& control,
-               curves::LiveTrace& trace, SessionOptions options);
+               session::LiveTrace& trace, SessionOptions options);
     // Waits for a measurement and for the archive's copies still running.
     ~RunSession() override;
 
@@ -124,7 +124,7 @@ private:
     FrameReceiver& receiver_;
     RunController& control_;
     SessionOptions options_;
-    curves::LiveTrace& liveTrace_;
+    session::LiveTrace& liveTrace_;
     std::unique_ptr<archive::RunArchive> archive_;
     StatusReasons reasons_;
     // Measures one report at a time, off the window's thread.

@@ -97,7 +97,7 @@ public:
     void showCharts();
     ChartWindow* chartWindow() { return charts_.get(); }
     QPushButton* chartButton() { return chartButton_; }
-    const curves::LiveTrace& liveTrace() const { return liveTrace_; }
+    const session::LiveTrace& liveTrace() const { return liveTrace_; }
 
     PortDialog* portDialog();
 
@@ -113,7 +113,7 @@ private:
     FileSystem fileSystem_;
     SequentialFiles files_;
     // Filled by the receiver, drawn by the chart window: it outlives both.
-    curves::LiveTrace liveTrace_;
+    session::LiveTrace liveTrace_;
     std::unique_ptr<NorvDynoData> form_;
     std::unique_ptr<PortControls> portControls_;
     std::unique_ptr<Frm_RS232> serialForm_;

@@ -43,7 +43,7 @@ protected:
     }
 
     QTemporaryDir dir_;
-    curves::LiveTrace trace_;
+    session::LiveTrace trace_;
     std::unique_ptr<ChartWindow> window_;
 };
 

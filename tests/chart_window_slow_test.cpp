@@ -35,7 +35,7 @@ TEST(ChartWindowSlowTest, AThreeHourRunsReportIsDrawnWithoutFreezingTheWindow)
     SequentialFiles files;
     ASSERT_EQ(RunAnalyzer(files, dir.path()).analyze({Decimal(30), Decimal(240), QString(), QString()}), kRecords);
 
-    curves::LiveTrace trace;
+    session::LiveTrace trace;
     ChartWindow window(trace, {dir.path(), {}});
     window.show();
     QCoreApplication::processEvents();

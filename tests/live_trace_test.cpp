@@ -9,7 +9,7 @@
 #include <cstdint>
 
 using namespace zelvar;
-using namespace zelvar::curves;
+using namespace zelvar::session;
 using namespace std::chrono_literals;
 
 namespace {

@@ -140,7 +140,7 @@ protected:
     ScratchSettings settings_;
     QTemporaryDir root_;
     ScratchHome home_{root_.path()};
-    curves::LiveTrace trace_;
+    session::LiveTrace trace_;
     int count_ = 0;
     QStringList folders_; // oldest first
     std::unique_ptr<ChartWindow> window_;
