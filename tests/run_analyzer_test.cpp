@@ -236,7 +236,7 @@ INSTANTIATE_TEST_SUITE_P(
                     BrokenRun{"0.02,12,10,200\r\n0.04,12,ten,300\r\n", "line 2: not a number: \"ten\""},
                     BrokenRun{"0.02,12,10,200\r\n0.04,\"12\",10,300\r\n", "line 2: not a number: \"12\""},
                     // A run file cut down under a running program starts with zero bytes.
-                    BrokenRun{std::string("\0\0\0,12,10,200\r\n", 17), "line 1: not a number: \"\\x00\\x00\\x00\""},
+                    BrokenRun{std::string(3, '\0') + ",12,10,200\r\n", "line 1: not a number: \"\\x00\\x00\\x00\""},
                     BrokenRun{"0.02,12,10,200\r\n0.04,79228162514264337593543950335,2,300\r\n",
                               "record 2 (0.04,79228162514264337593543950335,2,300): "}));
 
