@@ -253,6 +253,37 @@ INSTANTIATE_TEST_SUITE_P(
                        "has no flywheel radius"}}),
     zelvar::testing_support::CaseName());
 
+// Looking at an archived run's figures or charts changes nothing of it while
+// its report is current; values other than its run.json's analyse it again.
+TEST_F(AnalyzeToolTest, LookingAtARunFolderLeavesItAsItIsUnlessTheValuesDiffer)
+{
+    const QString folder = dir_.filePath("runs/2026-03-01_10-00-00");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    writeAll(folder + "/Temp.dat", zelvar::testing_support::runOfSpinUps({3.0}));
+    writeJson(folder + "/run.json", archivedRun());
+    ASSERT_EQ(runTool({"--dir", folder}).exitCode, 0) << "the first analysis writes the report";
+    const QByteArray report = readAll(folder + "/save.csv");
+    const QByteArray json = readAll(folder + "/run.json");
+
+    const QStringList looks[] = {{"--summary"},
+                                 {"--summary-json", dir_.filePath("f.json")},
+                                 {"--curves-csv", dir_.filePath("c.csv")},
+                                 {"--png", dir_.filePath("c.png")},
+                                 {"--summary", "--radius", "30.5", "--esc-full", "2000"}};
+    for (const QStringList& look : looks) {
+        SCOPED_TRACE(look.join(' ').toStdString());
+        const Outcome o = runTool(QStringList{"--dir", folder} + look);
+        ASSERT_EQ(o.exitCode, 0) << o.err.toStdString();
+        EXPECT_FALSE(o.out.contains("figures updated")) << o.out.toStdString();
+        EXPECT_EQ(readAll(folder + "/save.csv"), report);
+        EXPECT_EQ(readAll(folder + "/run.json"), json);
+    }
+    const Outcome changed = runTool({"--dir", folder, "--summary", "--radius", "40"});
+    ASSERT_EQ(changed.exitCode, 0) << changed.err.toStdString();
+    EXPECT_TRUE(changed.out.contains("figures updated")) << changed.out.toStdString();
+    EXPECT_NE(readAll(folder + "/save.csv"), report) << "analysed again with the radius given";
+}
+
 // --list prints the archive newest first, a run a line, in either format;
 // a run.json that cannot be read is a warning, not a failure.
 struct ListFormatCase {

@@ -18,6 +18,15 @@ std::string text(const QString& s)
 
 } // namespace
 
+bool differ(const FlywheelAndEsc& values, const archive::RunValues& stored)
+{
+    const auto same = [](const Decimal& used, const std::optional<double>& kept) {
+        return kept && used.toDouble() == *kept;
+    };
+    return !same(values.radiusMm, stored.radiusMm) || !same(values.weightG, stored.weightG)
+        || values.escNeutral != stored.escNeutral || values.escFull != stored.escFull;
+}
+
 Decimal flywheelValue(const QString& option, const std::optional<QString>& given, std::optional<double> stored,
                       const QString& runJson)
 {

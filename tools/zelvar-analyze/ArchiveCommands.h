@@ -6,6 +6,7 @@
 
 #include "archive/RunArchive.h"
 #include "platform/Decimal.h"
+#include "run/RunAnalyzer.h"
 
 #include <QString>
 #include <QStringList>
@@ -22,6 +23,10 @@ namespace zelvar::analyze {
 // lacks it too, or why the text is no number.
 Decimal flywheelValue(const QString& option, const std::optional<QString>& given, std::optional<double> stored,
                       const QString& runJson);
+
+// Whether the values an analysis takes differ from those a run folder's
+// run.json holds: then its report is not the one they give.
+bool differ(const FlywheelAndEsc& values, const archive::RunValues& stored);
 
 // How --list prints the runs.
 enum class ListFormat {

@@ -281,6 +281,14 @@ int main(int argc, char* argv[])
         return fail(kBadArguments, QString::fromStdString(e.what()));
     }
 
+    const QString report = QDir(directory).absoluteFilePath(QLatin1String(runfiles::kReportFileName));
+    // Looking at a run folder's figures or charts leaves it as it is while
+    // its report is current: only a missing report, or values other than
+    // those its run.json holds, make the analysis run again.
+    const bool looking = parser.isSet(summary) || parser.isSet(summaryJson) || parser.isSet(curvesCsv)
+                      || parser.isSet(png);
+    const bool lookOnly = runFolder && looking && QFileInfo::exists(report) && !analyze::differ(values, stored);
+
     SequentialFiles files;
     RunAnalyzer analyzer(files, QDir(directory).absolutePath());
     const bool showProgress = isatty(fileno(stderr)) != 0;
@@ -290,17 +298,18 @@ int main(int argc, char* argv[])
         });
     }
     try {
-        const std::int64_t records = analyzer.analyze(values);
-        if (showProgress)
-            std::fprintf(stderr, "\r\033[K");
-        const QString report = QDir(directory).absoluteFilePath(QLatin1String(runfiles::kReportFileName));
-        std::printf("%s: %lld records\n", qPrintable(QDir::toNativeSeparators(report)),
-                    static_cast<long long>(records));
+        if (!lookOnly) {
+            const std::int64_t records = analyzer.analyze(values);
+            if (showProgress)
+                std::fprintf(stderr, "\r\033[K");
+            std::printf("%s: %lld records\n", qPrintable(QDir::toNativeSeparators(report)),
+                        static_cast<long long>(records));
+        }
         // The run folder's figures follow its report before anything else
         // is drawn or written, so that the two never disagree for long.
         std::optional<curves::MotorFigures> figures;
         QString failure;
-        if (runFolder) {
+        if (runFolder && !lookOnly) {
             figures = measureReport(report, spinUp, failure);
             if (!figures)
                 return fail(kBadArguments, failure);
