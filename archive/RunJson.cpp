@@ -10,6 +10,10 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonValue>
+#include <QStringList>
+
+#include <algorithm>
+#include <cmath>
 
 namespace zelvar::archive {
 
@@ -34,6 +38,8 @@ constexpr QLatin1String kFirstRunTime{"first_run_time_s"};
 constexpr QLatin1String kLastRunTime{"last_run_time_s"};
 constexpr QLatin1String kRadius{"flywheel_radius_mm"};
 constexpr QLatin1String kWeight{"flywheel_weight_g"};
+constexpr QLatin1String kDynoRadius{"dyno_flywheel_radius_mm"};
+constexpr QLatin1String kDynoWeight{"dyno_flywheel_weight_g"};
 constexpr QLatin1String kEscNeutral{"esc_neutral"};
 constexpr QLatin1String kEscFull{"esc_full"};
 constexpr QLatin1String kFigures{"figures"};
@@ -181,8 +187,9 @@ void RunJson::setRunFile(const RunFileScan& scan)
 
 RunValues RunJson::values() const
 {
-    return {numberOf(json_.value(key::kRadius)), numberOf(json_.value(key::kWeight)),
-            json_.value(key::kEscNeutral).toString(), json_.value(key::kEscFull).toString()};
+    return {numberOf(json_.value(key::kRadius)),      numberOf(json_.value(key::kWeight)),
+            json_.value(key::kEscNeutral).toString(), json_.value(key::kEscFull).toString(),
+            numberOf(json_.value(key::kDynoRadius)),  numberOf(json_.value(key::kDynoWeight))};
 }
 
 void RunJson::setValues(const RunValues& values)
@@ -191,6 +198,26 @@ void RunJson::setValues(const RunValues& values)
     json_.insert(key::kWeight, orNull(values.weightG));
     json_.insert(key::kEscNeutral, values.escNeutral);
     json_.insert(key::kEscFull, values.escFull);
+    // Only once the run is known to have had a set-up frame: a run.json of
+    // an earlier version, or of a run that had none, keeps its keys.
+    if (values.dynoRadiusMm || values.dynoWeightG) {
+        json_.insert(key::kDynoRadius, orNull(values.dynoRadiusMm));
+        json_.insert(key::kDynoWeight, orNull(values.dynoWeightG));
+    }
+}
+
+QString RunValues::typedMark() const
+{
+    QStringList parts;
+    const auto mark = [&parts](const char* what, const std::optional<double>& used, const std::optional<double>& sent,
+                               const char* unit) {
+        if (used && sent && std::abs(*used - *sent) > 1e-9 * std::max(1.0, std::abs(*sent)))
+            parts << QStringLiteral("%1 typed: %2 %3; dyno sent %4 %3")
+                         .arg(QLatin1String(what), QString::number(*used), QLatin1String(unit), QString::number(*sent));
+    };
+    mark("radius", radiusMm, dynoRadiusMm, "mm");
+    mark("weight", weightG, dynoWeightG, "g");
+    return parts.join(QStringLiteral("; "));
 }
 
 std::optional<double> RunJson::peakPowerW() const

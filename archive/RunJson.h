@@ -46,6 +46,13 @@ struct RunValues {
     std::optional<double> weightG;
     QString escNeutral;
     QString escFull;
+    // What the dyno's last set-up frame sent; none when none came.
+    std::optional<double> dynoRadiusMm;
+    std::optional<double> dynoWeightG;
+
+    // "radius typed: 50 mm; dyno sent 30 mm", a part for each value that
+    // differs from the dyno's; empty when none does.
+    QString typedMark() const;
 };
 
 // What a copied run file held: its complete lines, and the run times of the

@@ -1,5 +1,6 @@
 #include "charts/ChartWindow.h"
 
+#include "archive/RunJson.h"
 #include "charts/ChartPlots.h"
 #include "charts/MotorSummary.h"
 #include "records/RunFiles.h"
@@ -290,14 +291,14 @@ void ChartWindow::showProgress()
     progress_->show();
 }
 
-void ChartWindow::showReport(const QString& path, const QString& name)
+void ChartWindow::showReport(const QString& path, const QString& name, const QString& typed)
 {
-    readInBackground({{path, {}, true}}, [this, name](std::vector<curves::ReportReading> readings) {
-        showReading(readings.front(), name);
+    readInBackground({{path, {}, true}}, [this, name, typed](std::vector<curves::ReportReading> readings) {
+        showReading(readings.front(), name, typed);
     });
 }
 
-bool ChartWindow::showReading(const curves::ReportReading& reading, const QString& name)
+bool ChartWindow::showReading(const curves::ReportReading& reading, const QString& name, const QString& typed)
 {
     if (!reading.read()) {
         setStatus(QStringLiteral("Cannot show the report: %1").arg(reading.failure));
@@ -311,8 +312,9 @@ bool ChartWindow::showReading(const curves::ReportReading& reading, const QStrin
     fillSpinUpList();
     redrawReport();
     tabs_->setCurrentIndex(kReportTab);
-    setStatus(
-        QStringLiteral("Report %1: %2 records").arg(QDir::toNativeSeparators(reading.path)).arg(report_->records));
+    const QString shown =
+        QStringLiteral("Report %1: %2 records").arg(QDir::toNativeSeparators(reading.path)).arg(report_->records);
+    setStatus(typed.isEmpty() ? shown : shown + QStringLiteral("; ") + typed);
     return true;
 }
 
@@ -424,7 +426,13 @@ bool ChartWindow::showRun(const QString& folder)
         setStatus(QStringLiteral("Run %1 has no report: it ended without one").arg(name));
         return false;
     }
-    showReport(path, name);
+    QString typed;
+    try {
+        typed = archive::readRunJson(folder).values().typedMark();
+    } catch (const std::exception&) {
+        // A run.json that cannot be read marks nothing; the list says why.
+    }
+    showReport(path, name, typed);
     return true;
 }
 

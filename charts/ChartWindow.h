@@ -73,10 +73,13 @@ public:
     // Readings are done one after the other in the order asked, and the
     // functions that ask for one return at once: true when it was asked
     // for, false (with the reason in the status) when it is refused at once.
-    void showReport(const QString& path, const QString& name = QString());
+    void showReport(const QString& path, const QString& name = QString(), const QString& typed = QString());
     // The same for a report already read (the one a Stop wrote, read with
     // its figures by the run session); false when it could not be read.
-    bool showReading(const curves::ReportReading& reading, const QString& name = QString());
+    // `typed` marks the flywheel values typed over the dyno's, for the
+    // status to say.
+    bool showReading(const curves::ReportReading& reading, const QString& name = QString(),
+                     const QString& typed = QString());
     // Draws an earlier report's smoothed curves over the current one, in its
     // own colour with `name` (the file's name when empty) in the legend. A
     // file that is not a report, or one past the fifth, is not added, and

@@ -42,7 +42,9 @@ QString peakPowerText(std::optional<double> watts, std::optional<double> rpm)
     return QStringLiteral("%1 at %2 RPM").arg(power).arg(std::llround(*rpm));
 }
 
-QString endingToolTip(const archive::RunSummary& run)
+namespace {
+
+QString endingAlone(const archive::RunSummary& run)
 {
     switch (run.ending) {
     case archive::Ending::Recording:
@@ -58,6 +60,16 @@ QString endingToolTip(const archive::RunSummary& run)
     }
     return QStringLiteral("The program ended during the run (closed, killed, or the machine lost power); its "
                           "records were kept, without a report");
+}
+
+} // namespace
+
+QString endingToolTip(const archive::RunSummary& run)
+{
+    const QString typed = run.values.typedMark();
+    const QString ending = endingAlone(run);
+    return typed.isEmpty() ? ending
+                           : ending + QStringLiteral("\nThe report used values typed into the boxes: ") + typed;
 }
 
 std::optional<QString> refusalToDelete(const archive::RunSummary& run)
@@ -207,7 +219,11 @@ private:
         case RunBrowser::RecordsColumn:
             return run.records ? QString::number(*run.records) : QString();
         case RunBrowser::EndingColumn:
-            return archive::endingText(run.ending);
+            // Figures of a flywheel other than the dyno's are marked where
+            // they are listed.
+            return run.values.typedMark().isEmpty()
+                     ? archive::endingText(run.ending)
+                     : archive::endingText(run.ending) + QStringLiteral(", values typed");
         case RunBrowser::PeakPowerColumn:
             return runlist::peakPowerText(run.peakPowerW, run.peakPowerRpm);
         case RunBrowser::NoteColumn:

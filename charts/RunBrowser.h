@@ -28,7 +28,7 @@ QString startedText(const archive::RunSummary& run);
 // "153.2 W at 24310 RPM", "153.2 W" without the speed; empty when not known.
 QString peakPowerText(std::optional<double> watts, std::optional<double> rpm);
 // The tool tip of how the run ended: an error's reason, what "unfinished"
-// and "recording" mean.
+// and "recording" mean, and the flywheel values typed over the dyno's.
 QString endingToolTip(const archive::RunSummary& run);
 // Why the run must not be deleted; none when it may be.
 std::optional<QString> refusalToDelete(const archive::RunSummary& run);

@@ -162,6 +162,7 @@ void FrameReceiver::applySetup(const TelemetryFrame& frame)
     form_.Text1(Box::EscNeutral).setText(boxText(frame.escNeutral(), locale_));
     form_.Text1(Box::EscFull).setText(boxText(frame.escFull(), locale_));
     form_.Text1(Box::Interval).setText(boxText(frame.interval(), locale_));
+    dynoFlywheel_ = DynoFlywheel{frame.flywheelRadius(), frame.flywheelWeight()};
 }
 
 void FrameReceiver::recover(const QString& reason)

@@ -71,6 +71,15 @@ public:
     bool frameSeen() const { return frameSeen_; }
     void forgetFrames() { frameSeen_ = false; }
 
+    // The flywheel as the dyno's last set-up frame gave it, in mm and g;
+    // none before the first. Stop may use other values, typed into the
+    // boxes.
+    struct DynoFlywheel {
+        double radiusMm = 0.0;
+        double weightG = 0.0;
+    };
+    std::optional<DynoFlywheel> dynoFlywheel() const { return dynoFlywheel_; }
+
     // Told of every sample once it is recorded, for a live chart. It
     // runs inside the receive event, so it must only store the record and
     // return; it must not throw.
@@ -103,6 +112,7 @@ private:
     std::uint64_t syncTakenInStream_ = 0;
     QString lastError_;
     bool frameSeen_ = false;
+    std::optional<DynoFlywheel> dynoFlywheel_;
     std::function<void(const RunRecord&)> sampleObserver_;
 };
 

@@ -92,7 +92,8 @@ RunOutcome RunSession::Command1_Click()
         Q_EMIT liveRunStarted();
     } else if (outcome.wasStop) {
         reasons_.clearNoDataHint();
-        const archive::RunValues values = outcome.boxes ? runValuesOf(*outcome.boxes) : archive::RunValues{};
+        const archive::RunValues values = withDynoFlywheel(outcome.boxes ? runValuesOf(*outcome.boxes)
+                                                                         : archive::RunValues{});
         archiveEnd(values, outcome.reportWritten(), outcome.reason);
     } else {
         reasons_.clearNoDataHint();
@@ -109,7 +110,8 @@ void RunSession::afterReceive(const ReceiveOutcome& outcome)
     // A run that ended in "Error!" while recording: device pulled, disk
     // full, a frame the run cannot take.
     if (outcome.recovered && archive_->recording()) {
-        const archive::RunValues values = outcome.boxes ? runValuesOf(*outcome.boxes) : archive::RunValues{};
+        const archive::RunValues values = withDynoFlywheel(outcome.boxes ? runValuesOf(*outcome.boxes)
+                                                                         : archive::RunValues{});
         archiveEnd(values, false,
                    outcome.reason.isEmpty() ? QStringLiteral("the run ended in \"Error!\"") : outcome.reason);
     }
@@ -129,11 +131,20 @@ void RunSession::unload(const FlywheelBoxes& boxes)
         archive::RunEnd end;
         end.ended = QDateTime::currentDateTime();
         end.ending = archive::Ending::Unfinished;
-        end.values = runValuesOf(boxes);
+        end.values = withDynoFlywheel(runValuesOf(boxes));
         archive_->runEnded(end);
     }
     waitForMeasurement();
     archive_->waitForCopies();
+}
+
+archive::RunValues RunSession::withDynoFlywheel(archive::RunValues values) const
+{
+    if (const auto sent = receiver_.dynoFlywheel()) {
+        values.dynoRadiusMm = sent->radiusMm;
+        values.dynoWeightG = sent->weightG;
+    }
+    return values;
 }
 
 void RunSession::waitForMeasurement()
@@ -166,21 +177,21 @@ void RunSession::archiveEnd(const archive::RunValues& values, bool reportWritten
         folder = archive_->runEnded(end);
     }
     if (reportWritten)
-        measure(folder);
+        measure(folder, values.typedMark());
 }
 
-void RunSession::measure(const QString& folder)
+void RunSession::measure(const QString& folder, const QString& typed)
 {
     // The report is read for the charts and measured in one go; the figures
     // go into run.json behind the run's copies, and the reading to the
     // window, which draws it.
     const QString path = reportPath();
     archive::RunArchive* archive = archive_.get();
-    measurer_.start([this, path, folder, archive] {
+    measurer_.start([this, path, folder, archive, typed] {
         curves::ReportReading reading = curves::readAndMeasure(path);
         if (!folder.isEmpty() && reading.figures)
             archive->recordFigures(folder, *reading.figures);
-        onWindowThread([this, reading = std::move(reading)] { Q_EMIT reportRead(reading); });
+        onWindowThread([this, reading = std::move(reading), typed] { Q_EMIT reportRead(reading, typed); });
     });
 }
 

@@ -104,15 +104,17 @@ Q_SIGNALS:
     void liveRunStarted();
     // The report a Stop wrote, read with its figures (or why it could not
     // be).
-    void reportRead(const zelvar::curves::ReportReading& reading);
+    // `typed` marks flywheel values typed over the dyno's (RunValues::typedMark).
+    void reportRead(const zelvar::curves::ReportReading& reading, const QString& typed);
     // A run.json was written: a list of the runs may be read again.
     void runsChanged();
 
 private:
     bool archiveWanted() const;
+    archive::RunValues withDynoFlywheel(archive::RunValues values) const;
     void archiveStart(const RunOutcome& outcome);
     void archiveEnd(const archive::RunValues& values, bool reportWritten, const QString& failure);
-    void measure(const QString& folder);
+    void measure(const QString& folder, const QString& typed);
     void watchForFrames();
     void frameWatchEnded(unsigned run);
     void showReason(const QString& failure);

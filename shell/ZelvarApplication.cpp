@@ -113,12 +113,13 @@ void ZelvarApplication::connectSession()
             charts_->showLive();
     });
     // A Stop that wrote a report: its curves are what the operator came for.
-    connect(session_.get(), &session::RunSession::reportRead, this, [this](const curves::ReportReading& reading) {
-        ChartWindow& window = charts();
-        window.showReading(reading);
-        window.show();
-        window.raise();
-    });
+    connect(session_.get(), &session::RunSession::reportRead, this,
+            [this](const curves::ReportReading& reading, const QString& typed) {
+                ChartWindow& window = charts();
+                window.showReading(reading, QString(), typed);
+                window.show();
+                window.raise();
+            });
     connect(session_.get(), &session::RunSession::runsChanged, this, [this] {
         if (charts_)
             charts_->refreshRuns();

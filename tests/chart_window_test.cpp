@@ -275,6 +275,23 @@ TEST_F(ChartsTest, TheStopClickReturnsBeforeTheReportIsReadAndTheCurvesFollow)
     ASSERT_TRUE(program->chartWindow()->figures().has_value()) << "measured once, by the run session";
 }
 
+TEST_F(ChartsTest, AReportOfFlywheelValuesTypedOverTheDynosSaysSo)
+{
+    auto program = makeProgram();
+    NorvDynoData& window = program->mainWindow();
+    QTest::mouseClick(window.command1Widget(), Qt::LeftButton);
+    comm_->feed(setupFrame() + spinUp(1, 300));
+    const QString sent = window.text1Widget(Box::FlywheelRadius)->text();
+    window.text1Widget(Box::FlywheelRadius)->setText("50");
+    QTest::mouseClick(window.command1Widget(), Qt::LeftButton);
+    ASSERT_EQ(window.label2Widget()->text(), "Now Ready");
+    waitForStopReport(*program);
+    const QString status = program->chartWindow()->status();
+    EXPECT_TRUE(status.contains(QStringLiteral("radius typed: 50 mm; dyno sent %1 mm").arg(sent)))
+        << status.toStdString();
+    EXPECT_FALSE(status.contains("weight typed")) << status.toStdString();
+}
+
 TEST_F(ChartsTest, AStopThatFailsOpensNoCharts)
 {
     auto program = makeProgram();

@@ -61,3 +61,28 @@ TEST(RunJson, WhatIsNotKnownIsNullAndWhatIsNotWrittenIsAbsent)
 }
 
 } // namespace
+
+namespace {
+
+TEST(RunJson, FlywheelValuesTypedOverTheDynosAreMarkedAndKept)
+{
+    struct Case {
+        RunValues values;
+        const char* mark;
+    };
+    const Case cases[] = {
+        {{50.0, 240.0, "", "", 30.0, 240.0}, "radius typed: 50 mm; dyno sent 30 mm"},
+        {{30.0, 250.0, "", "", 30.0, 240.0}, "weight typed: 250 g; dyno sent 240 g"},
+        {{30.0, 240.0, "", "", 30.0, 240.0}, ""},
+        {{50.0, 240.0, "", "", std::nullopt, std::nullopt}, ""}, // no set-up frame came: nothing to compare
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.values.typedMark(), c.mark);
+        RunJson run = RunJson::fromJson({}, "run.json");
+        run.setValues(c.values);
+        EXPECT_EQ(run.values().typedMark(), c.mark) << "kept in run.json";
+        EXPECT_EQ(run.json().contains("dyno_flywheel_radius_mm"), c.values.dynoRadiusMm.has_value());
+    }
+}
+
+} // namespace
