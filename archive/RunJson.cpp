@@ -233,6 +233,7 @@ std::optional<double> RunJson::peakPowerRpm() const
 void RunJson::setFigures(const curves::MotorFigures& figures)
 {
     json_.insert(key::kFigures, QJsonDocument::fromJson(curves::summaryJson(figures)).object());
+    json_.insert(key::kFormat, kRunJsonFormat);
     const auto known = [](const curves::Figure& f) { return f.known() ? QJsonValue(f.value) : QJsonValue(); };
     json_.insert(key::kPeakPower, known(figures.peakPower));
     json_.insert(key::kPeakPowerRpm, known(figures.peakPowerRpm));

@@ -16,7 +16,9 @@ namespace zelvar::archive {
 inline constexpr const char* kRunJsonName = "run.json";
 // The layout this program writes. A run.json of a later layout is refused
 // with a message rather than read by guesswork.
-inline constexpr int kRunJsonFormat = 1;
+// Format 2 holds figures whose spin-ups count from 1; format 1 is read as
+// it stands.
+inline constexpr int kRunJsonFormat = 2;
 
 // How a run ended, as run.json says it.
 enum class Ending {

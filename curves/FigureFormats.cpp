@@ -89,7 +89,10 @@ QByteArray summaryJson(const MotorFigures& m)
 {
     QJsonObject o;
     QJsonObject refused;
-    o.insert(QStringLiteral("spin_up"), m.spinUp);
+    // Format 2 counts spin-ups from 1, as the table, the charts and
+    // --spin-up do; format 1 (no "format" key) counted from 0.
+    o.insert(QStringLiteral("format"), kFiguresJsonFormat);
+    o.insert(QStringLiteral("spin_up"), m.spinUp + 1);
     o.insert(QStringLiteral("coast_down"), m.losses.has_value());
     const std::pair<const char*, const Figure*> figures[] = {{"kv_rpm_per_v", &m.kv},
                                                              {"resistance_ohm", &m.resistance},

@@ -14,6 +14,8 @@ namespace zelvar::curves {
 QString correctionNote(const MotorFigures& m);
 // The figures as a short table, one line each.
 QString summaryTable(const MotorFigures& m);
+// The layout of summaryJson(): 2 since spin-ups count from 1 there.
+inline constexpr int kFiguresJsonFormat = 2;
 // The figures as JSON, with the keys of `zelvar-analyze --summary-json`.
 QByteArray summaryJson(const MotorFigures& m);
 
