@@ -219,6 +219,8 @@ private:
         case RunBrowser::RecordsColumn:
             return run.records ? QString::number(*run.records) : QString();
         case RunBrowser::EndingColumn:
+            if (run.records == 0 && run.ending != archive::Ending::Recording)
+                return archive::endingText(run.ending) + QStringLiteral(", no records");
             // Figures of a flywheel other than the dyno's are marked where
             // they are listed.
             return run.values.typedMark().isEmpty()
@@ -286,6 +288,11 @@ RunBrowser::RunBrowser(QString dataDirectory, RunBrowserOptions options, QWidget
     auto* reread = new QPushButton(QStringLiteral("Read again"), this);
     reread->setObjectName(QStringLiteral("RefreshRunsButton"));
     reread->setToolTip(QStringLiteral("Read the list of runs again from the runs folder"));
+    hideEmpty_ = new QCheckBox(QStringLiteral("Hide runs without records"), this);
+    hideEmpty_->setObjectName(QStringLiteral("HideEmptyRuns"));
+    hideEmpty_->setToolTip(QStringLiteral("Leave out of the list the runs that recorded nothing, such as a Start "
+                                          "on a dyno that sent no frame"));
+    connect(hideEmpty_, &QCheckBox::toggled, this, [this] { fill(listing_); });
     archiveSetting_ = new QCheckBox(QStringLiteral("Keep every run in runs/"), this);
     archiveSetting_->setObjectName(QStringLiteral("ArchiveSetting"));
     archiveSetting_->setToolTip(
@@ -305,6 +312,7 @@ RunBrowser::RunBrowser(QString dataDirectory, RunBrowserOptions options, QWidget
     buttons->addWidget(remove);
     buttons->addWidget(reread);
     buttons->addWidget(count_, 1);
+    buttons->addWidget(hideEmpty_);
     buttons->addWidget(archiveSetting_);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -369,6 +377,11 @@ void RunBrowser::fill(archive::Listing listing)
     }
     const int row = currentRow();
     const QString current = row >= 0 ? runs()[static_cast<std::size_t>(row)].folder : QString();
+    listing_ = listing;
+    if (hideEmpty_->isChecked())
+        std::erase_if(listing.runs, [](const archive::RunSummary& run) {
+            return run.records == 0 && run.ending != archive::Ending::Recording;
+        });
     model_->reset(std::move(listing.runs));
     listed_ = true;
     showCount(listing.problems);

@@ -106,6 +106,9 @@ private:
     QTreeView* list_ = nullptr;
     QLabel* count_ = nullptr;
     QCheckBox* archiveSetting_ = nullptr;
+    QCheckBox* hideEmpty_ = nullptr;
+    // Every run read, the empty ones too; the list shows them or not.
+    archive::Listing listing_;
     QFutureWatcher<archive::Listing>* watcher_ = nullptr;
     bool listed_ = false;
     bool readAgain_ = false;

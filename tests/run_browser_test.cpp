@@ -246,6 +246,23 @@ TEST_F(RunsTab, AReportIsShownAndTickedReportsAreDrawnOverByTheirRunsNames)
     }
 }
 
+TEST_F(RunsTab, ARunWithoutRecordsSaysSoAndCanBeHidden)
+{
+    open(10);
+    archive::RunJson empty = archive::readRunJson(folderOf(3));
+    empty.setRunFile({});
+    archive::writeRunJson(folderOf(3), empty);
+    click("RefreshRunsButton");
+    const auto ending = [this] { return model()->index(rowOf(3), RunBrowser::EndingColumn).data().toString(); };
+    EXPECT_TRUE(pumpUntil([&] { return ending().endsWith(", no records"); }, 30s)) << ending().toStdString();
+    auto* hide = window_->findChild<QCheckBox*>("HideEmptyRuns");
+    ASSERT_TRUE(hide);
+    hide->click();
+    EXPECT_EQ(model()->rowCount(), 9);
+    hide->click();
+    EXPECT_EQ(model()->rowCount(), 10);
+}
+
 TEST_F(RunsTab, AnEditedNoteIsWrittenIntoRunJson)
 {
     open(100);
