@@ -32,7 +32,7 @@ archive::RunValues runValuesOf(const FlywheelBoxes& boxes)
     const auto number = [](const std::optional<Decimal>& value) {
         return value ? std::optional<double>(value->toDouble()) : std::nullopt;
     };
-    return {number(boxes.radiusMm), number(boxes.weightG), boxes.escNeutral, boxes.escFull};
+    return {number(boxes.radiusMm), number(boxes.weightG), boxes.escNeutral, boxes.escFull, {}, {}};
 }
 
 RunSession::RunSession(MainForm& form, SerialControl& serial, FrameReceiver& receiver, RunController& control,

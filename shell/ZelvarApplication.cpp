@@ -54,13 +54,13 @@ ZelvarApplication::ZelvarApplication(ShellOptions options)
         if (!session_)
             return;
         session_->Command1_Click();
-        updatePortToolTips();
+        portControls_->updatePortToolTips();
     });
     connect(form_.get(), &NorvDynoData::Combo1_Click, this, [this] {
         if (!ports_)
             return;
         session_->afterPick(ports_->Combo1_Click());
-        updatePortToolTips();
+        portControls_->updatePortToolTips();
     });
     connect(form_.get(), &NorvDynoData::Combo2_Click, this, [this] {
         if (ports_)
@@ -90,7 +90,7 @@ bool ZelvarApplication::Form_Load()
     SerialControl& serial = serialForm_->MSComm1();
     ports_ = std::make_unique<PortSelection>(*form_, serial);
     ports_->setUpLists();
-    updatePortToolTips();
+    portControls_->updatePortToolTips();
     runControl_ = std::make_unique<RunController>(*form_, serial, files_, directory, options_.locale);
     // The run file goes to the disk within a second of every record, so that
     // a power cut in the middle of a run loses at most that second.
@@ -144,11 +144,6 @@ void ZelvarApplication::Form_Unload()
 PortDialog* ZelvarApplication::portDialog()
 {
     return portControls_->portDialog();
-}
-
-void ZelvarApplication::updatePortToolTips()
-{
-    portControls_->updatePortToolTips();
 }
 
 void ZelvarApplication::addChartControls()

@@ -105,7 +105,6 @@ private:
     void connectSession();
     void addChartControls();
     ChartWindow& charts();
-    void updatePortToolTips();
 
     ShellOptions options_;
     SystemClock systemClock_;

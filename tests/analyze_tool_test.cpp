@@ -225,8 +225,9 @@ TEST_P(AnalyzeToolRunFolders, TakeTheValuesLeftOutFromRunJsonAndUpdateItsFigures
     EXPECT_TRUE(updated.value("peak_output_power_w").isDouble()) << readAll(folder + "/run.json").toStdString();
     EXPECT_EQ(updated.value("format").toInt(), 2) << "its figures count spin-ups from 1";
     for (auto it = json.begin(); it != json.end(); ++it) {
-        if (it.key() != "format")
+        if (it.key() != "format") {
             EXPECT_EQ(updated.value(it.key()), it.value()) << it.key().toStdString() << " is kept";
+        }
     }
 }
 

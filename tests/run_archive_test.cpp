@@ -94,7 +94,7 @@ TEST_F(RunArchiveTest, AnEndedRunHoldsCopiesOfItsFilesAndSaysHowItEnded)
         const QString folder = file("runs/" + folderName(kStart));
         EXPECT_EQ(readRunJson(folder).json().value("state").toString(), "recording");
 
-        archive->runEnded({kStart.addSecs(65), c.ending, c.reason, {30, 240, "1500", "2000"}, c.reportWritten});
+        archive->runEnded({kStart.addSecs(65), c.ending, c.reason, {30, 240, "1500", "2000", {}, {}}, c.reportWritten});
         EXPECT_FALSE(archive->recording());
         archive->waitForCopies();
 

@@ -53,7 +53,7 @@ TEST(RunJson, WhatIsNotKnownIsNullAndWhatIsNotWrittenIsAbsent)
     EXPECT_FALSE(run.json().contains("ended")) << "a run still recording has no end";
     EXPECT_FALSE(run.records().has_value());
     run.setRunFile({});
-    run.setValues({std::nullopt, 240.0, "1500", ""});
+    run.setValues({std::nullopt, 240.0, "1500", "", {}, {}});
     EXPECT_TRUE(run.json().value("first_run_time_s").isNull());
     EXPECT_TRUE(run.json().value("flywheel_radius_mm").isNull());
     EXPECT_EQ(run.records(), 0);
