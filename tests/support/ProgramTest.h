@@ -3,6 +3,7 @@
 #include "MemorySerialControl.h"
 #include "RecordingMessageBox.h"
 
+#include "shell/NorvDynoData.h"
 #include "shell/ZelvarApplication.h"
 
 #include <QTemporaryDir>
@@ -18,6 +19,25 @@ namespace zelvar::testing_support {
 // numbers in the C locale, ending left to the test, and the real serial
 // control.
 ShellOptions testOptions(const QString& directory, MessageBox& messages);
+
+// The whole program on the real serial control in `directory`, its message
+// boxes recorded and its main window shown once loaded: where the end-to-end
+// runs start from.
+struct ShownProgram {
+    explicit ShownProgram(const QString& directory) : program(testOptions(directory, messages)) {}
+
+    // Form_Load, then the window shown; false when the load failed.
+    bool load()
+    {
+        if (!program.Form_Load())
+            return false;
+        program.mainWindow().show();
+        return true;
+    }
+
+    RecordingMessageBox messages;
+    ZelvarApplication program;
+};
 
 // The whole program on the in-memory serial control, in a scratch program
 // directory that holds both control files, with drive paths in a scratch
