@@ -18,7 +18,7 @@
 #include "charts/ChartWindow.h"
 #include "charts/RunBrowser.h"
 #include "event_loop_watchdog.h"
-#include "run_file.h"
+#include "scratch_run.h"
 #include "session/LiveTrace.h"
 
 #include "ArchivedRuns.h"
@@ -157,13 +157,11 @@ BENCHMARK(BM_RunsTabRefresh)->Unit(benchmark::kMillisecond)->UseRealTime()->Iter
 
 void BM_ArchiveRunFile(benchmark::State& state)
 {
-    QTemporaryDir dir;
-    const QString from = dir.filePath(QStringLiteral("Temp.dat"));
-    const QString to = dir.filePath(QStringLiteral("copy.dat"));
-    if (!bench::writeRunFile(from, state.range(0))) {
-        state.SkipWithError("cannot write the run file");
+    const bench::ScratchRun run(state);
+    if (!run.written)
         return;
-    }
+    const QString& from = run.path;
+    const QString to = run.dir.filePath(QStringLiteral("copy.dat"));
     archive::RunFileScan scan;
     for (auto _ : state) {
         scan = {};

@@ -9,7 +9,7 @@
 #include "memory.h"
 #include "records/SequentialFiles.h"
 #include "run/RunAnalyzer.h"
-#include "run_file.h"
+#include "scratch_run.h"
 #include "session/LiveTrace.h"
 
 #include <QCoreApplication>
@@ -23,35 +23,31 @@
 #include <string>
 
 using namespace zelvar;
-using bench::resetPeak;
-using bench::statusKb;
 
 namespace {
 
 void BM_ChartWindowDrawsReport(benchmark::State& state)
 {
-    const std::int64_t records = state.range(0);
-    QTemporaryDir dir;
-    if (!bench::writeRunFile(dir.filePath("Temp.dat"), records)) {
-        state.SkipWithError("cannot write the run file");
+    const bench::ScratchRun run(state);
+    if (!run.written)
         return;
-    }
+    const std::int64_t records = run.records;
     SequentialFiles files;
-    if (RunAnalyzer(files, dir.path())
+    if (RunAnalyzer(files, run.dir.path())
             .analyze({Decimal(30), Decimal(240), QStringLiteral("1500"), QStringLiteral("2000")})
         != records) {
         state.SkipWithError("wrong record count");
         return;
     }
-    QFile::remove(dir.filePath("Temp.dat"));
-    const QString report = dir.filePath("save.csv");
+    QFile::remove(run.path);
+    const QString report = run.dir.filePath("save.csv");
     session::LiveTrace trace;
 
     qint64 longestBlock = 0;
     bool progress = false;
-    resetPeak();
+    bench::resetPeak();
     for (auto _ : state) {
-        ChartWindow window(trace, {dir.path(), {}});
+        ChartWindow window(trace, {run.dir.path(), {}});
         window.show();
         bench::EventLoopWatchdog watchdog;
         watchdog.start();
@@ -65,7 +61,7 @@ void BM_ChartWindowDrawsReport(benchmark::State& state)
         longestBlock = std::max(longestBlock, watchdog.stop());
         progress = progress || window.progressShown();
     }
-    state.counters["peak_rss_MB"] = static_cast<double>(statusKb("VmHWM:")) / 1024.0;
+    state.counters["peak_rss_MB"] = static_cast<double>(bench::statusKb("VmHWM:")) / 1024.0;
     state.counters["longest_block_ms"] = static_cast<double>(longestBlock);
     state.counters["progress_shown"] = progress ? 1 : 0;
     state.counters["report_MB"] = static_cast<double>(QFile(report).size()) / 1e6;

@@ -18,6 +18,7 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <string_view>
 
 using namespace zelvar;
 
@@ -63,30 +64,12 @@ std::optional<SerialSettings> expected(const QString& text)
     const QString& parity = fields[1];
     if (parity.size() != 1)
         return std::nullopt;
-    switch (parity[0].unicode()) {
-    case u'N':
-    case u'n':
-        s.parity = 'N';
-        break;
-    case u'E':
-    case u'e':
-        s.parity = 'E';
-        break;
-    case u'O':
-    case u'o':
-        s.parity = 'O';
-        break;
-    case u'M':
-    case u'm':
-        s.parity = 'M';
-        break;
-    case u'S':
-    case u's':
-        s.parity = 'S';
-        break;
-    default:
+    // An ASCII letter of "NEOMS", in either case.
+    const char16_t letter = parity[0].unicode();
+    const char16_t upper = letter >= u'a' && letter <= u'z' ? char16_t(letter - u'a' + u'A') : letter;
+    if (upper == 0 || std::u16string_view(u"NEOMS").find(upper) == std::u16string_view::npos)
         return std::nullopt;
-    }
+    s.parity = static_cast<char>(upper);
 
     const QString& data = fields[2];
     if (data.size() != 1 || data[0].unicode() < u'5' || data[0].unicode() > u'8')

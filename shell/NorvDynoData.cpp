@@ -27,21 +27,8 @@ namespace zelvar {
 
 namespace {
 
-enum class Kind { TextBox, Label, ComboBox, Button };
-
-// One control of the window, placed in twips from the top-left corner of the
-// client area. Labels take no focus, so their tab index only keeps the
-// numbering of the design; the focus chain follows the tab index of the rest.
-struct Placement {
-    const char* name;
-    Kind kind;
-    const char* text;
-    int left;
-    int top;
-    int width;
-    int height;
-    int tabIndex;
-};
+using Kind = NorvDynoData::Kind;
+using Placement = NorvDynoData::Placement;
 
 // Laid out as the dyno's operators know the window: live values on the top
 // row, the controller's set-up values below them, the interval at the bottom,
@@ -356,6 +343,11 @@ struct NorvDynoData::Controls {
     ButtonCaption command1Caption;
     LabelCaption label2Caption;
 };
+
+std::span<const NorvDynoData::Placement> NorvDynoData::layout()
+{
+    return kLayout;
+}
 
 NorvDynoData::NorvDynoData(QWidget* parent) : QWidget(parent)
 {

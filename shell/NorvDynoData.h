@@ -6,6 +6,7 @@
 
 #include <array>
 #include <memory>
+#include <span>
 
 class QComboBox;
 class QLabel;
@@ -30,6 +31,26 @@ public:
     // The text boxes show new values at most this often (milliseconds).
     static constexpr int kBoxRefreshMs = 100;
     static constexpr const char* kCaption = "Zelvar QT4 Data (Remember to close this exe before unplug the usb)";
+
+    enum class Kind { TextBox, Label, ComboBox, Button };
+
+    // One control of the window, placed in twips from the top-left corner of
+    // the client area. Labels take no focus, so their tab index only keeps the
+    // numbering of the design; the focus chain follows the tab index of the
+    // rest.
+    struct Placement {
+        const char* name;
+        Kind kind;
+        const char* text;
+        int left;
+        int top;
+        int width;
+        int height;
+        int tabIndex;
+    };
+
+    // The table the window is built from, one entry per control.
+    static std::span<const Placement> layout();
 
     explicit NorvDynoData(QWidget* parent = nullptr);
     ~NorvDynoData() override;

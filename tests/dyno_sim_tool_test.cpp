@@ -175,17 +175,24 @@ TEST(DynoSimTool, BadCallsSayWhyInOneLineAndOpenNothing)
     }
 }
 
+// dyno-sim with its stream and its truth written into a scratch folder.
+struct SimFiles {
+    Outcome run(QStringList arguments) const { return runSim(arguments << "--out" << stream << "--truth" << truth); }
+
+    QTemporaryDir dir;
+    QString stream = dir.filePath("stream.bin");
+    QString truth = dir.filePath("truth.csv");
+};
+
 // The stream and the truth.
 
 TEST(DynoSimTool, TheStreamCarriesTheModelsValuesQuantisedTickByTick)
 {
-    QTemporaryDir dir;
-    const QString stream = dir.filePath("stream.bin");
-    const QString truthFile = dir.filePath("truth.csv");
-    const QString link = dir.filePath("link.txt");
-    const Outcome o = runSim({"--pace",   "line", "--idle",     "0.5",  "--spin",  "1",       "--brake",     "0.5",
-                              "--repeat", "1",    "--duration", "2.5",  "--kind",  "live",    "--radius",    "30.5",
-                              "--com",    "9",    "--out",      stream, "--truth", truthFile, "--link-file", link});
+    const SimFiles files;
+    const QString link = files.dir.filePath("link.txt");
+    const Outcome o = files.run({"--pace",   "line",     "--idle", "0.5",        "--spin",      "1",      "--brake",
+                                 "0.5",      "--repeat", "1",      "--duration", "2.5",         "--kind", "live",
+                                 "--radius", "30.5",     "--com",  "9",          "--link-file", link});
     ASSERT_EQ(o.exitCode, 0) << o.err.toStdString();
 
     const QString mapping = QString::fromLocal8Bit(readAll(link)).trimmed();
@@ -193,10 +200,10 @@ TEST(DynoSimTool, TheStreamCarriesTheModelsValuesQuantisedTickByTick)
     EXPECT_TRUE(o.out.split('\n').contains(mapping)) << o.out.toStdString();
     EXPECT_TRUE(o.err.contains("0 dropped")) << o.err.toStdString();
 
-    EXPECT_EQ(readAll(truthFile).split('\r').constFirst(), kTruthHeader);
-    const std::vector<TruthRow> truth = readTruth(truthFile);
+    EXPECT_EQ(readAll(files.truth).split('\r').constFirst(), kTruthHeader);
+    const std::vector<TruthRow> truth = readTruth(files.truth);
     ASSERT_EQ(truth.size(), 250u) << "one row per tick of 2.5 s";
-    const std::vector<TelemetryFrame> frames = framesIn(readAll(stream));
+    const std::vector<TelemetryFrame> frames = framesIn(readAll(files.stream));
     ASSERT_EQ(frames.size(), 253u) << "a sample per tick and a set-up frame per second";
     std::size_t next = 0;
     for (const TelemetryFrame& f : frames) {
@@ -227,16 +234,13 @@ TEST(DynoSimTool, TheStreamCarriesTheModelsValuesQuantisedTickByTick)
 // defaults, still gives them byte for byte.
 TEST(DynoSimTool, TheLossFreeRigStreamsAndTellsTheTruthByteForByteAsBefore)
 {
-    QTemporaryDir dir;
-    const QString stream = dir.filePath("stream.bin");
-    const QString truthFile = dir.filePath("truth.csv");
-    const Outcome o = runSim({"--pace",      "line",    "--repeat", "2",      "--idle",  "0.3",     "--spin",
-                              "1.5",         "--brake", "0.4",      "--seed", "5",       "--stray", "0.05",
-                              "--duplicate", "0.02",    "--out",    stream,   "--truth", truthFile});
+    const SimFiles files;
+    const Outcome o = files.run({"--pace", "line", "--repeat", "2", "--idle", "0.3", "--spin", "1.5", "--brake", "0.4",
+                                 "--seed", "5", "--stray", "0.05", "--duplicate", "0.02"});
     ASSERT_EQ(o.exitCode, 0) << o.err.toStdString();
 
     QByteArray firstSeven;
-    for (const QByteArray& line : readAll(truthFile).split('\n')) {
+    for (const QByteArray& line : readAll(files.truth).split('\n')) {
         const QByteArrayList f = line.trimmed().split(',');
         if (f.size() == 10)
             firstSeven += f.mid(0, 7).join(',') + "\r\n";
@@ -244,12 +248,12 @@ TEST(DynoSimTool, TheLossFreeRigStreamsAndTellsTheTruthByteForByteAsBefore)
     const auto sha256 = [](const QByteArray& bytes) {
         return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().toStdString();
     };
-    EXPECT_EQ(sha256(readAll(stream)), "11e0f9954a3186d5fe327bc1b23c940b358a6a4fa19d6d2483aa39abb15d5fc4");
+    EXPECT_EQ(sha256(readAll(files.stream)), "11e0f9954a3186d5fe327bc1b23c940b358a6a4fa19d6d2483aa39abb15d5fc4");
     EXPECT_EQ(sha256(firstSeven), "fe939bddf4d66693f3c3f4547bbc92a9b858b2f8ad1e25f97c55a9e87c9c5e65")
         << "the first lines:\n"
         << firstSeven.left(400).toStdString();
 
-    const std::vector<TruthRow> truth = readTruth(truthFile);
+    const std::vector<TruthRow> truth = readTruth(files.truth);
     ASSERT_EQ(truth.size(), 440u);
     for (const TruthRow& t : truth) {
         ASSERT_EQ(t.lossTorqueMnm, 0.0) << "at " << t.time << " s";
@@ -264,14 +268,11 @@ TEST(DynoSimTool, EachRunCoastsForTheCoastTimeWithOnlyTheRigsLossesSlowingIt)
 {
     constexpr double kFrictionMnm = 3, kWindageMnm = 20, kSupply = 12;
     constexpr int kCoastTicks = 50;
-    QTemporaryDir dir;
-    const QString stream = dir.filePath("stream.bin");
-    const QString truthFile = dir.filePath("truth.csv");
-    const Outcome o = runSim({"--pace",    "line",    "--idle", "0.2",      "--spin",  "1",          "--coast",
-                              "0.5",       "--brake", "0.3",    "--repeat", "2",       "--friction", "3",
-                              "--windage", "20",      "--out",  stream,     "--truth", truthFile});
+    const SimFiles files;
+    const Outcome o = files.run({"--pace", "line", "--idle", "0.2", "--spin", "1", "--coast", "0.5", "--brake", "0.3",
+                                 "--repeat", "2", "--friction", "3", "--windage", "20"});
     ASSERT_EQ(o.exitCode, 0) << o.err.toStdString();
-    const std::vector<TruthRow> truth = readTruth(truthFile);
+    const std::vector<TruthRow> truth = readTruth(files.truth);
     ASSERT_EQ(truth.size(), 400u) << "two runs of 0.2 + 1 + 0.5 + 0.3 s";
 
     std::vector<int> coasts; // ticks of each coast
@@ -308,7 +309,7 @@ TEST(DynoSimTool, EachRunCoastsForTheCoastTimeWithOnlyTheRigsLossesSlowingIt)
     EXPECT_EQ(coasts, std::vector<int>(2, kCoastTicks)) << "one coast of 0.5 s after each spin";
 
     int coastFrames = 0;
-    for (const TelemetryFrame& f : framesIn(readAll(stream))) {
+    for (const TelemetryFrame& f : framesIn(readAll(files.stream))) {
         if (!f.is(TelemetryFrame::RunSample))
             continue;
         const TruthRow& t = truth[static_cast<std::size_t>(f.tickCount())];

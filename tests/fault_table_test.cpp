@@ -159,6 +159,25 @@ protected:
         box->selectAll();
         QTest::keyClicks(box, text);
     }
+    // Clicks Start: a failure, with the reason shown, when no run starts.
+    ::testing::AssertionResult start()
+    {
+        click();
+        if (status() == "Now Running")
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "status " << status().toStdString() << ": " << reason();
+    }
+    // Start on a port another program holds: refused, naming the device, and
+    // nothing recorded.
+    void expectStartRefusedOnABusyPort()
+    {
+        click();
+        EXPECT_EQ(status(), "Error!");
+        EXPECT_NE(reason().find(pty_.slavePath().toStdString()), std::string::npos) << reason();
+        EXPECT_EQ(window().command1Widget()->text(), "Start");
+        EXPECT_FALSE(portOpen());
+        EXPECT_FALSE(QFile::exists(file("save.csv")));
+    }
     qsizetype records() { return readAll(file("Temp.dat")).count('\n'); }
 
     // Sends run samples for the ticks (after a set-up frame when asked) and
@@ -177,8 +196,7 @@ protected:
     // program works.
     void expectAWholeRun()
     {
-        click();
-        ASSERT_EQ(status(), "Now Running") << reason();
+        ASSERT_TRUE(start());
         sendAndWait({2, 4, 6}, 3, true);
         click();
         EXPECT_EQ(status(), "Now Ready") << reason();
@@ -215,8 +233,7 @@ TEST_F(FaultTableTest, DevicePulledMidRunEndsInErrorWithEveryRecordKept)
 {
     startSim({"--idle", "0.2", "--spin", "5", "--vanish-after", "1.5", "--out", file("stream.bin")});
     load();
-    click();
-    ASSERT_EQ(status(), "Now Running") << reason();
+    ASSERT_TRUE(start());
     ASSERT_TRUE(pumpUntil([&] { return status() == "Error!"; }, 20s)) << records() << " records";
 
     EXPECT_FALSE(reason().empty());
@@ -260,12 +277,7 @@ TEST_F(FaultTableTest, BusyPortEndsStartInErrorAndAFreshStartWorks)
     auto other = std::make_unique<QtSerialControl>();
     other->setCommPort(3);
     other->setPortOpen(true);
-    click();
-    EXPECT_EQ(status(), "Error!");
-    EXPECT_NE(reason().find(pty_.slavePath().toStdString()), std::string::npos) << reason();
-    EXPECT_EQ(window().command1Widget()->text(), "Start");
-    EXPECT_FALSE(portOpen());
-    EXPECT_FALSE(QFile::exists(file("save.csv")));
+    expectStartRefusedOnABusyPort();
 
     other.reset();
     expectAWholeRun();
@@ -297,12 +309,7 @@ TEST_F(FaultTableTest, PortHeldByAnotherProgramEndsStartInError)
         << other.readAllStandardError().toStdString();
 
     load();
-    click();
-    EXPECT_EQ(status(), "Error!");
-    EXPECT_NE(reason().find(pty_.slavePath().toStdString()), std::string::npos) << reason();
-    EXPECT_EQ(window().command1Widget()->text(), "Start");
-    EXPECT_FALSE(portOpen());
-    EXPECT_FALSE(QFile::exists(file("save.csv")));
+    expectStartRefusedOnABusyPort();
 
     other.terminate();
     ASSERT_TRUE(other.state() == QProcess::NotRunning || other.waitForFinished(10000));
@@ -362,8 +369,7 @@ TEST_F(FaultTableTest, UnwritableApplicationDirectoryEndsStartInError)
 TEST_F(FaultTableTest, AReportThatCannotReplaceSaveCsvKeepsTheRunAndLeavesNoHalfReport)
 {
     load();
-    click();
-    ASSERT_EQ(status(), "Now Running") << reason();
+    ASSERT_TRUE(start());
     sendAndWait({2, 4, 6, 8}, 4, true);
     // Something the report cannot be renamed over.
     ASSERT_TRUE(QDir(dir_.path()).mkdir("save.csv"));
@@ -385,8 +391,7 @@ TEST_F(FaultTableTest, AFullDiskWhileRecordingEndsTheRunInError)
     // it for output succeeds, as creating a file on a full disk does.
     ASSERT_TRUE(QFile::link("/dev/full", file("Temp.dat")));
     load();
-    click();
-    ASSERT_EQ(status(), "Now Running") << reason();
+    ASSERT_TRUE(start());
     pty_.send(climbingSample(2));
     ASSERT_TRUE(pumpUntil([&] { return status() == "Error!"; })) << status().toStdString();
     EXPECT_NE(reason().find("No space left on device"), std::string::npos) << reason();
@@ -404,8 +409,7 @@ TEST_F(FaultTableTest, ARunFileCutInsideARecordFailsTheReportAndKeepsThePrevious
 {
     load();
     writeAll(file("save.csv"), "previous report");
-    click();
-    ASSERT_EQ(status(), "Now Running") << reason();
+    ASSERT_TRUE(start());
     sendAndWait({2, 4, 6}, 3, true);
     // The file loses its end in the middle of the third record.
     const QByteArray run = readAll(file("Temp.dat"));
@@ -423,8 +427,7 @@ TEST_F(FaultTableTest, ANonNumericRadiusFailsTheReportAndKeepsTheRun)
 {
     load();
     writeAll(file("save.csv"), "previous report");
-    click();
-    ASSERT_EQ(status(), "Now Running") << reason();
+    ASSERT_TRUE(start());
     sendAndWait({2, 4, 6}, 3);
     type(window().text1Widget(4), "3O.5");
     type(window().text1Widget(5), "240");
@@ -441,8 +444,7 @@ TEST_F(FaultTableTest, ANonNumericRadiusFailsTheReportAndKeepsTheRun)
 TEST_F(FaultTableTest, AnIntervalOfZeroTypedDuringARunStopsItAtTheNextFrame)
 {
     load();
-    click();
-    ASSERT_EQ(status(), "Now Running") << reason();
+    ASSERT_TRUE(start());
     sendAndWait({2, 4}, 2);
     type(window().text1Widget(8), "0");
     pty_.send(climbingSample(6));
@@ -459,8 +461,7 @@ TEST_F(FaultTableTest, AnIntervalOfZeroFromTheDynoEndsTheRunInError)
 {
     startSim({"--interval", "0", "--idle", "0.2", "--spin", "5"});
     load();
-    click();
-    ASSERT_EQ(status(), "Now Running") << reason();
+    ASSERT_TRUE(start());
     ASSERT_TRUE(pumpUntil([&] { return status() == "Error!"; }, 10s));
     EXPECT_NE(reason().find("divisor of 0"), std::string::npos) << reason();
     EXPECT_TRUE(pumpUntil([&] { return window().text1Widget(8)->text() == "0"; }, 1s))
@@ -479,8 +480,7 @@ TEST_F(FaultTableTest, StrayBytesAndBadFramesLoseNoGoodSample)
     startSim({"--idle", "0.2", "--spin", "5", "--stray", "0.3", "--bad-trailer", "0.1", "--bad-kind", "0.1", "--seed",
               "7", "--out", file("stream.bin")});
     load();
-    click();
-    ASSERT_EQ(status(), "Now Running") << reason();
+    ASSERT_TRUE(start());
     EXPECT_TRUE(pumpUntil([&] { return records() >= 80 || status() == "Error!"; }, 20s)) << records();
     click();
     EXPECT_EQ(status(), "Now Ready") << reason();
@@ -504,8 +504,7 @@ TEST_F(FaultTableTest, StrayBytesAndBadFramesLoseNoGoodSample)
 TEST_F(FaultTableTest, ADoubleQuoteInAnEscBoxIsWrittenDoubledAndReadsBack)
 {
     load();
-    click();
-    ASSERT_EQ(status(), "Now Running") << reason();
+    ASSERT_TRUE(start());
     sendAndWait({2, 4}, 2);
     type(window().text1Widget(4), "30");
     type(window().text1Widget(5), "240");

@@ -19,12 +19,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <fstream>
 #include <functional>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <ostream>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -51,18 +56,20 @@ QStringList namesOf(const std::vector<QWidget*>& widgets)
 }
 
 // ---------------------------------------------------------------------------
-// Layout, as the window is drawn in twips; every row is its own test.
+// Layout, as the window is drawn in twips: tests/data/main_window_layout.csv
+// holds the design's table, and every control of it is its own test.
 
-enum class Kind { TextBox, Label, ComboBox, Button };
+using Kind = NorvDynoData::Kind;
 
 struct ExpectedControl {
-    const char* name;
+    std::string name; // the object name: "Text1_4" for Text1(4)
     Kind kind;
-    const char* text;
     int left;
     int top;
     int width;
     int height;
+    int tabIndex;
+    std::string text;
 };
 
 void PrintTo(const ExpectedControl& control, std::ostream* os)
@@ -70,41 +77,69 @@ void PrintTo(const ExpectedControl& control, std::ostream* os)
     *os << control.name;
 }
 
-const ExpectedControl kLayout[] = {
-    {"Text2", Kind::TextBox, "Zelvar", 240, 240, 972, 288},
-    {"Label10", Kind::Label, "Set Com Port", 120, 720, 1212, 252},
-    {"Combo1", Kind::ComboBox, "", 120, 960, 1212, 288},
-    {"Label17", Kind::Label, "Set Braud Rate", 120, 1560, 1212, 372},
-    {"Combo2", Kind::ComboBox, "", 120, 1800, 1212, 288},
-    {"Command1", Kind::Button, "Start", 840, 2400, 492, 492},
-    {"Label2", Kind::Label, "Now Ready", 720, 3000, 975, 255},
-    {"Label1_2", Kind::Label, "Run Time", 2400, 120, 1215, 255},
-    {"Text1_0", Kind::TextBox, "", 2400, 360, 855, 372},
-    {"S_19", Kind::Label, "s", 3360, 480, 375, 255},
-    {"Label1_0", Kind::Label, "Output Volt", 4080, 120, 1215, 255},
-    {"Text1_1", Kind::TextBox, "", 4080, 360, 855, 372},
-    {"Label1_17", Kind::Label, "V", 5040, 480, 375, 255},
-    {"Label1_1", Kind::Label, "Output Current", 5880, 120, 1215, 255},
-    {"Text1_2", Kind::TextBox, "", 5880, 360, 855, 372},
-    {"Label1_18", Kind::Label, "A", 6840, 480, 375, 255},
-    {"Label1_3", Kind::Label, "RPM", 7560, 120, 1215, 255},
-    {"Text1_3", Kind::TextBox, "", 7560, 360, 855, 372},
-    {"Label1_8", Kind::Label, "Flywheel Radius", 2400, 1200, 1215, 255},
-    {"Text1_4", Kind::TextBox, "", 2400, 1440, 855, 372},
-    {"Label1_12", Kind::Label, "mm", 3360, 1560, 375, 255},
-    {"Label1_9", Kind::Label, "Flywheel Weight", 4080, 1200, 1215, 255},
-    {"Text1_5", Kind::TextBox, "", 4080, 1440, 855, 372},
-    {"Label1_13", Kind::Label, "g", 5040, 1560, 375, 255},
-    {"Label1_10", Kind::Label, "ESC Neutral", 5880, 1200, 1215, 255},
-    {"Text1_6", Kind::TextBox, "", 5880, 1440, 855, 372},
-    {"Label1_14", Kind::Label, "us", 6840, 1560, 375, 255},
-    {"Label1_11", Kind::Label, "ESC Full", 7560, 1200, 1215, 255},
-    {"Text1_7", Kind::TextBox, "", 7560, 1440, 855, 372},
-    {"Label1_15", Kind::Label, "us", 8520, 1560, 375, 255},
-    {"Label1_4", Kind::Label, "Interval", 2400, 2280, 1215, 255},
-    {"Text1_8", Kind::TextBox, "", 2400, 2520, 855, 372},
-    {"Label1_5", Kind::Label, "ms", 3360, 2640, 375, 255},
+struct LayoutFile {
+    std::vector<ExpectedControl> controls;
+    std::vector<std::string> errors;
 };
+
+LayoutFile readLayoutFile()
+{
+    const std::string path = ZELVAR_TEST_DATA_DIR "/main_window_layout.csv";
+    const std::map<std::string, Kind> kinds = {{"text box", Kind::TextBox},
+                                               {"label", Kind::Label},
+                                               {"combo box", Kind::ComboBox},
+                                               {"button", Kind::Button}};
+    LayoutFile file;
+    std::ifstream in(path);
+    std::string line;
+    if (!std::getline(in, line))
+        file.errors.push_back("cannot read " + path);
+    // control,index,kind,left,top,width,height,tab_index,text
+    while (std::getline(in, line)) {
+        std::vector<std::string> field;
+        std::stringstream row(line);
+        for (std::string item; std::getline(row, item, ',');)
+            field.push_back(item);
+        if (!line.empty() && line.back() == ',')
+            field.emplace_back();
+        const auto kind = field.size() == 9 ? kinds.find(field[2]) : kinds.end();
+        if (kind == kinds.end()) {
+            file.errors.push_back("not a control: \"" + line + "\"");
+            continue;
+        }
+        const std::string name = field[1].empty() ? field[0] : field[0] + "_" + field[1];
+        file.controls.push_back({name, kind->second, std::stoi(field[3]), std::stoi(field[4]), std::stoi(field[5]),
+                                 std::stoi(field[6]), std::stoi(field[7]), field[8]});
+    }
+    return file;
+}
+
+const LayoutFile& layoutFile()
+{
+    static const LayoutFile file = readLayoutFile();
+    return file;
+}
+
+// The controls that take the focus, in tab index order.
+QStringList focusOrder()
+{
+    std::vector<ExpectedControl> focusable;
+    std::ranges::copy_if(layoutFile().controls, std::back_inserter(focusable),
+                         [](const ExpectedControl& control) { return control.kind != Kind::Label; });
+    std::ranges::sort(focusable, {}, &ExpectedControl::tabIndex);
+    QStringList names;
+    for (const ExpectedControl& control : focusable)
+        names << QString::fromStdString(control.name);
+    return names;
+}
+
+std::string describe(Kind kind, const std::string& text, int left, int top, int width, int height, int tabIndex)
+{
+    std::ostringstream out;
+    out << "kind " << static_cast<int>(kind) << ", \"" << text << "\" at " << left << ", " << top << ", " << width
+        << " x " << height << " twips, tab index " << tabIndex;
+    return out.str();
+}
 
 int pixels(int twips)
 {
@@ -141,35 +176,54 @@ QString shownText(const QWidget* widget, Kind kind)
     return {};
 }
 
+TEST(MainWindowLayoutFile, HoldsEveryControlOfTheWindow)
+{
+    for (const std::string& error : layoutFile().errors)
+        ADD_FAILURE() << error;
+    EXPECT_EQ(layoutFile().controls.size(), NorvDynoData::layout().size());
+}
+
 class MainWindowLayout : public testing::TestWithParam<ExpectedControl> {
 protected:
     NorvDynoData window;
 };
 
+TEST_P(MainWindowLayout, TheWindowsOwnTableHasTheControlAsDesigned)
+{
+    const ExpectedControl& expected = GetParam();
+    const auto table = NorvDynoData::layout();
+    const auto entry = std::ranges::find(table, expected.name, &NorvDynoData::Placement::name);
+    ASSERT_NE(entry, table.end()) << "the window's layout table has no " << expected.name;
+    EXPECT_EQ(describe(entry->kind, entry->text, entry->left, entry->top, entry->width, entry->height, entry->tabIndex),
+              describe(expected.kind, expected.text, expected.left, expected.top, expected.width, expected.height,
+                       expected.tabIndex))
+        << expected.name;
+}
+
 TEST_P(MainWindowLayout, ControlHasItsKindCaptionAndPlace)
 {
     const ExpectedControl& expected = GetParam();
-    const auto* widget = window.findChild<QWidget*>(expected.name, Qt::FindDirectChildrenOnly);
+    const auto* widget = window.findChild<QWidget*>(QString::fromStdString(expected.name), Qt::FindDirectChildrenOnly);
     ASSERT_NE(widget, nullptr) << "no control named " << expected.name;
 
     const QString text = shownText(widget, expected.kind);
     ASSERT_FALSE(text.isNull()) << expected.name << " is a " << widget->metaObject()->className()
                                 << ", not the expected kind";
-    EXPECT_EQ(text, QString::fromUtf8(expected.text)) << expected.name;
+    EXPECT_EQ(text, QString::fromStdString(expected.text)) << expected.name;
     EXPECT_EQ(widget->geometry(), pixelRect(expected))
         << expected.name << " at " << expected.left << ", " << expected.top << " twips, " << expected.width << " x "
         << expected.height << " twips";
     EXPECT_TRUE(widget->isVisibleTo(&window)) << expected.name;
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryControl, MainWindowLayout, testing::ValuesIn(kLayout),
+INSTANTIATE_TEST_SUITE_P(EveryControl, MainWindowLayout, testing::ValuesIn(layoutFile().controls),
                          zelvar::testing_support::CaseName());
 
 TEST(MainWindow, HasExactlyTheControlsOfItsLayout)
 {
     NorvDynoData window;
     std::set<std::string> expected;
-    for (const ExpectedControl& control : kLayout)
+    for (const ExpectedControl& control : layoutFile().controls)
         expected.insert(control.name);
 
     std::set<std::string> actual;
@@ -278,15 +332,15 @@ TEST_F(MainWindowShown, FocusStartsOnThePortList)
 
 TEST_F(MainWindowShown, TabMovesThroughTheControlsInTabIndexOrderAndWraps)
 {
-    const QStringList order = {"Combo2",  "Text2",   "Command1", "Text1_7", "Text1_6", "Text1_5", "Text1_4",
-                               "Text1_3", "Text1_2", "Text1_1",  "Text1_0", "Text1_8", "Combo1"};
+    QStringList order = focusOrder();
+    order.move(0, order.size() - 1);
     EXPECT_EQ(pressAndRecord(Qt::Key_Tab, Qt::NoModifier, static_cast<int>(order.size())), order);
 }
 
 TEST_F(MainWindowShown, BacktabMovesThroughTheControlsInReverse)
 {
-    const QStringList order = {"Text1_8", "Text1_0", "Text1_1",  "Text1_2", "Text1_3", "Text1_4", "Text1_5",
-                               "Text1_6", "Text1_7", "Command1", "Text2",   "Combo2",  "Combo1"};
+    QStringList order = focusOrder();
+    std::ranges::reverse(order);
     EXPECT_EQ(pressAndRecord(Qt::Key_Backtab, Qt::ShiftModifier, static_cast<int>(order.size())), order);
 }
 
@@ -301,9 +355,7 @@ TEST_F(MainWindowShown, FocusChainHoldsTheFocusableControlsInOrder)
         widget = widget->nextInFocusChain();
     } while (widget != window.combo1Widget() && chain.size() < 100);
 
-    const QStringList order = {"Combo1",  "Combo2",  "Text2",   "Command1", "Text1_7", "Text1_6", "Text1_5",
-                               "Text1_4", "Text1_3", "Text1_2", "Text1_1",  "Text1_0", "Text1_8"};
-    EXPECT_EQ(namesOf(chain), order);
+    EXPECT_EQ(namesOf(chain), focusOrder());
 }
 
 // ---------------------------------------------------------------------------

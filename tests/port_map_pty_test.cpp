@@ -213,12 +213,9 @@ TEST_F(PortMapPtyTest, ARunOnASilentPseudoTerminalSaysSoAfterThreeSecondsUntilTh
     portmap::saveDevice(3, terminal.slavePath());
     qunsetenv("ZELVAR_COM3");
 
-    RecordingMessageBox messages;
-    ShellOptions options = testOptions(appDir.path(), messages);
-    ZelvarApplication program(options);
-    ASSERT_TRUE(program.Form_Load());
-    NorvDynoData& window = program.mainWindow();
-    window.show();
+    ShownProgram live(appDir.path());
+    ASSERT_TRUE(live.load());
+    NorvDynoData& window = live.program.mainWindow();
     QLabel* status = window.label2Widget();
 
     QTest::mouseClick(window.command1Widget(), Qt::LeftButton);
@@ -232,9 +229,9 @@ TEST_F(PortMapPtyTest, ARunOnASilentPseudoTerminalSaysSoAfterThreeSecondsUntilTh
     terminal.send(setupFrame() + runSample(2, 2));
     EXPECT_TRUE(pumpUntil([&] { return status->toolTip().isEmpty(); })) << status->toolTip().toStdString();
     EXPECT_EQ(status->text(), "Now Running");
-    EXPECT_TRUE(messages.shown.isEmpty());
+    EXPECT_TRUE(live.messages.shown.isEmpty());
     QTest::mouseClick(window.command1Widget(), Qt::LeftButton);
-    program.Form_Unload();
+    live.program.Form_Unload();
 }
 
 } // namespace

@@ -1,5 +1,4 @@
 #include "platform/RuntimeError.h"
-#include "records/DiskSync.h"
 #include "records/RunRecord.h"
 #include "records/SequentialFiles.h"
 
@@ -68,22 +67,6 @@ TEST_F(SequentialFilesTest, OnlyWhatWasWrittenSinceTheLastSyncGoesToTheDisk)
         EXPECT_TRUE(files_.SyncToDisk(10)) << "lines waiting in a batch go out with the sync";
     }
     EXPECT_EQ(contents("Temp.dat"), "1\r\n2\r\n");
-}
-
-// The run file goes to the disk on every tick of the sync timer while it is
-// open, and the timer's interval keeps a power cut's loss under a second.
-TEST_F(SequentialFilesTest, TheDiskSyncTimerSyncsTheRunFileWhileItIsOpen)
-{
-    QStringList synced;
-    DiskSync sync(files_, 10, [&](int number) { synced << QString::number(number); });
-    ASSERT_LE(DiskSync::kInterval, std::chrono::milliseconds(1000));
-    sync.tick();
-    EXPECT_TRUE(synced.isEmpty()) << "no run file, nothing to sync";
-    files_.OpenForOutput(10, path("Temp.dat"));
-    sync.tick();
-    files_.Close(10);
-    sync.tick();
-    EXPECT_EQ(synced, QStringList({"10"}));
 }
 
 TEST_F(SequentialFilesTest, ABatchHandsItsLinesOverTogether)

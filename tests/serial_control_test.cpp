@@ -1,12 +1,13 @@
-// The serial control's contract, through the in-memory back end, and its pure
-// helpers: the settings text, port names and which port errors mean the
-// device is gone.
+// The serial control's pure helpers (the settings text, port names and which
+// port errors mean the device is gone) and its contract through the
+// in-memory back end.
 
 #include "platform/SerialControl.h"
 
 #include "CaseNames.h"
 #include "Errors.h"
 #include "MemorySerialControl.h"
+#include "SerialFarEnd.h"
 
 #include <QtSerialPort/QSerialPort>
 
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <random>
 #include <string>
@@ -23,17 +25,7 @@
 namespace zelvar {
 namespace {
 
-using testing_support::contains;
-using testing_support::runtimeErrorOf;
-
-// Bytes 0 to n-1 modulo 256, so that an offset or a lost byte shows.
-QByteArray counting(int n, int first = 0)
-{
-    QByteArray bytes(n, Qt::Uninitialized);
-    for (int i = 0; i < n; ++i)
-        bytes[i] = static_cast<char>((first + i) & 0xFF);
-    return bytes;
-}
+using namespace testing_support;
 
 // --- Settings text ---------------------------------------------------------
 
@@ -197,103 +189,33 @@ INSTANTIATE_TEST_SUITE_P(PortErrors, DeviceLossTest,
                                          ErrorKind{QSerialPort::NotOpenError, "NotOpenError", false}),
                          testing_support::CaseName());
 
-// --- The control, through the in-memory back end ------------------------------
+// --- The in-memory back end ---------------------------------------------------
 
-class MemorySerialControlTest : public testing::Test {
+INSTANTIATE_TEST_SUITE_P(Memory, SerialContract,
+                         testing::Values(SerialBackEnd{"Memory", [] { return std::make_unique<MemoryFarEnd>(); }}),
+                         testing_support::CaseName());
+
+// What only the double does: scripted outcomes, the log of writes, events
+// raised by hand.
+class MemorySerialControlTest : public SerialControlTest {
 protected:
-    void SetUp() override
+    MemorySerialControlTest() : SerialControlTest(std::make_unique<MemoryFarEnd>()) {}
+
+    void openQuietly()
     {
-        QObject::connect(&comm_, &SerialControl::OnComm, [this] {
-            ++events_;
-            portOpenAtEvent_ = comm_.PortOpen();
-            try {
-                eventCodes_.push_back(comm_.CommEvent());
-            } catch (const RuntimeError& error) {
-                thrown_.push_back(error.what());
-            }
-            if (onEvent_)
-                onEvent_();
-        });
+        open();
+        memory_.clearLog();
     }
 
-    void open()
-    {
-        comm_.setPortOpen(true);
-        comm_.clearLog();
-    }
-
-    MemorySerialControl comm_;
-    int events_ = 0;
-    bool portOpenAtEvent_ = false;
-    std::vector<int> eventCodes_;
-    std::vector<std::string> thrown_;
-    std::function<void()> onEvent_;
+    MemorySerialControl& memory_ = static_cast<MemoryFarEnd&>(*far_).control();
 };
-
-TEST_F(MemorySerialControlTest, StartsClosedOnPortOneWithTheDefaultSettings)
-{
-    EXPECT_FALSE(comm_.PortOpen());
-    EXPECT_EQ(comm_.CommPort(), 1);
-    EXPECT_EQ(comm_.Settings(), QStringLiteral("115200,N,8,1"));
-    EXPECT_EQ(comm_.InputLen(), 0);
-    EXPECT_EQ(comm_.CommEvent(), 0);
-}
-
-TEST_F(MemorySerialControlTest, InputHonoursInputLenAndRemovesWhatItReturns)
-{
-    open();
-    comm_.feed(counting(20), false);
-    comm_.setInputLen(5);
-    EXPECT_EQ(comm_.Input(), counting(5));
-    EXPECT_EQ(comm_.InBufferCount(), 15);
-    EXPECT_EQ(comm_.Input(), counting(5, 5));
-    EXPECT_EQ(comm_.waiting(), counting(10, 10));
-}
-
-TEST_F(MemorySerialControlTest, InputLenZeroTakesEverythingWaiting)
-{
-    open();
-    comm_.feed(counting(300), false);
-    comm_.setInputLen(0);
-    EXPECT_EQ(comm_.Input(), counting(300));
-    EXPECT_EQ(comm_.InBufferCount(), 0);
-    EXPECT_EQ(comm_.Input(), QByteArray()) << "nothing waits any more";
-}
-
-TEST_F(MemorySerialControlTest, InputTakesWhatWaitsWhenLessThanInputLen)
-{
-    open();
-    comm_.feed(counting(3), false);
-    comm_.setInputLen(11);
-    EXPECT_EQ(comm_.Input(), counting(3));
-}
-
-TEST_F(MemorySerialControlTest, InputToFillsOnlyWhatItReturns)
-{
-    open();
-    comm_.feed(counting(20), false);
-    comm_.setInputLen(11);
-    QByteArray buffer(16, '\x55');
-    EXPECT_EQ(comm_.InputTo(buffer.data()), 11);
-    EXPECT_EQ(buffer, counting(11) + QByteArray(5, '\x55'));
-    EXPECT_EQ(comm_.InputTo(buffer.data()), 9);
-    EXPECT_EQ(buffer.left(9), counting(9, 11));
-    EXPECT_EQ(comm_.InputTo(buffer.data()), 0);
-}
-
-TEST_F(MemorySerialControlTest, InputLenCannotBeNegative)
-{
-    comm_.setInputLen(4);
-    EXPECT_TRUE(runtimeErrorOf([&] { comm_.setInputLen(-1); }));
-    EXPECT_EQ(comm_.InputLen(), 4);
-}
 
 // Reads sliced the way the receive handler slices them, and at random, with
 // feeds in between: what comes out is the stream that went in, byte for byte,
 // however often the buffer drops what was read.
 TEST_F(MemorySerialControlTest, InterleavedFeedsAndReadsKeepTheStreamIntact)
 {
-    open();
+    openQuietly();
     std::mt19937 random(7);
     // Feeds a little faster than the reads take, so that read bytes pile up
     // in front of unread ones and get dropped now and then.
@@ -308,69 +230,26 @@ TEST_F(MemorySerialControlTest, InterleavedFeedsAndReadsKeepTheStreamIntact)
         }
     };
     for (int round = 0; round < 4000; ++round) {
-        const QByteArray bytes = counting(feedSize(random), next);
+        const QByteArray bytes = countingBytes(feedSize(random), next);
         next += bytes.size();
-        comm_.feed(bytes, false);
+        memory_.feed(bytes, false);
         expected.insert(expected.end(), bytes.begin(), bytes.end());
         for (int length : {1, 1, 11, readSize(random), readSize(random)}) {
             char buffer[40];
-            comm_.setInputLen(length);
-            const int count = comm_.InputTo(buffer);
+            memory_.setInputLen(length);
+            const int count = memory_.InputTo(buffer);
             ASSERT_EQ(count, std::min(length, int(expected.size()))) << "round " << round;
             take(QByteArray(buffer, count), round);
         }
         if (round % 97 == 96) {
-            comm_.setInputLen(0);
-            take(comm_.Input(), round);
+            memory_.setInputLen(0);
+            take(memory_.Input(), round);
             ASSERT_TRUE(expected.empty()) << "round " << round;
         }
-        ASSERT_EQ(comm_.InBufferCount(), int(expected.size())) << "round " << round;
+        ASSERT_EQ(memory_.InBufferCount(), int(expected.size())) << "round " << round;
     }
-    EXPECT_EQ(comm_.waiting(),
+    EXPECT_EQ(memory_.waiting(),
               QByteArray(std::string(expected.begin(), expected.end()).c_str(), qsizetype(expected.size())));
-}
-
-TEST_F(MemorySerialControlTest, SettingInBufferCountToZeroDiscardsEverythingWaiting)
-{
-    open();
-    comm_.feed(counting(5000), false);
-    comm_.setInputLen(7);
-    comm_.Input();
-    comm_.setInBufferCount(0);
-    EXPECT_EQ(comm_.InBufferCount(), 0);
-    EXPECT_EQ(comm_.waiting(), QByteArray());
-    comm_.feed(counting(3, 200), false);
-    EXPECT_EQ(comm_.Input(), counting(3, 200)) << "bytes fed after emptying are kept";
-}
-
-TEST_F(MemorySerialControlTest, OnlyZeroMayBeWrittenToInBufferCount)
-{
-    open();
-    comm_.feed(counting(5), false);
-    for (int count : {1, 5, -1}) {
-        const auto message = runtimeErrorOf([&] { comm_.setInBufferCount(count); });
-        ASSERT_TRUE(message) << "InBufferCount=" << count << " accepted";
-        EXPECT_TRUE(contains(*message, QString::number(count))) << *message;
-    }
-    EXPECT_EQ(comm_.InBufferCount(), 5) << "a rejected write discards nothing";
-    EXPECT_TRUE(comm_.log().isEmpty()) << comm_.log().join(u' ').toStdString();
-}
-
-TEST_F(MemorySerialControlTest, ReadingAClosedPortThrows)
-{
-    char buffer[16];
-    const std::vector<std::pair<const char*, std::function<void()>>> reads = {
-        {"InBufferCount", [&] { comm_.InBufferCount(); }},
-        {"InBufferCount=0", [&] { comm_.setInBufferCount(0); }},
-        {"Input", [&] { comm_.Input(); }},
-        {"InputTo", [&] { comm_.InputTo(buffer); }},
-    };
-    for (const auto& [name, read] : reads) {
-        const auto message = runtimeErrorOf(read);
-        ASSERT_TRUE(message) << name << " did not throw on a closed port";
-        EXPECT_TRUE(contains(*message, QStringLiteral("not open"))) << name << ": " << *message;
-    }
-    EXPECT_TRUE(comm_.log().isEmpty()) << comm_.log().join(u' ').toStdString();
 }
 
 TEST_F(MemorySerialControlTest, OpeningAMissingOrBusyPortThrowsTheSystemsReasonAndStaysClosed)
@@ -381,213 +260,105 @@ TEST_F(MemorySerialControlTest, OpeningAMissingOrBusyPortThrowsTheSystemsReasonA
         const char* reason;
     };
     const std::vector<Case> cases = {
-        {"missing", [&](bool on) { comm_.setPortMissing(4, on); }, "No such file or directory"},
-        {"busy", [&](bool on) { comm_.setPortBusy(4, on); }, "Device or resource busy"},
+        {"missing", [&](bool on) { memory_.setPortMissing(4, on); }, "No such file or directory"},
+        {"busy", [&](bool on) { memory_.setPortBusy(4, on); }, "Device or resource busy"},
     };
-    comm_.setCommPort(4);
-    comm_.clearLog();
+    memory_.setCommPort(4);
+    memory_.clearLog();
     for (const Case& c : cases) {
         c.script(true);
-        const auto message = runtimeErrorOf([&] { comm_.setPortOpen(true); });
+        const auto message = runtimeErrorOf([&] { memory_.setPortOpen(true); });
         ASSERT_TRUE(message) << "a " << c.what << " port opened";
         EXPECT_TRUE(contains(*message, QLatin1String(c.reason))) << c.what << ": " << *message;
         EXPECT_TRUE(contains(*message, portDeviceName(4)))
             << c.what << ": the message does not name the device: " << *message;
-        EXPECT_FALSE(comm_.PortOpen()) << c.what;
-        EXPECT_TRUE(comm_.log().isEmpty()) << c.what << ": " << comm_.log().join(u' ').toStdString();
+        EXPECT_FALSE(memory_.PortOpen()) << c.what;
+        EXPECT_TRUE(memory_.log().isEmpty()) << c.what << ": " << memory_.log().join(u' ').toStdString();
         c.script(false);
     }
-    comm_.setPortMissing(5);
-    comm_.setPortBusy(6);
-    EXPECT_NO_THROW(comm_.setPortOpen(true)) << "only ports 5 and 6 are scripted to fail";
-    EXPECT_EQ(comm_.openedDevice(), portDeviceName(4));
-}
-
-TEST_F(MemorySerialControlTest, OpeningAnOpenPortThrowsAndKeepsItOpen)
-{
-    open();
-    comm_.feed(counting(4), false);
-    const auto message = runtimeErrorOf([&] { comm_.setPortOpen(true); });
-    ASSERT_TRUE(message);
-    EXPECT_TRUE(contains(*message, QStringLiteral("open"))) << *message;
-    EXPECT_TRUE(comm_.PortOpen());
-    EXPECT_EQ(comm_.InBufferCount(), 4) << "the failed open must not disturb the port";
-}
-
-TEST_F(MemorySerialControlTest, CommPortCannotChangeWhileOpen)
-{
-    comm_.setCommPort(2);
-    open();
-    const auto message = runtimeErrorOf([&] { comm_.setCommPort(3); });
-    ASSERT_TRUE(message);
-    EXPECT_TRUE(contains(*message, QStringLiteral("port is open"))) << *message;
-    EXPECT_EQ(comm_.CommPort(), 2);
-    comm_.setPortOpen(false);
-    comm_.setCommPort(3);
-    EXPECT_EQ(comm_.CommPort(), 3);
-}
-
-TEST_F(MemorySerialControlTest, CommPortStartsAtOne)
-{
-    for (int port : {0, -3}) {
-        ASSERT_TRUE(runtimeErrorOf([&] { comm_.setCommPort(port); })) << port << " accepted";
-    }
-    EXPECT_EQ(comm_.CommPort(), 1);
+    memory_.setPortMissing(5);
+    memory_.setPortBusy(6);
+    EXPECT_NO_THROW(memory_.setPortOpen(true)) << "only ports 5 and 6 are scripted to fail";
+    EXPECT_EQ(memory_.openedDevice(), portDeviceName(4));
 }
 
 TEST_F(MemorySerialControlTest, OpenUsesThePortAndTheLastValidSettings)
 {
-    comm_.setCommPort(3);
-    comm_.setSettings(QStringLiteral("9600,e,7,2"));
-    EXPECT_TRUE(runtimeErrorOf([&] { comm_.setSettings(QStringLiteral("9600,E,7")); }));
-    EXPECT_EQ(comm_.Settings(), QStringLiteral("9600,e,7,2")) << "a rejected text changes nothing";
-    comm_.setPortOpen(true);
-    EXPECT_EQ(comm_.openedDevice(), portDeviceName(3));
-    EXPECT_EQ(comm_.openedSettings(), (SerialSettings{9600, 'E', 7, Stop::Two}));
+    memory_.setCommPort(3);
+    memory_.setSettings(QStringLiteral("9600,e,7,2"));
+    EXPECT_TRUE(runtimeErrorOf([&] { memory_.setSettings(QStringLiteral("9600,E,7")); }));
+    memory_.setPortOpen(true);
+    EXPECT_EQ(memory_.openedDevice(), portDeviceName(3));
+    EXPECT_EQ(memory_.openedSettings(), (SerialSettings{9600, 'E', 7, Stop::Two}));
 }
 
 TEST_F(MemorySerialControlTest, SettingsMayChangeWhileOpenForTheNextOpen)
 {
-    open();
-    comm_.setSettings(QStringLiteral("4800,N,8,1"));
-    EXPECT_EQ(comm_.openedSettings(), (SerialSettings{115200, 'N', 8, Stop::One}));
-    comm_.setPortOpen(false);
-    comm_.setPortOpen(true);
-    EXPECT_EQ(comm_.openedSettings(), (SerialSettings{4800, 'N', 8, Stop::One}));
+    openQuietly();
+    memory_.setSettings(QStringLiteral("4800,N,8,1"));
+    EXPECT_EQ(memory_.openedSettings(), (SerialSettings{115200, 'N', 8, Stop::One}));
+    memory_.setPortOpen(false);
+    memory_.setPortOpen(true);
+    EXPECT_EQ(memory_.openedSettings(), (SerialSettings{4800, 'N', 8, Stop::One}));
 }
 
 TEST_F(MemorySerialControlTest, LogHoldsEverySuccessfulWriteInCallOrder)
 {
-    comm_.setCommPort(3);
-    comm_.setSettings(QStringLiteral("9600,N,8,1"));
-    comm_.setPortOpen(true);
-    comm_.setInputLen(1);
-    comm_.setInBufferCount(0);
-    EXPECT_TRUE(runtimeErrorOf([&] { comm_.setInBufferCount(2); }));
-    EXPECT_TRUE(runtimeErrorOf([&] { comm_.setPortOpen(true); }));
-    EXPECT_TRUE(runtimeErrorOf([&] { comm_.setSettings(QStringLiteral("fast")); }));
-    comm_.setPortOpen(false);
-    comm_.setPortOpen(false);
-    EXPECT_EQ(comm_.log(), QStringList({"CommPort=3", "Settings=9600,N,8,1", "PortOpen=True", "InBufferCount=0",
-                                        "PortOpen=False", "PortOpen=False"}))
-        << comm_.log().join(u' ').toStdString();
+    EXPECT_TRUE(runtimeErrorOf([&] { memory_.setInBufferCount(0); })) << "emptying a closed port";
+    memory_.setCommPort(3);
+    memory_.setSettings(QStringLiteral("9600,N,8,1"));
+    memory_.setPortOpen(true);
+    memory_.setInputLen(1);
+    memory_.setInBufferCount(0);
+    EXPECT_TRUE(runtimeErrorOf([&] { memory_.setInBufferCount(2); }));
+    EXPECT_TRUE(runtimeErrorOf([&] { memory_.setPortOpen(true); }));
+    EXPECT_TRUE(runtimeErrorOf([&] { memory_.setSettings(QStringLiteral("fast")); }));
+    memory_.setPortOpen(false);
+    memory_.setPortOpen(false);
+    EXPECT_EQ(memory_.log(), QStringList({"CommPort=3", "Settings=9600,N,8,1", "PortOpen=True", "InBufferCount=0",
+                                          "PortOpen=False", "PortOpen=False"}))
+        << memory_.log().join(u' ').toStdString();
 }
 
-TEST_F(MemorySerialControlTest, ClosingAClosedPortDoesNothing)
+TEST_F(MemorySerialControlTest, FeedRaisesTheReceiveEventOnlyWhenAsked)
 {
-    EXPECT_NO_THROW(comm_.setPortOpen(false));
-    EXPECT_FALSE(comm_.PortOpen());
-    EXPECT_EQ(events_, 0);
-}
-
-TEST_F(MemorySerialControlTest, FeedRaisesTheReceiveEventOnceAWholeFrameWaits)
-{
-    open();
-    comm_.feed(counting(12));
-    EXPECT_EQ(events_, 0) << "12 bytes are less than a frame";
-    comm_.feed(counting(1, 12));
-    ASSERT_EQ(events_, 1);
-    EXPECT_EQ(eventCodes_, std::vector<int>{SerialControl::kEventReceive});
-    comm_.feed(counting(20), false);
-    EXPECT_EQ(events_, 1) << "feed without raise must stay quiet";
-}
-
-TEST_F(MemorySerialControlTest, AHandlerReadsInsideTheEventAndLeavesTheRest)
-{
-    open();
-    QByteArray frames;
-    onEvent_ = [&] {
-        while (comm_.InBufferCount() >= 13) {
-            comm_.setInputLen(1);
-            frames += comm_.Input();
-            frames += comm_.Input();
-            comm_.setInputLen(11);
-            frames += comm_.Input();
-        }
-    };
-    comm_.feed(counting(30));
-    EXPECT_EQ(frames, counting(26));
-    EXPECT_EQ(comm_.waiting(), counting(4, 26));
+    openQuietly();
+    memory_.feed(countingBytes(20), false);
+    EXPECT_EQ(events_, 0) << "feed without raise must stay quiet";
+    memory_.feed(QByteArray());
+    EXPECT_EQ(events_, 1);
 }
 
 TEST_F(MemorySerialControlTest, BytesFedWhileClosedAreDropped)
 {
-    comm_.feed(counting(40));
+    memory_.feed(countingBytes(40));
     EXPECT_EQ(events_, 0);
-    comm_.setPortOpen(true);
-    EXPECT_EQ(comm_.InBufferCount(), 0);
-}
-
-TEST_F(MemorySerialControlTest, ClosingDiscardsWhatWaits)
-{
     open();
-    comm_.feed(counting(10), false);
-    comm_.setPortOpen(false);
-    comm_.setPortOpen(true);
-    EXPECT_EQ(comm_.InBufferCount(), 0);
+    EXPECT_EQ(memory_.InBufferCount(), 0);
 }
 
 TEST_F(MemorySerialControlTest, RaiseRaisesAnyEventCode)
 {
-    comm_.raise(1003);
-    comm_.raise(SerialControl::kEventReceive);
-    EXPECT_EQ(eventCodes_, (std::vector<int>{1003, SerialControl::kEventReceive}));
-    EXPECT_EQ(comm_.CommEvent(), SerialControl::kEventReceive);
+    memory_.raise(1003);
+    memory_.raise(SerialControl::kEventReceive);
+    EXPECT_EQ(codes_, (std::vector<int>{1003, SerialControl::kEventReceive}));
+    EXPECT_EQ(memory_.CommEvent(), SerialControl::kEventReceive);
 }
 
-TEST_F(MemorySerialControlTest, PulledDeviceIsReportedOnceAndClosesThePort)
+// The handler's recovery closes the port (twice, as two recovery paths
+// may); the loss itself is no write of the caller's.
+TEST_F(MemorySerialControlTest, ALossCarriesItsReasonAndLogsOnlyTheRecoverysWrites)
 {
-    comm_.setCommPort(2);
-    open();
-    comm_.feed(counting(5), false);
-    comm_.loseDevice(QStringLiteral("No such device"));
-
-    ASSERT_EQ(events_, 1);
-    EXPECT_FALSE(portOpenAtEvent_) << "the port must be closed before OnComm runs";
-    ASSERT_EQ(thrown_.size(), 1u) << "CommEvent did not throw the loss";
-    EXPECT_EQ(thrown_[0], "serial device lost: " + portDeviceName(2).toStdString() + ": No such device");
-    EXPECT_EQ(comm_.CommEvent(), 0) << "the loss is thrown once";
-    EXPECT_FALSE(comm_.PortOpen());
-    EXPECT_TRUE(comm_.log().isEmpty()) << "the loss is not a write by the caller: "
-                                       << comm_.log().join(u' ').toStdString();
-
-    comm_.loseDevice(QStringLiteral("again"));
-    EXPECT_EQ(events_, 1) << "a closed port has no device left to lose";
-    EXPECT_EQ(comm_.CommEvent(), 0);
-}
-
-TEST_F(MemorySerialControlTest, ALossNobodyHandledIsThrownByTheNextCommEventOnly)
-{
-    open();
-    QObject::disconnect(&comm_, &SerialControl::OnComm, nullptr, nullptr);
-    comm_.loseDevice(QStringLiteral("unplugged"));
-    const auto message = runtimeErrorOf([&] { comm_.CommEvent(); });
-    ASSERT_TRUE(message);
-    EXPECT_TRUE(contains(*message, QStringLiteral("unplugged"))) << *message;
-    EXPECT_NO_THROW(comm_.CommEvent());
-}
-
-TEST_F(MemorySerialControlTest, ReopeningForgetsALossNobodyRead)
-{
-    open();
-    QObject::disconnect(&comm_, &SerialControl::OnComm, nullptr, nullptr);
-    comm_.loseDevice();
-    comm_.setPortOpen(true);
-    EXPECT_NO_THROW(comm_.CommEvent()) << "a loss of the previous session fails the new one";
-}
-
-TEST_F(MemorySerialControlTest, TheHandlersRecoveryMayCloseAgain)
-{
-    open();
+    openQuietly();
     onEvent_ = [&] {
-        if (comm_.PortOpen())
-            comm_.setPortOpen(false);
-        comm_.setPortOpen(false);
+        if (memory_.PortOpen())
+            memory_.setPortOpen(false);
+        memory_.setPortOpen(false);
     };
-    comm_.loseDevice();
-    EXPECT_EQ(events_, 1);
-    EXPECT_FALSE(comm_.PortOpen());
-    EXPECT_EQ(comm_.log(), QStringList({"PortOpen=False"}));
+    memory_.loseDevice(QStringLiteral("No such device"));
+    ASSERT_EQ(losses_.size(), 1u);
+    EXPECT_EQ(losses_[0], "serial device lost: " + portDeviceName(kPort).toStdString() + ": No such device");
+    EXPECT_EQ(memory_.log(), QStringList({"PortOpen=False"})) << memory_.log().join(u' ').toStdString();
 }
 
 } // namespace

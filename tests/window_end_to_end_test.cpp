@@ -46,12 +46,9 @@ TEST(WindowEndToEnd, ARunAgainstTheSimulatedDynoGivesAReport)
     ASSERT_TRUE(mapping.startsWith("ZELVAR_COM3=")) << sim.finish().err.toStdString();
     qputenv("ZELVAR_COM3", mapping.mid(mapping.indexOf('=') + 1));
 
-    RecordingMessageBox messages;
-    ShellOptions options = testOptions(dir.path(), messages);
-    ZelvarApplication program(options);
-    ASSERT_TRUE(program.Form_Load());
-    NorvDynoData& window = program.mainWindow();
-    window.show();
+    ShownProgram live(dir.path());
+    ASSERT_TRUE(live.load());
+    NorvDynoData& window = live.program.mainWindow();
 
     QTest::mouseClick(window.command1Widget(), Qt::LeftButton);
     ASSERT_EQ(window.label2Widget()->text(), "Now Running") << window.label2Widget()->toolTip().toStdString();
@@ -80,7 +77,7 @@ TEST(WindowEndToEnd, ARunAgainstTheSimulatedDynoGivesAReport)
             ++withTorque;
     }
     EXPECT_GE(withTorque, 10) << "the spin-up gives rows with torque";
-    EXPECT_TRUE(messages.shown.isEmpty());
+    EXPECT_TRUE(live.messages.shown.isEmpty());
 }
 
 } // namespace

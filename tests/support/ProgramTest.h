@@ -3,6 +3,7 @@
 #include "MemorySerialControl.h"
 #include "RecordingMessageBox.h"
 
+#include "shell/NorvDynoData.h"
 #include "shell/ZelvarApplication.h"
 
 #include <QTemporaryDir>
@@ -22,6 +23,25 @@ ShellOptions testOptions(const QString& directory, MessageBox& messages);
 // Waits for what a Stop measures off the window's thread and hands the
 // window its reading, as the event loop would once it is done.
 void waitForStopReport(ZelvarApplication& program);
+
+// The whole program on the real serial control in `directory`, its message
+// boxes recorded and its main window shown once loaded: where the end-to-end
+// runs start from.
+struct ShownProgram {
+    explicit ShownProgram(const QString& directory) : program(testOptions(directory, messages)) {}
+
+    // Form_Load, then the window shown; false when the load failed.
+    bool load()
+    {
+        if (!program.Form_Load())
+            return false;
+        program.mainWindow().show();
+        return true;
+    }
+
+    RecordingMessageBox messages;
+    ZelvarApplication program;
+};
 
 // The whole program on the in-memory serial control, in a scratch program
 // directory that holds both control files, with drive paths in a scratch
