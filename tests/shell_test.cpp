@@ -94,6 +94,8 @@ TEST_F(ShellTest, ARunFromStartToStopThroughTheButton)
     EXPECT_EQ(window.command1Widget()->text(), "Start");
     EXPECT_TRUE(window.combo1Widget()->isEnabled());
     EXPECT_FALSE(comm_->PortOpen());
+    // The report's curves open once it is read; then the boxes' next refresh.
+    waitForStopReport(*program);
     QTest::qWait(NorvDynoData::kBoxRefreshMs * 2);
     for (int i = 0; i < 9; ++i)
         EXPECT_EQ(window.text1Widget(i)->text(), " ") << "Text1(" << i << ")";
