@@ -85,6 +85,7 @@ RunOutcome RunSession::Command1_Click()
     const bool archiving = !wasRunning && archiveWanted();
     const RunOutcome outcome = control_.Command1_Click();
     if (outcome.started()) {
+        Q_EMIT readoutsStale(false);
         watchForFrames();
         if (archiving)
             archiveStart(outcome);
@@ -109,6 +110,8 @@ void RunSession::afterReceive(const ReceiveOutcome& outcome)
         reasons_.clearNoDataHint();
     // A run that ended in "Error!" while recording: device pulled, disk
     // full, a frame the run cannot take.
+    if (outcome.recovered)
+        Q_EMIT readoutsStale(true);
     if (outcome.recovered && archive_->recording()) {
         const archive::RunValues values = withDynoFlywheel(outcome.boxes ? runValuesOf(*outcome.boxes)
                                                                          : archive::RunValues{});

@@ -98,6 +98,9 @@ public:
 Q_SIGNALS:
     // The button was clicked, with what the click did.
     void Command1_Done(const zelvar::RunOutcome& outcome);
+    // The read-outs hold a failed run's last values (true), or a new run
+    // began (false).
+    void readoutsStale(bool stale);
     // The status line's tool tip changed.
     void statusToolTipChanged(const QString& toolTip);
     // Start worked: the live trace is empty and follows the run.

@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QScopedValueRollback>
@@ -352,7 +353,7 @@ std::span<const NorvDynoData::Placement> NorvDynoData::layout()
 NorvDynoData::NorvDynoData(QWidget* parent) : QWidget(parent)
 {
     setWindowTitle(QString::fromUtf8(kCaption));
-    setFixedSize(toPixels(kClientWidthTwips), toPixels(kClientHeightTwips));
+    setFixedSize(toPixels(kClientWidthTwips), toPixels(kClientHeightTwips) + kStatusStripHeight);
     setFont(windowFont(font()));
 
     std::vector<std::pair<int, QWidget*>> focusable;
@@ -387,6 +388,17 @@ NorvDynoData::NorvDynoData(QWidget* parent) : QWidget(parent)
     brand->setFont(brandFont);
     brand->setAlignment(Qt::AlignCenter);
 
+    // Below the designed layout, which keeps its place: the reason for
+    // "Error!" and the notices, where the operator reads them without
+    // hovering over the status line.
+    statusStrip_ = new QLabel(this);
+    statusStrip_->setObjectName(QString::fromLatin1(kStatusStripName));
+    statusStrip_->setTextFormat(Qt::PlainText);
+    statusStrip_->setWordWrap(true);
+    statusStrip_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    statusStrip_->setContentsMargins(6, 2, 6, 2);
+    statusStrip_->setGeometry(0, toPixels(kClientHeightTwips), toPixels(kClientWidthTwips), kStatusStripHeight);
+
     connect(controls_->command1, &QPushButton::clicked, this, &NorvDynoData::Command1_Click);
     connect(controls_->combo1, &QComboBox::activated, this, [this, list = controls_->combo1] {
         if (!list->committingTypedText())
@@ -396,6 +408,29 @@ NorvDynoData::NorvDynoData(QWidget* parent) : QWidget(parent)
         if (!list->committingTypedText())
             Q_EMIT Combo2_Click();
     });
+}
+
+void NorvDynoData::showStatusReason(const QString& text)
+{
+    controls_->label2->setToolTip(text);
+    statusStrip_->setText(text);
+}
+
+QLabel* NorvDynoData::statusStrip() const
+{
+    return statusStrip_;
+}
+
+void NorvDynoData::setReadoutsStale(bool stale)
+{
+    // The values stay as they were, only shown as no longer live.
+    for (QLineEdit* box : controls_->text1) {
+        QPalette palette = box->palette();
+        palette.setColor(QPalette::Text, stale ? palette.color(QPalette::Disabled, QPalette::Text)
+                                               : QApplication::palette(box).color(QPalette::Text));
+        box->setPalette(palette);
+    }
+    readoutsStale_ = stale;
 }
 
 // The child widgets outlive this destructor (QWidget deletes them later), and

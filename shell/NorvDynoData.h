@@ -70,6 +70,18 @@ public:
     QPushButton* command1Widget() const;
     QLabel* label2Widget() const;
 
+    // The strip below the designed layout, which says why the last step
+    // failed, or what the program notices, in words that wrap; the status
+    // line's tool tip says the same.
+    static constexpr const char* kStatusStripName = "StatusReason";
+    static constexpr int kStatusStripHeight = 44; // pixels: three lines
+    void showStatusReason(const QString& text);
+    QLabel* statusStrip() const;
+    // The read-outs hold values of a run that ended in a failure: shown
+    // greyed, with their text unchanged, until the next Start.
+    void setReadoutsStale(bool stale);
+    bool readoutsStale() const { return readoutsStale_; }
+
 Q_SIGNALS:
     // Command1 pressed (mouse or keyboard).
     void Command1_Click();
@@ -86,6 +98,8 @@ protected:
 private:
     struct Controls;
     std::unique_ptr<Controls> controls_;
+    QLabel* statusStrip_ = nullptr;
+    bool readoutsStale_ = false;
 };
 
 } // namespace zelvar

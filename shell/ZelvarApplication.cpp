@@ -107,7 +107,8 @@ bool ZelvarApplication::Form_Load()
 void ZelvarApplication::connectSession()
 {
     connect(serialForm_.get(), &Frm_RS232::MSComm1_Received, session_.get(), &session::RunSession::afterReceive);
-    connect(session_.get(), &session::RunSession::statusToolTipChanged, form_->label2Widget(), &QLabel::setToolTip);
+    connect(session_.get(), &session::RunSession::statusToolTipChanged, form_.get(), &NorvDynoData::showStatusReason);
+    connect(session_.get(), &session::RunSession::readoutsStale, form_.get(), &NorvDynoData::setReadoutsStale);
     connect(session_.get(), &session::RunSession::liveRunStarted, this, [this] {
         if (charts_ && charts_->isVisible())
             charts_->showLive();

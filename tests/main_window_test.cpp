@@ -227,8 +227,10 @@ TEST(MainWindow, HasExactlyTheControlsOfItsLayout)
         expected.insert(control.name);
 
     std::set<std::string> actual;
-    for (const QWidget* child : window.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-        actual.insert(child->objectName().toStdString());
+    for (const QWidget* child : window.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (child->objectName() != NorvDynoData::kStatusStripName) // ours, below the design
+            actual.insert(child->objectName().toStdString());
+    }
 
     // Label1 has no elements 6, 7 or 16, and the unit label of Text1(0) is
     // S(19), not a Label1 element.
@@ -259,10 +261,13 @@ TEST(MainWindow, HasItsCaptionAndAFixedClientArea)
 {
     NorvDynoData window;
     EXPECT_EQ(window.windowTitle(), "Zelvar QT4 Data (Remember to close this exe before unplug the usb)");
-    const QSize client(pixels(10080), pixels(3540));
+    // The designed client area, and the status strip below it.
+    const QSize client(pixels(10080), pixels(3540) + NorvDynoData::kStatusStripHeight);
     EXPECT_EQ(window.size(), client);
     EXPECT_EQ(window.minimumSize(), client);
     EXPECT_EQ(window.maximumSize(), client);
+    EXPECT_EQ(window.statusStrip()->geometry(),
+              QRect(0, pixels(3540), pixels(10080), NorvDynoData::kStatusStripHeight));
 }
 
 TEST(MainWindow, StartsReadyWithEmptyBoxesAndLists)

@@ -113,14 +113,28 @@ TEST_F(ShellTest, AnErrorSaysWhyInTheStatusToolTip)
     EXPECT_EQ(window.label2Widget()->text(), "Error!");
     EXPECT_TRUE(window.label2Widget()->toolTip().contains("cannot open"))
         << window.label2Widget()->toolTip().toStdString();
+    // In plain sight too, below the window's own layout.
+    EXPECT_EQ(window.statusStrip()->text(), window.label2Widget()->toolTip());
+    EXPECT_TRUE(window.statusStrip()->wordWrap());
+    EXPECT_GE(window.statusStrip()->y(), window.label2Widget()->geometry().bottom());
 
     comm_->setPortMissing(3, false);
     QTest::mouseClick(window.command1Widget(), Qt::LeftButton);
     EXPECT_EQ(window.label2Widget()->text(), "Now Running");
     EXPECT_TRUE(window.label2Widget()->toolTip().isEmpty());
+    EXPECT_TRUE(window.statusStrip()->text().isEmpty());
+    comm_->feed(kSetupFrame + runSample(2, 2));
     comm_->loseDevice("No such device");
     EXPECT_EQ(window.label2Widget()->text(), "Error!");
     EXPECT_TRUE(window.label2Widget()->toolTip().contains("No such device"));
+    EXPECT_TRUE(window.statusStrip()->text().contains("No such device"));
+    // The last values stay, greyed: they are no longer live.
+    EXPECT_TRUE(window.readoutsStale());
+    EXPECT_EQ(window.text1Widget(4)->palette().color(QPalette::Text),
+              window.text1Widget(4)->palette().color(QPalette::Disabled, QPalette::Text));
+    EXPECT_EQ(window.Text1(Box::FlywheelRadius).text(), "50") << "the text is unchanged";
+    QTest::mouseClick(window.command1Widget(), Qt::LeftButton);
+    EXPECT_FALSE(window.readoutsStale()) << "a new run is live again";
 }
 
 TEST_F(ShellTest, APickThatWorksLeavesTheStatusAndItsReasonAsTheyWere)
