@@ -569,7 +569,7 @@ EOF
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  if (argc != 3) return 2;
+  if (argc != 3) return 2;  // QApplication took -platform NAME out
   QCustomPlot plot;
   QVector<double> t(101), speed(101);
   for (int i = 0; i < t.size(); ++i) {
@@ -600,20 +600,25 @@ EOF
 
   local out=$cache/self-test ok=true platform
   rm -rf "$out"
+  # Wine hands no QT_* variable of the Linux environment to Windows programs
+  # (QT_QPA_PLATFORM, QT_PLUGIN_PATH), so the platform is chosen with Qt's
+  # -platform argument; the plugins are found beside Qt6Core.dll, in
+  # qt/plugins. The offscreen platform needs no display.
   for platform in windows offscreen; do
     mkdir -p "$out/$platform"
-    echo "+ QT_QPA_PLATFORM=$platform wine64 plot.exe" >>"$log"
-    if (cd "$out/$platform" && QT_QPA_PLATFORM=$platform \
-      QT_PLUGIN_PATH="$(windows_path "$cache/qt/plugins")" \
-      timeout 300 xvfb-run -a "$wine_bin" "$dir/build/plot.exe" plot.png plot.pdf) >>"$log" 2>&1; then
-      :
-    fi
+    local display=(xvfb-run -a)
+    [ $platform = windows ] || display=()
+    echo "+ ${display[*]} wine64 plot.exe -platform $platform" >>"$log"
+    (cd "$out/$platform" && timeout 300 "${display[@]}" "$wine_bin" "$dir/build/plot.exe" \
+      plot.png plot.pdf -platform $platform) >"$out/$platform/output.txt" 2>&1 || true
+    cat "$out/$platform/output.txt" >>"$log"
     wait_for_wineserver
-    local png=no pdf=no
+    local png=no pdf=no used=no
     if [ -s "$out/$platform/plot.png" ] && head -c 8 "$out/$platform/plot.png" | grep -q PNG; then png=yes; fi
     if [ -s "$out/$platform/plot.pdf" ] && head -c 5 "$out/$platform/plot.pdf" | grep -q '%PDF'; then pdf=yes; fi
-    echo "  $platform platform plugin: PNG $png, PDF $pdf ($out/$platform)"
-    [ $png = yes ] && [ $pdf = yes ] || ok=false
+    if grep -q "^platform $platform," "$out/$platform/output.txt"; then used=yes; fi
+    echo "  $platform platform plugin: used $used, PNG $png, PDF $pdf ($out/$platform)"
+    [ $used = yes ] && [ $png = yes ] && [ $pdf = yes ] || ok=false
   done
   echo "+ wine64 matchers.exe" >>"$log"
   if timeout 300 "$wine_bin" "$dir/build/matchers.exe" >>"$log" 2>&1; then
