@@ -349,7 +349,7 @@ bool ChartWindow::addSpinUpOverlay(std::size_t index)
         return false;
     }
     addOverlays({{reportPath_, QStringLiteral("%1, spin-up %2").arg(report_->name).arg(index + 1), index}},
-                [this] { showOverlayAdded(overlays_.back().name); });
+                sayAdded(QString()));
     return true;
 }
 
@@ -364,7 +364,8 @@ void ChartWindow::fillSpinUpList()
         spinUps_->setCurrentIndex(static_cast<int>(*report_->spinUp));
 }
 
-void ChartWindow::addOverlays(std::vector<OverlayRead> overlays, std::function<void()> added)
+void ChartWindow::addOverlays(std::vector<OverlayRead> overlays,
+                              std::function<void(bool added, const QString& firstFailure)> done)
 {
     std::vector<ReportRead> reads;
     for (const OverlayRead& overlay : overlays) {
@@ -374,9 +375,7 @@ void ChartWindow::addOverlays(std::vector<OverlayRead> overlays, std::function<v
         reads.push_back({overlay.path, request, false});
     }
     readInBackground(std::move(reads), [this, overlays = std::move(overlays),
-                                        added = std::move(added)](std::vector<curves::ReportReading> readings) {
-        // The first thing that went wrong is what the operator needs to
-        // read.
+                                        done = std::move(done)](std::vector<curves::ReportReading> readings) {
         QString firstFailure;
         bool any = false;
         for (std::size_t k = 0; k < readings.size(); ++k) {
@@ -398,11 +397,19 @@ void ChartWindow::addOverlays(std::vector<OverlayRead> overlays, std::function<v
             overlays_.push_back(std::move(*readings[k].curves));
             any = true;
         }
-        if (any && added)
-            added();
+        done(any, firstFailure);
+    });
+}
+
+std::function<void(bool, const QString&)> ChartWindow::sayAdded(const QString& what)
+{
+    return [this, what](bool added, const QString& firstFailure) {
+        if (added)
+            showOverlayAdded(what + overlays_.back().name);
+        // The first thing that went wrong is what the operator needs to read.
         if (!firstFailure.isEmpty())
             setStatus(firstFailure);
-    });
+    };
 }
 
 void ChartWindow::showOverlayAdded(const QString& what)
@@ -414,8 +421,7 @@ void ChartWindow::showOverlayAdded(const QString& what)
 
 void ChartWindow::addOverlay(const QString& path, const QString& name)
 {
-    addOverlays({{path, name, {}}},
-                [this] { showOverlayAdded(QStringLiteral("Earlier report ") + overlays_.back().name); });
+    addOverlays({{path, name, {}}}, sayAdded(QStringLiteral("Earlier report ")));
 }
 
 bool ChartWindow::showRun(const QString& folder)
@@ -452,7 +458,7 @@ void ChartWindow::drawRunsOver(const QStringList& folders)
         else
             reads.push_back({path, name, {}});
     }
-    const auto drawn = [this, folders, withoutReport, pastLimit](const QString& firstFailure) {
+    addOverlays(std::move(reads), [this, folders, withoutReport, pastLimit](bool, const QString& firstFailure) {
         redrawReport();
         tabs_->setCurrentIndex(kReportTab);
         QStringList parts{
@@ -464,16 +470,7 @@ void ChartWindow::drawRunsOver(const QStringList& folders)
         if (!firstFailure.isEmpty())
             parts << firstFailure;
         setStatus(parts.join(QStringLiteral("; ")));
-    };
-    if (reads.empty()) {
-        drawn(QString());
-        return;
-    }
-    // The status of the reading, a failure's reason or nothing, joins the
-    // summary.
-    setStatus(QString());
-    addOverlays(std::move(reads), {});
-    readInBackground({}, [this, drawn](std::vector<curves::ReportReading>) { drawn(status()); });
+    });
 }
 
 void ChartWindow::refreshRuns()
@@ -563,8 +560,7 @@ void ChartWindow::chooseOverlays()
     std::vector<OverlayRead> reads;
     for (const QString& path : paths)
         reads.push_back({path, QString(), {}});
-    addOverlays(std::move(reads),
-                [this] { showOverlayAdded(QStringLiteral("Earlier report ") + overlays_.back().name); });
+    addOverlays(std::move(reads), sayAdded(QStringLiteral("Earlier report ")));
 }
 
 void ChartWindow::chooseImageFile()

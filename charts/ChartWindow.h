@@ -166,8 +166,13 @@ private:
     void startNextReading();
     void showProgress();
     // Reads reports' smoothed curves (of a spin-up, else the default one)
-    // into the overlays, up to the fifth; `added` is called when any was.
-    void addOverlays(std::vector<OverlayRead> overlays, std::function<void()> added);
+    // into the overlays, up to the fifth; then `done` hears whether any was
+    // added and the first reason one was not.
+    void addOverlays(std::vector<OverlayRead> overlays,
+                     std::function<void(bool added, const QString& firstFailure)> done);
+    // A `done` that draws what was added, named `what` and the overlay's
+    // name, and shows the first failure.
+    std::function<void(bool, const QString&)> sayAdded(const QString& what);
     // Draws the overlays and says what was added.
     void showOverlayAdded(const QString& what);
     void chooseOverlays();

@@ -93,9 +93,7 @@ RunOutcome RunSession::Command1_Click()
         Q_EMIT liveRunStarted();
     } else if (outcome.wasStop) {
         reasons_.clearNoDataHint();
-        const archive::RunValues values = withDynoFlywheel(outcome.boxes ? runValuesOf(*outcome.boxes)
-                                                                         : archive::RunValues{});
-        archiveEnd(values, outcome.reportWritten(), outcome.reason);
+        archiveEnd(valuesAtEnd(outcome.boxes), outcome.reportWritten(), outcome.reason);
     } else {
         reasons_.clearNoDataHint();
     }
@@ -113,9 +111,7 @@ void RunSession::afterReceive(const ReceiveOutcome& outcome)
     if (outcome.recovered)
         Q_EMIT readoutsStale(true);
     if (outcome.recovered && archive_->recording()) {
-        const archive::RunValues values = withDynoFlywheel(outcome.boxes ? runValuesOf(*outcome.boxes)
-                                                                         : archive::RunValues{});
-        archiveEnd(values, false,
+        archiveEnd(valuesAtEnd(outcome.boxes), false,
                    outcome.reason.isEmpty() ? QStringLiteral("the run ended in \"Error!\"") : outcome.reason);
     }
     showReason(outcome.reason);
@@ -134,15 +130,16 @@ void RunSession::unload(const FlywheelBoxes& boxes)
         archive::RunEnd end;
         end.ended = QDateTime::currentDateTime();
         end.ending = archive::Ending::Unfinished;
-        end.values = withDynoFlywheel(runValuesOf(boxes));
+        end.values = valuesAtEnd(boxes);
         archive_->runEnded(end);
     }
     waitForMeasurement();
     archive_->waitForCopies();
 }
 
-archive::RunValues RunSession::withDynoFlywheel(archive::RunValues values) const
+archive::RunValues RunSession::valuesAtEnd(const std::optional<FlywheelBoxes>& boxes) const
 {
+    archive::RunValues values = boxes ? runValuesOf(*boxes) : archive::RunValues{};
     if (const auto sent = receiver_.dynoFlywheel()) {
         values.dynoRadiusMm = sent->radiusMm;
         values.dynoWeightG = sent->weightG;

@@ -114,7 +114,9 @@ Q_SIGNALS:
 
 private:
     bool archiveWanted() const;
-    archive::RunValues withDynoFlywheel(archive::RunValues values) const;
+    // The boxes as the run ended (none when not read), with what the dyno
+    // last sent beside them.
+    archive::RunValues valuesAtEnd(const std::optional<FlywheelBoxes>& boxes) const;
     void archiveStart(const RunOutcome& outcome);
     void archiveEnd(const archive::RunValues& values, bool reportWritten, const QString& failure);
     void measure(const QString& folder, const QString& typed);
