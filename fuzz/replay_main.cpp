@@ -58,10 +58,10 @@ int main(int argc, char** argv)
     std::vector<std::uint8_t> bytes;
     for (const auto& path : inputs) {
         if (!readFile(path, bytes)) {
-            std::fprintf(stderr, "cannot read %s\n", path.c_str());
+            std::fprintf(stderr, "cannot read %s\n", path.string().c_str());
             return 2;
         }
-        std::fprintf(stderr, "%s\n", path.c_str());
+        std::fprintf(stderr, "%s\n", path.string().c_str());
         // libFuzzer never passes a null pointer, not even for an empty input.
         static const std::uint8_t none = 0;
         LLVMFuzzerTestOneInput(bytes.empty() ? &none : bytes.data(), bytes.size());

@@ -14,6 +14,9 @@
 #ifdef Q_OS_WIN
 #include <io.h>
 #include <windows.h>
+// <windows.h> makes CopyFile a macro for CopyFileW, which would rename our
+// own member in its definition below.
+#undef CopyFile
 #else
 #include <unistd.h>
 #endif

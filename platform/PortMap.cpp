@@ -5,9 +5,15 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSerialPortInfo>
 
 #include <algorithm>
+#include <iterator>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <QSerialPortInfo>
+#endif
 
 namespace zelvar::portmap {
 
@@ -17,6 +23,53 @@ QString settingsKey(int port)
 {
     return QStringLiteral("ports/COM%1").arg(port);
 }
+
+#ifdef Q_OS_WIN
+constexpr QLatin1String kDevicePrefix("\\\\.\\");
+
+// The COM ports the system has, as the serial drivers enter them in the
+// registry: a value per port, named after the driver's device
+// ("\Device\Serial0", "\Device\VCP0") and holding the port's name ("COM3").
+QList<DeviceInfo> registeredPorts()
+{
+    QList<DeviceInfo> ports;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_QUERY_VALUE, &key)
+        != ERROR_SUCCESS)
+        return ports;
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[256];
+        wchar_t data[256];
+        DWORD nameLength = std::size(name);
+        DWORD dataSize = sizeof(data) - sizeof(wchar_t);
+        DWORD type = 0;
+        const LONG result = RegEnumValueW(key, index, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data),
+                                          &dataSize);
+        if (result == ERROR_NO_MORE_ITEMS)
+            break;
+        if (result != ERROR_SUCCESS || type != REG_SZ)
+            continue;
+        // A registry string need not end in a NUL.
+        data[dataSize / sizeof(wchar_t)] = L'\0';
+        DeviceInfo port;
+        port.device = kDevicePrefix + QString::fromWCharArray(data);
+        port.description = QString::fromWCharArray(name, static_cast<int>(nameLength));
+        ports << port;
+    }
+    RegCloseKey(key);
+    // COM2 before COM10.
+    std::sort(ports.begin(), ports.end(), [](const DeviceInfo& a, const DeviceInfo& b) {
+        return a.device.size() != b.device.size() ? a.device.size() < b.device.size() : a.device < b.device;
+    });
+    return ports;
+}
+
+// "COM3" for "\\.\COM3" and for "COM3".
+QString portName(const QString& device)
+{
+    return device.startsWith(kDevicePrefix) ? device.mid(kDevicePrefix.size()) : device;
+}
+#endif
 
 } // namespace
 
@@ -28,7 +81,8 @@ QString variableName(int port)
 QString defaultDevice(int port)
 {
 #ifdef Q_OS_WIN
-    return QStringLiteral("COM%1").arg(port);
+    // The device namespace's name: plain "COM10" and above do not open.
+    return QStringLiteral("\\\\.\\COM%1").arg(port);
 #else
     return QStringLiteral("/dev/ttyS%1").arg(port - 1);
 #endif
@@ -134,9 +188,9 @@ QString stableDeviceName(const QString& device, const QString& byIdDirectory)
 bool devicePresent(const QString& device)
 {
 #ifdef Q_OS_WIN
-    const auto ports = QSerialPortInfo::availablePorts();
-    return std::any_of(ports.cbegin(), ports.cend(), [&](const QSerialPortInfo& info) {
-        return info.portName().compare(device, Qt::CaseInsensitive) == 0;
+    const auto ports = registeredPorts();
+    return std::any_of(ports.cbegin(), ports.cend(), [&](const DeviceInfo& info) {
+        return portName(info.device).compare(portName(device), Qt::CaseInsensitive) == 0;
     });
 #else
     return QFileInfo::exists(device);
@@ -145,6 +199,9 @@ bool devicePresent(const QString& device)
 
 QList<DeviceInfo> presentDevices()
 {
+#ifdef Q_OS_WIN
+    return registeredPorts();
+#else
     QList<DeviceInfo> devices;
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
         DeviceInfo device;
@@ -159,6 +216,7 @@ QList<DeviceInfo> presentDevices()
         devices << device;
     }
     return devices;
+#endif
 }
 
 QString usbIds(const DeviceInfo& info)

@@ -119,6 +119,64 @@ void runFromEventLoop(const char* what, Action&& action)
 
 } // namespace
 
+QString openFailureReason(int serialPortError, const QString& systemReason, const QString& device,
+                          const QString& owningGroup, bool accountMayUse, qint64 holder)
+{
+    if (static_cast<QSerialPort::SerialPortError>(serialPortError) != QSerialPort::PermissionError)
+        return systemReason;
+    if (accountMayUse) {
+        const QString who = holder > 0 ? QStringLiteral("another program (process %1)").arg(holder)
+                                       : QStringLiteral("another program");
+        return QStringLiteral("%1 is in use by %2; close it there, or pick another COM port").arg(device, who);
+    }
+    // Serial devices belong to a group (dialout on Debian, uucp elsewhere)
+    // whose members may use them; a fresh account is seldom one of them.
+    // Joining root's group is no advice: such a device needs a udev rule.
+    if (owningGroup.isEmpty() || owningGroup == u"root") {
+        return QStringLiteral("%1. Your account may not use %2; ask the administrator for access to it "
+                              "(a udev rule giving it to the group dialout).")
+            .arg(systemReason, device);
+    }
+    return QStringLiteral("%1. To use %2 your account must be in the group \"%3\", which owns it: run\n"
+                          "    sudo usermod -aG %3 $USER\n"
+                          "then log out and in again.")
+        .arg(systemReason, device, owningGroup);
+}
+
+bool isDeviceLoss(int serialPortError)
+{
+    switch (static_cast<QSerialPort::SerialPortError>(serialPortError)) {
+    // What reading or writing an open port reports when the device is no
+    // longer there: QSerialPort turns every failed read into ReadError (a
+    // hung-up pseudo-terminal, or a pulled adapter on Linux, reads as end of
+    // file) and every failed write into WriteError, except the system errors
+    // it knows mean the device went away, which are ResourceError.
+    case QSerialPort::ResourceError:
+    case QSerialPort::ReadError:
+    case QSerialPort::WriteError:
+    // Outside open(), "not found" can only mean the device vanished under us.
+    case QSerialPort::DeviceNotFoundError:
+    // QSerialPort says UnknownError for system errors it does not decode; on
+    // an open port that includes ENXIO from a pulled USB adapter on Linux.
+    // A port that fails for reasons nobody knows delivers no frames either,
+    // and closing it lets the recovery tell the user, where ignoring it would
+    // leave the program "running" on a dead port.
+    case QSerialPort::UnknownError:
+        return true;
+    // No error, or a refusal of one request that leaves the device usable
+    // (an unsupported setting, a timeout, a call on a closed port). Permission
+    // and open errors only come from open(), whose failures are thrown.
+    case QSerialPort::NoError:
+    case QSerialPort::PermissionError:
+    case QSerialPort::OpenError:
+    case QSerialPort::UnsupportedOperationError:
+    case QSerialPort::TimeoutError:
+    case QSerialPort::NotOpenError:
+        return false;
+    }
+    return false;
+}
+
 QtSerialControl::QtSerialControl(QObject* parent)
     : SerialControl(parent), port_(new QSerialPort(this)), receivePause_(new QTimer(this))
 {

@@ -43,6 +43,9 @@ QString portDeviceName(int port, const std::function<QString(const QString&)>& e
 // With the process environment and the saved map: what opening port n opens.
 QString portDeviceName(int port);
 
+#ifndef Q_OS_WIN
+// The QSerialPort back end, on Linux (QtSerialControl.cpp).
+
 // The reason an open failure gives: the system's own, and when the system
 // refused for want of permission, what the user does about it: join the
 // group that owns the device (`owningGroup`, empty when unknown). A refusal
@@ -51,6 +54,7 @@ QString portDeviceName(int port);
 // `serialPortError` is a QSerialPort::SerialPortError.
 QString openFailureReason(int serialPortError, const QString& systemReason, const QString& device,
                           const QString& owningGroup, bool accountMayUse = false, qint64 holder = 0);
+#endif
 
 // The serial communications control the program talks to, with the
 // operations the handlers use. A rejected operation (opening a missing or
@@ -167,6 +171,7 @@ private:
     std::uint64_t inputBreaks_ = 0;
 };
 
+#ifndef Q_OS_WIN
 // Whether a QSerialPort::SerialPortError, reported while the port is open,
 // means the device is gone. A pulled USB adapter gives ResourceError; a
 // pseudo-terminal whose other end closed gives ReadError again and again
@@ -222,5 +227,6 @@ private:
     bool inOperation_ = false;
     std::optional<QString> lossDuringOperation_;
 };
+#endif
 
 } // namespace zelvar

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Cross-builds for 64-bit Windows on Debian 12 (x86_64-w64-mingw32).
 #
-# Usage: scripts/build-windows.sh [--self-test] [--help]
+# Usage: scripts/build-windows.sh [--self-test] [--test] [--help]
 #
 # Installs what it needs with apt, only what is missing (sudo when not root),
 # then builds into a cache outside the work tree what the program links on
@@ -19,6 +19,11 @@
 # Once the cache is new, and always with --self-test, a small Qt Widgets and
 # QCustomPlot program is cross-built and run under Wine (in Xvfb), and must
 # write a PNG and a PDF of a plot.
+#
+# Then the project is cross-built with the CMake preset windows into
+# build/windows, and the script prints where the programs are. With --test
+# its tests then run under Wine (scripts/wine-run.sh), in an X server of
+# their own, through CTest.
 #
 # Environment:
 #   ZELVAR_WINDOWS_CACHE  the cache folder (default ~/.cache/zelvar/windows);
@@ -88,9 +93,11 @@ usage() {
 }
 
 self_test_forced=false
+run_tests=false
 for arg in "$@"; do
   case $arg in
     --self-test) self_test_forced=true ;;
+    --test) run_tests=true ;;
     -h | --help) usage; exit 0 ;;
     *) echo "build-windows.sh: unknown argument '$arg' (see --help)" >&2; exit 2 ;;
   esac
@@ -638,6 +645,51 @@ EOF
 }
 
 # ---------------------------------------------------------------------------
+# The project, with the preset windows
+
+project_build=$repo/build/windows
+
+build_project() {
+  local log=$cache/logs/project.log start=$SECONDS
+  : >"$log"
+  echo "cross-building the project into $project_build (log: $log)..."
+  # The preset names the default cache's folders; these are this run's.
+  local launcher=()
+  if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+  (cd "$repo" && run_logged "$log" cmake --preset windows "-DZELVAR_WINDOWS_CACHE=$cache" \
+    "-DCMAKE_PREFIX_PATH=$cache/qt;$cache/qcustomplot;$cache/googletest" "${launcher[@]}")
+  (cd "$repo" && run_logged "$log" heavy cmake --build --preset windows --parallel "$jobs")
+  echo "  built in $(format_seconds $((SECONDS - start)))"
+  echo "$(date -u +%Y-%m-%dT%H:%M:%SZ) project: $(format_seconds $((SECONDS - start)))" >>"$cache/logs/times.txt"
+}
+
+test_project() {
+  local log=$cache/logs/project-tests.log start=$SECONDS
+  echo "running the tests under Wine (log: $log)..."
+  setup_wine
+  local status=0
+  # One X server for the whole run: each program's hidden window needs one.
+  (cd "$repo" && xvfb-run -a ctest --preset windows -j "$jobs") >"$log" 2>&1 || status=$?
+  wait_for_wineserver
+  grep -E '^[0-9]+% tests passed|^The following tests FAILED' -A 1000 "$log" | sed 's/^/  /'
+  echo "  tests ran in $(format_seconds $((SECONDS - start)))"
+  echo "$(date -u +%Y-%m-%dT%H:%M:%SZ) tests under Wine: $(format_seconds $((SECONDS - start)))" >>"$cache/logs/times.txt"
+  return $status
+}
+
+print_results() {
+  echo
+  echo "Windows build: $project_build"
+  local exe
+  while IFS= read -r exe; do
+    echo "  ${exe#"$project_build"/}"
+  done < <(find "$project_build" -name '*.exe' -not -path '*/CMakeFiles/*' \
+    -not -name '*_test.exe' -not -name '*_fuzzer.exe' | sort)
+  echo "  tests: $(find "$project_build/tests" -name '*_test.exe' | wc -l) programs;" \
+    "run them with: xvfb-run -a ctest --preset windows"
+}
+
+# ---------------------------------------------------------------------------
 
 install_packages
 check_host_tools
@@ -653,5 +705,8 @@ echo "  QCustomPlot: $cache/qcustomplot ($(cat "$cache/qcustomplot/.debian-versi
 echo "  GoogleTest:  $cache/googletest ($(du -sh "$cache/googletest" | cut -f1))"
 echo "  toolchain:   $toolchain"
 
-# The program's own cross-build and its installer come after the cache.
-echo "project cross-build: not yet"
+build_project
+print_results
+if $run_tests; then
+  test_project
+fi

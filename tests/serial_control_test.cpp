@@ -9,7 +9,9 @@
 #include "MemorySerialControl.h"
 #include "SerialFarEnd.h"
 
+#ifndef Q_OS_WIN
 #include <QtSerialPort/QSerialPort>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -103,8 +105,8 @@ INSTANTIATE_TEST_SUITE_P(
 // --- Port names --------------------------------------------------------------
 
 #ifdef Q_OS_WIN
-const QString kFirstDefaultPort = QStringLiteral("COM1");
-const QString kSixteenthDefaultPort = QStringLiteral("COM16");
+const QString kFirstDefaultPort = QStringLiteral("\\\\.\\COM1");
+const QString kSixteenthDefaultPort = QStringLiteral("\\\\.\\COM16");
 #else
 const QString kFirstDefaultPort = QStringLiteral("/dev/ttyS0");
 const QString kSixteenthDefaultPort = QStringLiteral("/dev/ttyS15");
@@ -159,6 +161,8 @@ TEST(PortDeviceName, ReadsTheProcessEnvironment)
 
 // --- Which port errors are a lost device --------------------------------------
 
+#ifndef Q_OS_WIN
+
 struct ErrorKind {
     QSerialPort::SerialPortError error;
     const char* name;
@@ -188,6 +192,7 @@ INSTANTIATE_TEST_SUITE_P(PortErrors, DeviceLossTest,
                                          ErrorKind{QSerialPort::TimeoutError, "TimeoutError", false},
                                          ErrorKind{QSerialPort::NotOpenError, "NotOpenError", false}),
                          testing_support::CaseName());
+#endif
 
 // --- The in-memory back end ---------------------------------------------------
 
