@@ -103,20 +103,6 @@ QSerialPort::StopBits toQtStopBits(SerialSettings::StopBits stopBits)
     return QSerialPort::OneStop;
 }
 
-// OnComm handlers run from inside QSerialPort's notification code, and Qt's
-// dispatch is not exception safe: whatever a handler lets escape stops here.
-template <class Action>
-void runFromEventLoop(const char* what, Action&& action)
-{
-    try {
-        action();
-    } catch (const std::exception& error) {
-        qCritical("serial control: %s: uncaught exception: %s", what, error.what());
-    } catch (...) {
-        qCritical("serial control: %s: uncaught exception", what);
-    }
-}
-
 } // namespace
 
 QString openFailureReason(int serialPortError, const QString& systemReason, const QString& device,

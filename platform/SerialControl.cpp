@@ -3,6 +3,7 @@
 #include "platform/PortMap.h"
 
 #include <algorithm>
+#include <exception>
 #include <limits>
 #include <utility>
 
@@ -213,6 +214,17 @@ void SerialControl::reportDeviceLoss(const QString& reason)
 RuntimeError SerialControl::openFailure(const QString& deviceName, const QString& reason)
 {
     return RuntimeError(QStringLiteral("cannot open serial port %1: %2").arg(deviceName, reason).toStdString());
+}
+
+void SerialControl::runFromEventLoop(const char* what, const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const std::exception& error) {
+        qCritical("serial control: %s: uncaught exception: %s", what, error.what());
+    } catch (...) {
+        qCritical("serial control: %s: uncaught exception", what);
+    }
 }
 
 void SerialControl::requireOpen(const char* operation) const

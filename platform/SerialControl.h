@@ -158,6 +158,11 @@ protected:
     // The error a back end throws when the device cannot be opened.
     static RuntimeError openFailure(const QString& deviceName, const QString& reason);
 
+    // OnComm handlers run from inside the back end's notification code, and
+    // Qt's dispatch is not exception safe: whatever a handler lets escape
+    // stops here, logged.
+    static void runFromEventLoop(const char* what, const std::function<void()>& action);
+
 private:
     void requireOpen(const char* operation) const;
 

@@ -48,7 +48,22 @@ export WINEDEBUG=${WINEDEBUG:--all}
 WINEPATH="$(windows_path "$cache/qt/bin");$(windows_path "$runtime");$(windows_path "$pthread")"
 export WINEPATH
 
+# The Wine server, and the service processes the first program of a session
+# starts, would inherit that program's output and keep CTest waiting after
+# the test for as long as they linger. So the server is started here,
+# without output, to stay 10 seconds after its last program, and its
+# services by a program whose output goes nowhere; a server that runs
+# already is left as it is.
+start_session() {
+  local server
+  server=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+  if "$server" -p10 </dev/null >/dev/null 2>&1; then
+    "$wine" cmd /c exit </dev/null >/dev/null 2>&1 || true
+  fi
+}
+
 if [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a "$wine" "$@"
+  exec xvfb-run -a "${BASH_SOURCE[0]}" "$@"
 fi
+start_session
 exec "$wine" "$@"
