@@ -488,6 +488,8 @@ bool RunBrowser::deleteRun(int row)
                                   : QStringLiteral("Run %1 was not deleted whole: some of %2 is left")
                                         .arg(run.name, QDir::toNativeSeparators(run.folder)));
     }
+    if (gone)
+        Q_EMIT runDeleted(run.folder);
     refresh();
     return gone;
 }

@@ -94,6 +94,8 @@ Q_SIGNALS:
     void showRequested(const QString& folder);
     void overlayRequested(const QStringList& folders);
     void statusChanged(const QString& text);
+    // The run in `folder` was moved to the trash or deleted.
+    void runDeleted(const QString& folder);
 
 private:
     int currentRow() const;

@@ -207,19 +207,21 @@ TEST_F(RunsTab, TheArchiveSettingIsSwitchedHereUnlessOffForThisStart)
     }
 }
 
-TEST_F(RunsTab, AReportIsShownAndTickedReportsAreDrawnOverByTheirRunsNames)
+// Legends name a run by its note (every tenth run has one), else by its
+// start, whole.
+TEST_F(RunsTab, AReportIsShownAndTickedReportsAreDrawnOverByTheirNotesOrStarts)
 {
     open(100);
     pickRow(rowOf(90));
     QTest::keyClick(list(), Qt::Key_Return);
     ASSERT_TRUE(testing_support::waitForReadings(*window_));
     ASSERT_TRUE(window_->report()) << window_->status().toStdString();
-    EXPECT_EQ(window_->report()->name, nameOf(90));
+    EXPECT_EQ(window_->report()->name, "motor 90");
     EXPECT_FALSE(window_->showsLive());
 
     pickRow(rowOf(42));
     click("ShowRunButton");
-    EXPECT_EQ(window_->report()->name, nameOf(90)) << "an error left no report to show";
+    EXPECT_EQ(window_->report()->name, "motor 90") << "an error left no report to show";
     EXPECT_TRUE(window_->status().contains("has no report")) << window_->status().toStdString();
 
     struct Case {
@@ -228,9 +230,9 @@ TEST_F(RunsTab, AReportIsShownAndTickedReportsAreDrawnOverByTheirRunsNames)
         QString status;
     };
     const Case cases[] = {
-        {{10, 20}, {nameOf(20), nameOf(10)}, "2 of 2 ticked runs drawn"},
+        {{10, 20}, {"motor 20", "motor 10"}, "2 of 2 ticked runs drawn"},
         {{0, 1, 2, 3, 4, 5, 6, 42},
-         {nameOf(20), nameOf(10), nameOf(6), nameOf(5), nameOf(4)},
+         {"motor 20", "motor 10", "2026-01-05 14:10:00", "2026-01-05 13:08:20", "2026-01-05 12:06:40"},
          "5 of 10 ticked runs drawn over the report; at most 5 are drawn at once; no report in " + nameOf(42)},
     };
     for (const Case& c : cases) {
