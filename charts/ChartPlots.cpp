@@ -8,6 +8,7 @@
 #include "curves/ReportLoader.h"
 
 #include <QDir>
+#include <QEvent>
 #include <QLocale>
 #include <QPainter>
 
@@ -197,6 +198,38 @@ QString wrapped(const QStringList& paragraphs, const QFontMetrics& metrics, int 
     return lines.join(QLatin1Char('\n'));
 }
 
+// As many legend columns as the plot's width has room for.
+void wrapLegend(QCustomPlot& plot)
+{
+    int widest = 1;
+    const QFontMetrics metrics(plot.legend->font());
+    for (int k = 0; k < plot.legend->itemCount(); ++k) {
+        if (auto* item = qobject_cast<QCPPlottableLegendItem*>(plot.legend->item(k)))
+            widest = std::max(widest, metrics.horizontalAdvance(item->plottable()->name()) + 40);
+    }
+    const int width = plot.width() > 100 ? plot.width() : kReportImageSize.width();
+    plot.legend->setWrap(std::max(1, width / widest));
+    // The wrap applies to entries added after it, unless they are laid out
+    // again.
+    plot.legend->setFillOrder(QCPLegend::foColumnsFirst, true);
+}
+
+// Lays the legend out again for each new width of the plot's widget.
+class LegendFit final : public QObject {
+public:
+    explicit LegendFit(QCustomPlot& plot) : QObject(&plot), plot_(plot) { plot.installEventFilter(this); }
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == &plot_ && event->type() == QEvent::Resize)
+            wrapLegend(plot_);
+        return false;
+    }
+
+private:
+    QCustomPlot& plot_;
+};
+
 // Title and notes above the axes, the legend below them, where it never
 // covers a curve. The plot's layout is set up the first time and kept.
 void layOut(QCustomPlot& plot, const ChartText& text, Notes notes)
@@ -207,7 +240,7 @@ void layOut(QCustomPlot& plot, const ChartText& text, Notes notes)
         plot.setNoAntialiasingOnDrag(true);
         plot.axisRect()->insetLayout()->take(plot.legend);
         layout->insertRow(0);
-        auto* title = new QCPTextElement(&plot, QString(), QFont(plot.font().family(), 11, QFont::Bold));
+        auto* title = new QCPTextElement(&plot, QString(), QFont(plot.font().family(), 10, QFont::Bold));
         title->setObjectName(QLatin1String(kTitleName));
         layout->addElement(0, 0, title);
         layout->insertRow(1);
@@ -227,6 +260,7 @@ void layOut(QCustomPlot& plot, const ChartText& text, Notes notes)
         layout->setRowStretchFactor(1, 0.001);
         layout->setRowStretchFactor(3, 0.001);
         layout->setRowSpacing(0);
+        new LegendFit(plot);
     }
     textElement(plot, kTitleName)->setText(text.title);
     QCPTextElement* notesText = textElement(plot, kNotesName);
@@ -235,22 +269,6 @@ void layOut(QCustomPlot& plot, const ChartText& text, Notes notes)
                            : QString());
     notesText->setVisible(notes == Notes::UnderTitle);
     plot.setToolTip(notes == Notes::InToolTip ? text.notes.join(QLatin1Char('\n')) : QString());
-}
-
-// As many legend columns as the plot's width has room for.
-void wrapLegend(QCustomPlot& plot)
-{
-    int widest = 1;
-    const QFontMetrics metrics(plot.legend->font());
-    for (int k = 0; k < plot.legend->itemCount(); ++k) {
-        if (auto* item = qobject_cast<QCPPlottableLegendItem*>(plot.legend->item(k)))
-            widest = std::max(widest, metrics.horizontalAdvance(item->plottable()->name()) + 40);
-    }
-    const int width = plot.width() > 100 ? plot.width() : kReportImageSize.width();
-    plot.legend->setWrap(std::max(1, width / widest));
-    // The wrap applies to entries added after it, unless they are laid out
-    // again.
-    plot.legend->setFillOrder(QCPLegend::foColumnsFirst, true);
 }
 
 void clear(QCustomPlot& plot)

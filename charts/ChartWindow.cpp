@@ -45,7 +45,7 @@ constexpr int kRunsTab = 2;
 // A reading shorter than this passes without a progress bar flashing up.
 constexpr std::chrono::milliseconds kProgressAfter{500};
 // The figures' table and the read-out beside the plots.
-constexpr int kSidePanelWidth = 270;
+constexpr int kSidePanelWidth = 260;
 
 QCustomPlot* makePlot(const QString& name, QWidget* parent)
 {
@@ -175,8 +175,8 @@ ChartWindow::ChartWindow(const session::LiveTrace& trace, ChartWindowOptions opt
     auto* plots = new QVBoxLayout;
     torquePowerPlot_ = makePlot(QStringLiteral("TorquePowerChartView"), reportPage);
     efficiencyPlot_ = makePlot(QStringLiteral("EfficiencyChartView"), reportPage);
-    plots->addWidget(torquePowerPlot_, 3);
-    plots->addWidget(efficiencyPlot_, 2);
+    plots->addWidget(torquePowerPlot_, 1);
+    plots->addWidget(efficiencyPlot_, 1);
     plotsAndFigures->addLayout(plots, 1);
     auto* side = new QVBoxLayout;
     // The motor's figures beside the curves (charts/MotorSummary.h).
@@ -185,6 +185,7 @@ ChartWindow::ChartWindow(const session::LiveTrace& trace, ChartWindowOptions opt
     figuresTable_->verticalHeader()->hide();
     figuresTable_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     figuresTable_->setWordWrap(false);
+    figuresTable_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     figuresTable_->setFixedWidth(kSidePanelWidth);
     figuresTable_->verticalHeader()->setDefaultSectionSize(figuresTable_->fontMetrics().height() + 4);
     side->addWidget(figuresTable_, 1);
@@ -705,6 +706,11 @@ void ChartWindow::redrawReport()
     notes_->setText(
         (charts::torquePowerText(shown, figures).notes + charts::efficiencyText(shown).notes).join(QLatin1Char('\n')));
     charts::fillFiguresTable(*figuresTable_, figures);
+    // As wide as its columns, and no wider: the plots take the rest.
+    const int width = std::max(kSidePanelWidth,
+                               figuresTable_->horizontalHeader()->length() + 2 * figuresTable_->frameWidth() + 2);
+    figuresTable_->setFixedWidth(width);
+    readout_->setFixedWidth(width);
 }
 
 void ChartWindow::showWholeRun()

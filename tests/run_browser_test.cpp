@@ -332,6 +332,24 @@ TEST_P(DeletingARun, AsksAndTrashesOrDeletesAsConfirmed)
         QFile blocker(share);
         ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     }
+    // Drawn over another run's report, with a run that stays.
+    pickRow(rowOf(20));
+    click("ShowRunButton");
+    tick(c.index);
+    tick(10);
+    click("OverlayRunsButton");
+    ASSERT_TRUE(testing_support::waitForReadings(*window_));
+    const auto overlayNames = [this] {
+        QStringList names;
+        for (const curves::ReportCurves& overlay : window_->overlays())
+            names << overlay.name;
+        return names;
+    };
+    const QStringList drawn = overlayNames();
+    if (c.index == 90) {
+        ASSERT_EQ(drawn, QStringList({"motor 90", "motor 10"}));
+    }
+
     answers_ = c.answers;
     pickRow(rowOf(c.index));
     click("DeleteRunButton");
@@ -344,6 +362,7 @@ TEST_P(DeletingARun, AsksAndTrashesOrDeletesAsConfirmed)
     EXPECT_EQ(QFileInfo::exists(folderOf(c.index)), outcome == "kept");
     EXPECT_EQ(QFileInfo(QDir(trashFiles).filePath(nameOf(c.index))).isDir(), outcome == "trashed");
     EXPECT_TRUE(relisted(outcome == "kept" ? 100 : 99)) << "rows: " << model()->rowCount();
+    EXPECT_EQ(overlayNames(), outcome == "kept" ? drawn : QStringList{"motor 10"}) << "a deleted run is drawn no more";
     EXPECT_EQ(QDir::current().entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList())
         << "nothing left in the working directory";
     if (c.index == 99) {
