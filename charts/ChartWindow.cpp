@@ -188,6 +188,15 @@ ChartWindow::ChartWindow(const session::LiveTrace& trace, ChartWindowOptions opt
     figuresTable_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     figuresTable_->setFixedWidth(kSidePanelWidth);
     figuresTable_->verticalHeader()->setDefaultSectionSize(figuresTable_->fontMetrics().height() + 4);
+    // Values typed over the dyno's change every figure: said above them.
+    typedMark_ = new QLabel(reportPage);
+    typedMark_->setObjectName(QStringLiteral("TypedMark"));
+    typedMark_->setTextFormat(Qt::PlainText);
+    typedMark_->setWordWrap(true);
+    typedMark_->setStyleSheet(QStringLiteral("color: #a04000; font-weight: bold"));
+    typedMark_->setFixedWidth(kSidePanelWidth);
+    typedMark_->hide();
+    side->addWidget(typedMark_);
     side->addWidget(figuresTable_, 1);
     readout_ = new QLabel(reportPage);
     readout_->setObjectName(QStringLiteral("Readout"));
@@ -264,6 +273,7 @@ ChartWindow::ChartWindow(const session::LiveTrace& trace, ChartWindowOptions opt
     connect(runBrowser_, &RunBrowser::overlayRequested, this, &ChartWindow::drawRunsOver);
     connect(runBrowser_, &RunBrowser::statusChanged, this, &ChartWindow::setStatus);
     connect(runBrowser_, &RunBrowser::runDeleted, this, &ChartWindow::forgetRun);
+    connect(runBrowser_, &RunBrowser::analyseRequested, this, &ChartWindow::analyseRun);
     connect(tabs_, &QTabWidget::currentChanged, this, [this](int index) {
         showButtonsFor(index);
         // The runs are read when first looked at, not with every window.
@@ -286,6 +296,8 @@ ChartWindow::~ChartWindow()
     // The reading writes its progress into the window.
     if (watcher_)
         watcher_->waitForFinished();
+    if (analysis_)
+        analysis_->waitForFinished();
 }
 
 bool ChartWindow::reading() const
@@ -374,6 +386,8 @@ bool ChartWindow::showReading(const curves::ReportReading& reading, const Report
     reportPath_ = reading.path;
     runFolder_ = source.folder;
     heading_ = charts::runHeading(report_->name, reading.path, source.folder);
+    typedMark_->setText(source.typed.isEmpty() ? QString() : QStringLiteral("Flywheel values typed: ") + source.typed);
+    typedMark_->setVisible(!source.typed.isEmpty());
     // The report on show is not drawn over itself.
     std::vector<curves::ReportCurves> kept;
     std::vector<OverlaySource> keptSources;
@@ -561,6 +575,28 @@ void ChartWindow::drawRunsOver(const QStringList& folders)
     });
 }
 
+void ChartWindow::analyseRun(const QString& folder)
+{
+    const QString name = QFileInfo(folder).fileName();
+    if (analysing()) {
+        setStatus(QStringLiteral("Not analysed: %1: another run is being analysed").arg(name));
+        return;
+    }
+    setStatus(QStringLiteral("Analysing run %1...").arg(name));
+    analysis_ = std::make_unique<QFutureWatcher<session::FolderAnalysis>>();
+    connect(analysis_.get(), &QFutureWatcherBase::finished, this, [this, folder, name] {
+        const session::FolderAnalysis outcome = analysis_->result();
+        analysis_.reset();
+        if (!outcome.failure.isEmpty()) {
+            setStatus(QStringLiteral("Run %1 not analysed: %2").arg(name, outcome.failure));
+            return;
+        }
+        refreshRuns();
+        showRun(folder);
+    });
+    analysis_->setFuture(QtConcurrent::run([folder] { return session::analyseRunFolder(folder); }));
+}
+
 void ChartWindow::refreshRuns()
 {
     runBrowser_->refresh();
@@ -711,6 +747,7 @@ void ChartWindow::redrawReport()
                                figuresTable_->horizontalHeader()->length() + 2 * figuresTable_->frameWidth() + 2);
     figuresTable_->setFixedWidth(width);
     readout_->setFixedWidth(width);
+    typedMark_->setFixedWidth(width);
 }
 
 void ChartWindow::showWholeRun()

@@ -6,6 +6,7 @@
 #include "curves/ReportLoader.h"
 #include "curves/ReportReading.h"
 #include "session/LiveTrace.h"
+#include "session/RunFolderAnalysis.h"
 
 #include <QFutureWatcher>
 #include <QString>
@@ -137,6 +138,12 @@ public:
     void showReadout(double rpm);
     QString readout() const;
 
+    // Analyses the archived run in `folder` again from its run file, off the
+    // window's thread, and shows its new report; the status says how it
+    // went.
+    void analyseRun(const QString& folder);
+    bool analysing() const { return analysis_ != nullptr; }
+
     // Reads the list of archived runs again, off the window's thread; call
     // it after a run was archived.
     void refreshRuns();
@@ -230,6 +237,7 @@ private:
     bool progressShown_ = false;
     std::deque<ReadBatch> waiting_;
     std::unique_ptr<QFutureWatcher<std::vector<curves::ReportReading>>> watcher_;
+    std::unique_ptr<QFutureWatcher<session::FolderAnalysis>> analysis_;
     std::atomic<std::size_t> records_{0};
     int progressTicks_ = 0;
     QString readingName_;
@@ -249,6 +257,7 @@ private:
     QPushButton* pause_ = nullptr;
     QTableWidget* figuresTable_ = nullptr;
     QLabel* readout_ = nullptr;
+    QLabel* typedMark_ = nullptr;
     QLabel* notes_ = nullptr;
     std::vector<QWidget*> reportButtons_;
     QWidget* saveImageButton_ = nullptr;

@@ -270,6 +270,12 @@ TEST_F(ChartsTest, AReportOfFlywheelValuesTypedOverTheDynosSaysSo)
     EXPECT_TRUE(status.contains(QStringLiteral("radius typed: 50 mm; dyno sent %1 mm").arg(sent)))
         << status.toStdString();
     EXPECT_FALSE(status.contains("weight typed")) << status.toStdString();
+    const auto* mark = program->chartWindow()->findChild<QLabel*>("TypedMark");
+    ASSERT_NE(mark, nullptr);
+    EXPECT_TRUE(mark->isVisible()) << "above the motor's figures";
+    EXPECT_TRUE(mark->text().contains("radius typed: 50 mm")) << mark->text().toStdString();
+    EXPECT_TRUE(program->chartWindow()->heading().lines.join(' ').contains("radius typed: 50 mm"))
+        << "and in a saved image";
 }
 
 TEST_F(ChartsTest, AStopThatFailsOpensNoCharts)
@@ -563,6 +569,29 @@ TEST_F(ChartsTest, ZelvarAnalyzeSaysSoWhenTheImageCannotBeWritten)
     const QString err = QString::fromLocal8Bit(tool.readAllStandardError());
     EXPECT_TRUE(err.contains("cannot write the image")) << err.toStdString();
     EXPECT_TRUE(err.contains("x.png")) << err.toStdString();
+}
+
+TEST_F(ChartsTest, ZelvarAnalyzeDrawsAtTheScaleAskedForAndRefusesAScaleOutOfRange)
+{
+    auto program = makeProgram();
+    ASSERT_NO_FATAL_FAILURE(run(*program));
+    const QString image = scratch_.filePath("small.png");
+    const auto analyze = [&](const QString& scale) {
+        QProcess tool;
+        tool.start(QStringLiteral(ZELVAR_ANALYZE_PATH), {"--dir", appDir_.path(), "--radius", "30", "--weight", "240",
+                                                         "--png", image, "--png-scale", scale});
+        EXPECT_TRUE(tool.waitForFinished(60000));
+        return std::pair{tool.exitCode(), QString::fromLocal8Bit(tool.readAllStandardError())};
+    };
+    ASSERT_EQ(analyze("1").first, 0);
+    QImage drawn;
+    ASSERT_TRUE(drawn.load(image, "PNG"));
+    EXPECT_EQ(drawn.size(), charts::kReportImageSize);
+    for (const char* bad : {"0.1", "9", "big"}) {
+        const auto [code, err] = analyze(QString::fromLatin1(bad));
+        EXPECT_EQ(code, 2) << bad;
+        EXPECT_TRUE(err.contains("--png-scale")) << err.toStdString();
+    }
 }
 #endif
 

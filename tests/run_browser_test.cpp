@@ -19,6 +19,8 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QJsonValue>
 #include <QLineEdit>
 #include <QPushButton>
@@ -303,6 +305,64 @@ TEST_F(RunsTab, ANoteIsHandedToTheArchiveWhenItKeepsTheWrites)
     EXPECT_EQ(archive::readRunJson(folderOf(57)).json().value("note").toString(), "")
         << "written by the archive, not here";
 }
+
+struct AnalyseCase {
+    const char* name;
+    int index;
+    bool withoutRadius; // run.json as a run without the dyno's set-up frame leaves it
+    const char* status;
+    bool analysed;
+};
+
+void PrintTo(const AnalyseCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class AnalysingARun : public RunsTab, public testing::WithParamInterface<AnalyseCase> {};
+
+TEST_P(AnalysingARun, MakesTheReportOfARunWithoutOneFromItsRunJsonValues)
+{
+    const AnalyseCase& c = GetParam();
+    open(100);
+    const QString folder = folderOf(c.index);
+    const QString runJson = QDir(folder).filePath("run.json");
+    if (c.withoutRadius) {
+        QJsonObject json = archive::readRunJson(folder).json();
+        json.remove("flywheel_radius_mm");
+        testing_support::writeBytes(runJson, QJsonDocument(json).toJson());
+    }
+    const QString report = QDir(folder).filePath("save.csv");
+    const bool hadReport = QFileInfo::exists(report);
+    pickRow(rowOf(c.index));
+    click("AnalyseRunButton");
+    ASSERT_TRUE(testing_support::pumpUntil([&] { return !window_->analysing() && !window_->reading(); },
+                                           std::chrono::seconds(30)));
+    EXPECT_TRUE(window_->status().contains(c.status)) << window_->status().toStdString();
+    const archive::RunJson after = archive::readRunJson(folder);
+    if (c.analysed) {
+        ASSERT_TRUE(window_->report()) << "the new report is shown";
+        // The generated runs share one run file and flywheel: the report's
+        // rows are a stopped run's, byte for byte; its trailer has the ESC
+        // values of run.json.
+        const QByteArray made = testing_support::readBytes(report);
+        const QByteArray stopped = testing_support::readBytes(QDir(folderOf(41)).filePath("save.csv"));
+        EXPECT_EQ(made.left(made.indexOf("\r\n\r\n")), stopped.left(stopped.indexOf("\r\n\r\n")));
+        EXPECT_TRUE(made.contains("1500")) << made.right(200).toStdString();
+        EXPECT_TRUE(after.peakPowerW()) << "the figures are in run.json";
+        EXPECT_EQ(after.state(), archive::Ending::Error) << "how the run ended stays";
+    } else {
+        EXPECT_EQ(QFileInfo::exists(report), hadReport) << "no report made";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(RunsTab, AnalysingARun,
+                         testing::Values(AnalyseCase{"AnErrorRun", 42, false, "Report ", true},
+                                         AnalyseCase{"ARunWithoutASetUpFrame", 42, true, "holds no flywheel radius",
+                                                     false},
+                                         AnalyseCase{"ARunWithItsReport", 90, false, "has its report", false},
+                                         AnalyseCase{"ARunBeingRecorded", 99, false, "still being recorded", false}),
+                         CaseName());
 
 struct DeleteCase {
     const char* name;
