@@ -28,8 +28,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -128,13 +128,13 @@ struct Session {
     DurabilityModel initial;
     std::vector<Operation> log;
     powercut::Clock::time_point origin;
-    std::vector<QByteArray> runs;    // Temp.dat's content before each emptying and at the end
-    std::vector<QByteArray> reports; // save.csv: the previous one, then each put in place
+    std::vector<QByteArray> runs;           // Temp.dat's content before each emptying and at the end
+    std::vector<QByteArray> reports;        // save.csv: the previous one, then each put in place
     std::vector<std::size_t> reportRenames; // the index of each rename onto save.csv
     std::map<std::string, std::size_t> marks;
-    std::size_t firstStopDone = 0;     // ops done when the first Stop returned
-    std::size_t firstArchiveDone = 0;  // ... when the first run was listed as stopped
-    QString firstRunFolder;            // its name
+    std::size_t firstStopDone = 0;    // ops done when the first Stop returned
+    std::size_t firstArchiveDone = 0; // ... when the first run was listed as stopped
+    QString firstRunFolder;           // its name
 
     void read()
     {
@@ -198,15 +198,17 @@ public:
             const bool prefix = std::any_of(session_.runs.begin(), session_.runs.end(),
                                             [&](const QByteArray& run) { return run.startsWith(data); });
             if (!prefix)
-                fail("a Temp.dat" + std::string(when) + " is not the start of a recorded run: "
-                     + data.right(80).toStdString());
+                fail("a Temp.dat" + std::string(when)
+                     + " is not the start of a recorded run: " + data.right(80).toStdString());
         }
         const QByteArray required = requiredRecords();
-        if (!required.isEmpty()
-            && std::none_of(runFiles.begin(), runFiles.end(),
-                            [&](const QByteArray& data) { return data.startsWith(required); }))
-            fail(std::to_string(required.count('\n')) + " records written more than 1 s before the cut are in no "
-                 "Temp.dat" + when);
+        if (!required.isEmpty() && std::none_of(runFiles.begin(), runFiles.end(), [&](const QByteArray& data) {
+                return data.startsWith(required);
+            }))
+            fail(std::to_string(required.count('\n'))
+                 + " records written more than 1 s before the cut are in no "
+                   "Temp.dat"
+                 + when);
         if (!afterStart)
             checkReport(dir);
     }
@@ -221,8 +223,7 @@ public:
         if (done_ >= session_.firstStopDone && put >= 1 && report != newest)
             fail("save.csv is not the report of the Stop that had returned before the cut");
         else if (report != newest && (put == 0 || report != session_.reports[put - 1]))
-            fail("save.csv is neither the previous report nor the new one, whole: "
-                 + report.left(80).toStdString());
+            fail("save.csv is neither the previous report nor the new one, whole: " + report.left(80).toStdString());
     }
 
     void checkRunFolder(const QString& folder, const char* when)
@@ -425,16 +426,15 @@ protected:
             if (!runs.empty())
                 session.firstRunFolder = runs[0].name;
             waitForStopReport(first.program);
-            EXPECT_TRUE(pumpUntil([&] { return archive::readRunJson(runs[0].folder).json().contains("figures"); },
-                                  20s));
+            EXPECT_TRUE(
+                pumpUntil([&] { return archive::readRunJson(runs[0].folder).json().contains("figures"); }, 20s));
             mark("note");
             first.program.showCharts();
             RunBrowser* browser = first.program.chartWindow()->runBrowser();
             browser->refresh();
             EXPECT_TRUE(pumpUntil([&] { return browser->listed() && !browser->reading(); }, 20s));
             EXPECT_TRUE(browser->setNote(0, "prop 9x4.5, after the breaker tripped"));
-            EXPECT_TRUE(pumpUntil([&] { return archive::readRunJson(runs[0].folder).note().startsWith("prop"); },
-                                  20s));
+            EXPECT_TRUE(pumpUntil([&] { return archive::readRunJson(runs[0].folder).note().startsWith("prop"); }, 20s));
         }
         mark("killed run");
         {
@@ -545,8 +545,9 @@ TEST_P(PowerCutSessionTest, NothingReportedDoneIsLostAndEveryRecordOlderThanASec
         std::string text;
         for (const Violation& v : found)
             text += "  " + v.what + "\n";
-        ADD_FAILURE() << "seed " << seed() << ", cut " << describe(point) << " (ZELVAR_POWER_CUT_POINT="
-                      << kindName(point.kind) << ":" << point.path << ":" << point.occurrence << "):\n"
+        ADD_FAILURE() << "seed " << seed() << ", cut " << describe(point)
+                      << " (ZELVAR_POWER_CUT_POINT=" << kindName(point.kind) << ":" << point.path << ":"
+                      << point.occurrence << "):\n"
                       << text << "  the log up to the cut:\n"
                       << logTail(session, done);
     }
@@ -575,9 +576,8 @@ TEST_P(LiveCutTest, TheDiskAfterALiveCutIsWhatItsLogReplaysAndKeepsTheRun)
         program.start(QStringLiteral(ZELVAR_DATA_PATH), {"--app-dir", mnt(), "--run-for", "30"});
         const auto writes = [&] {
             const std::vector<Operation> log = fs.log();
-            return std::count_if(log.begin(), log.end(), [](const Operation& op) {
-                return op.kind == OpKind::Write && op.path == kRunFile;
-            });
+            return std::count_if(log.begin(), log.end(),
+                                 [](const Operation& op) { return op.kind == OpKind::Write && op.path == kRunFile; });
         };
         ASSERT_TRUE(pumpUntil([&] { return writes() >= 10; }, 20s)) << program.readAllStandardError().toStdString();
         if (trigger == "AtATime") {
@@ -622,8 +622,7 @@ TEST_P(LiveCutTest, TheDiskAfterALiveCutIsWhatItsLogReplaysAndKeepsTheRun)
     std::string text;
     for (const Violation& v : check.violations)
         text += "  " + v.what + "\n";
-    EXPECT_TRUE(check.violations.empty()) << "cut " << trigger << ":\n"
-                                          << text << logTail(session, session.log.size());
+    EXPECT_TRUE(check.violations.empty()) << "cut " << trigger << ":\n" << text << logTail(session, session.log.size());
     std::printf("1 cuts, %zu violations\n", check.violations.size());
 }
 

@@ -25,17 +25,28 @@ namespace zelvar::testing_support::powercut {
 const char* kindName(OpKind kind)
 {
     switch (kind) {
-    case OpKind::Create: return "create";
-    case OpKind::Mkdir: return "mkdir";
-    case OpKind::Write: return "write";
-    case OpKind::Truncate: return "truncate";
-    case OpKind::Fsync: return "fsync";
-    case OpKind::Fdatasync: return "fdatasync";
-    case OpKind::FsyncDir: return "fsyncdir";
-    case OpKind::Rename: return "rename";
-    case OpKind::Unlink: return "unlink";
-    case OpKind::Rmdir: return "rmdir";
-    case OpKind::Chmod: return "chmod";
+    case OpKind::Create:
+        return "create";
+    case OpKind::Mkdir:
+        return "mkdir";
+    case OpKind::Write:
+        return "write";
+    case OpKind::Truncate:
+        return "truncate";
+    case OpKind::Fsync:
+        return "fsync";
+    case OpKind::Fdatasync:
+        return "fdatasync";
+    case OpKind::FsyncDir:
+        return "fsyncdir";
+    case OpKind::Rename:
+        return "rename";
+    case OpKind::Unlink:
+        return "unlink";
+    case OpKind::Rmdir:
+        return "rmdir";
+    case OpKind::Chmod:
+        return "chmod";
     }
     return "?";
 }
@@ -43,17 +54,21 @@ const char* kindName(OpKind kind)
 std::string describe(const Operation& op, Clock::time_point origin)
 {
     char time[32];
-    std::snprintf(time, sizeof time, "+%.3fs",
-                  std::chrono::duration<double>(op.time - origin).count());
+    std::snprintf(time, sizeof time, "+%.3fs", std::chrono::duration<double>(op.time - origin).count());
     std::string text = "#" + std::to_string(op.number) + " " + time + " " + kindName(op.kind) + " "
                      + (op.path.empty() ? "." : op.path);
     switch (op.kind) {
-    case OpKind::Rename: text += " -> " + op.target; break;
+    case OpKind::Rename:
+        text += " -> " + op.target;
+        break;
     case OpKind::Write:
         text += " " + std::to_string(op.data.size()) + " bytes at " + std::to_string(op.offset);
         break;
-    case OpKind::Truncate: text += " to " + std::to_string(op.offset); break;
-    default: break;
+    case OpKind::Truncate:
+        text += " to " + std::to_string(op.offset);
+        break;
+    default:
+        break;
     }
     return text;
 }
@@ -104,10 +119,10 @@ int DurabilityModel::add(bool directory, unsigned mode)
 
 void DurabilityModel::loadInto(int node, const QString& directory)
 {
-    const QFileInfoList entries =
-        QDir(directory).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    const QFileInfoList entries = QDir(directory).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System
+                                                                | QDir::NoDotAndDotDot);
     for (const QFileInfo& info : entries) {
-        struct stat st{};
+        struct stat st {};
         ::lstat(QFile::encodeName(info.absoluteFilePath()).constData(), &st);
         const int child = add(info.isDir(), st.st_mode & 07777);
         if (info.isDir()) {
@@ -362,7 +377,7 @@ int result(int rc)
 
 unsigned modeOf(int fd)
 {
-    struct stat st{};
+    struct stat st {};
     return ::fstat(fd, &st) == 0 ? st.st_mode & 07777 : 0644;
 }
 
@@ -457,7 +472,7 @@ int pcWrite(const char* path, const char* buffer, size_t size, off_t offset, str
 {
     return changing([&](PowerCutFs::Served& s) {
         const int fd = static_cast<int>(fi->fh);
-        struct stat st{};
+        struct stat st {};
         if (::fstat(fd, &st) != 0)
             return -errno;
         const auto end = static_cast<std::uint64_t>(offset) + size;
@@ -478,8 +493,7 @@ int pcTruncate(const char* path, off_t size, struct fuse_file_info* fi)
     return changing([&](PowerCutFs::Served& s) {
         const std::string rel = relative(path);
         const int rc = fi ? ::ftruncate(static_cast<int>(fi->fh), size)
-                          : ::truncate(QFile::encodeName(QDir(s.backing).filePath(QString::fromStdString(rel))),
-                                       size);
+                          : ::truncate(QFile::encodeName(QDir(s.backing).filePath(QString::fromStdString(rel))), size);
         if (rc != 0)
             return -errno;
         s.done(op(OpKind::Truncate, rel, size));
@@ -512,7 +526,7 @@ int pcMkdir(const char* path, mode_t mode)
         const std::string rel = relative(path);
         if (::mkdirat(s.root, at(rel), mode) != 0)
             return -errno;
-        struct stat st{};
+        struct stat st {};
         ::fstatat(s.root, at(rel), &st, 0);
         s.done(op(OpKind::Mkdir, rel, 0, {}, st.st_mode & 07777));
         return 0;
@@ -569,8 +583,7 @@ int pcChmod(const char* path, mode_t mode, struct fuse_file_info*)
 
 int pcChown(const char* path, uid_t uid, gid_t gid, struct fuse_file_info*)
 {
-    return changing(
-        [&](PowerCutFs::Served& s) { return result(::fchownat(s.root, at(relative(path)), uid, gid, 0)); });
+    return changing([&](PowerCutFs::Served& s) { return result(::fchownat(s.root, at(relative(path)), uid, gid, 0)); });
 }
 
 int pcUtimens(const char* path, const struct timespec times[2], struct fuse_file_info* fi)
@@ -622,11 +635,8 @@ fuse_operations handlers()
 } // namespace
 
 PowerCutFs::PowerCutFs(const QString& backing, const QString& mountPoint)
-    : backing_(QDir(backing).absolutePath()),
-      mountPoint_(QDir(mountPoint).absolutePath()),
-      origin_(Clock::now()),
-      initial_(DurabilityModel::load(backing_)),
-      served_(std::make_unique<Served>())
+    : backing_(QDir(backing).absolutePath()), mountPoint_(QDir(mountPoint).absolutePath()), origin_(Clock::now()),
+      initial_(DurabilityModel::load(backing_)), served_(std::make_unique<Served>())
 {
     served_->backing = backing_;
     served_->model = initial_;
