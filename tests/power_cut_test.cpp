@@ -54,7 +54,7 @@ namespace {
 
 // The sanitizers make every program start several times slower.
 #ifdef ZELVAR_SANITIZE
-constexpr int kCutsPerCase = 12;
+constexpr int kCutsPerCase = 40;
 #else
 constexpr int kCutsPerCase = 100;
 #endif
