@@ -22,6 +22,8 @@ packages=(
   poppler-utils
   # ./dev format: the C++ layout of .clang-format
   clang-format
+  # power_cut_test's file system that loses power, and pkg-config to find it
+  libfuse3-dev fuse3 pkg-config
 )
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-14-dev)
