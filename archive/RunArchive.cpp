@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cmath>
@@ -40,6 +41,13 @@ bool newerName(const QString& a, const QString& b)
         return std::pair{cut < 0 ? name : name.left(cut), cut < 0 ? 1 : name.mid(cut + 1).toInt()};
     };
     return split(a) > split(b);
+}
+
+// "2026-12-07_14-03-21", with or without a "_2" after it.
+bool startedName(const QString& name)
+{
+    static const QRegularExpression pattern(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d_\\d\\d-\\d\\d-\\d\\d(_\\d+)?$"));
+    return pattern.match(name).hasMatch();
 }
 
 // The first item of a run file's line, the run time.
@@ -127,8 +135,15 @@ Listing listRuns(const QString& dataDirectory)
     listing.runs.reserve(names.size());
     for (const QString& name : names) {
         const QString folder = runs.filePath(name);
-        if (!isRunFolder(folder))
-            continue; // not a run of ours
+        if (!isRunFolder(folder)) {
+            // A folder named as ours but without run.json was made by a Start
+            // that the power cut off before it wrote it; anything else is not
+            // a run of ours.
+            if (startedName(name))
+                listing.problems << QStringLiteral("%1: no run.json, the run was cut off as it started")
+                                        .arg(QDir::toNativeSeparators(folder));
+            continue;
+        }
         try {
             listing.runs.push_back(summaryOf(folder, readRunJson(folder)));
         } catch (const RuntimeError& e) {
@@ -186,7 +201,7 @@ void setEnabledInSettings(bool enabled)
 {
     QSettings settings = settings::open();
     settings.setValue(str(kEnabledKey), enabled);
-    settings.sync();
+    settings::save(settings);
 }
 
 RunArchive::RunArchive(QString dataDirectory, std::function<void(const QString&)> notice,
@@ -261,21 +276,18 @@ void RunArchive::beforeStart()
 
 QString RunArchive::newFolder(const QDateTime& started)
 {
-    QDir data(directory_);
-    const QString runsPath = data.filePath(str(kFolderName));
-    if (!QFileInfo(runsPath).isDir() && !data.mkdir(str(kFolderName)))
+    const QString runsPath = QDir(directory_).filePath(str(kFolderName));
+    if (!QFileInfo(runsPath).isDir() && !createFolderDurably(runsPath) && !QFileInfo(runsPath).isDir())
         throw RuntimeError("cannot make the folder \"" + text(QDir::toNativeSeparators(runsPath))
-                           + (QFileInfo::exists(runsPath) ? "\": a file of that name is in the way" : "\""));
+                           + "\": a file of that name is in the way");
     const QDir runs(runsPath);
     const QString base = folderName(started);
     for (int n = 1; n < 1000; ++n) {
         const QString name = n == 1 ? base : QStringLiteral("%1_%2").arg(base).arg(n);
-        // mkdir fails for a name that exists, so two programs never share
-        // a folder.
-        if (runs.mkdir(name))
+        // Making a folder fails for a name that exists, so two programs
+        // never share one.
+        if (createFolderDurably(runs.filePath(name)))
             return runs.filePath(name);
-        if (!runs.exists(name))
-            break;
     }
     throw RuntimeError("cannot make a run folder in \"" + text(QDir::toNativeSeparators(runsPath)) + "\"");
 }

@@ -63,7 +63,7 @@ struct RunSummary {
 
 struct Listing {
     std::vector<RunSummary> runs; // newest first
-    QStringList problems;         // folders whose run.json could not be read
+    QStringList problems;         // run folders whose run.json could not be read or is missing
 };
 
 // The runs archived in a data directory. Reads only the run.json files.

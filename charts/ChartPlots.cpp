@@ -1,19 +1,21 @@
 #include "charts/ChartPlots.h"
 #include "charts/MotorSummary.h"
 
+#include "archive/RunJson.h"
+
+#include "curves/FigureFormats.h"
 #include "curves/PointThinning.h"
 #include "curves/ReportLoader.h"
 
-#include <QChart>
-#include <QChartView>
-#include <QLegendMarker>
-#include <QLineSeries>
+#include <QDir>
+#include <QEvent>
+#include <QLocale>
 #include <QPainter>
-#include <QScatterSeries>
-#include <QValueAxis>
+
+#include "charts/Plot.h"
 
 #include <algorithm>
-#include <functional>
+#include <exception>
 #include <limits>
 
 namespace zelvar::charts {
@@ -24,18 +26,26 @@ using curves::ReportCurves;
 using curves::ReportPoint;
 using curves::SmoothedPoint;
 
-// The report's own colours: torque in blues, power in oranges; the raw
-// points pale, so that the smoothed curve reads over them.
-const QColor kTorqueRaw(120, 160, 225);
+// The report's own colours: torque in blues, power in oranges, efficiency
+// in greens; the raw points pale, so that the smoothed curve reads over
+// them. The corrected curves are darker shades of the same.
+const QColor kTorqueRaw(150, 180, 230);
 const QColor kTorqueSmoothed(20, 60, 160);
-const QColor kPowerRaw(245, 175, 110);
+const QColor kPowerRaw(245, 190, 140);
 const QColor kPowerSmoothed(200, 85, 0);
-const QColor kEfficiencyRaw(130, 200, 130);
+const QColor kEfficiencyRaw(150, 210, 150);
 const QColor kEfficiencySmoothed(0, 120, 40);
+const QColor kTorqueCorrected(0, 25, 90);
+const QColor kPowerCorrected(130, 45, 0);
+const QColor kEfficiencyCorrected(0, 70, 20);
 
-// Far enough from the report's blues, oranges and greens to be told apart.
-const QColor kOverlayColours[kMaxOverlays] = {QColor(200, 30, 45), QColor(125, 60, 185), QColor(0, 150, 160),
-                                              QColor(140, 90, 40), QColor(215, 50, 170)};
+// Greys and violets through reds: none is a blue, orange or green of the
+// run's own curves, and they are told apart from each other.
+const QColor kOverlayColours[kMaxOverlays] = {QColor(200, 0, 110), QColor(110, 110, 110), QColor(130, 40, 200),
+                                              QColor(0, 0, 0), QColor(170, 120, 0)};
+
+const char* const kTitleName = "ChartTitle";
+const char* const kNotesName = "ChartNotes";
 
 // The range of the values put on one axis.
 class Span {
@@ -69,52 +79,56 @@ private:
     double hi_ = -std::numeric_limits<double>::infinity();
 };
 
-QValueAxis* makeAxis(QChart* chart, const QString& title, const Span& span, Qt::Alignment side)
+void setAxis(QCPAxis* axis, const QString& title, const Span& span)
 {
-    auto* axis = new QValueAxis;
-    axis->setTitleText(title);
-    axis->setRange(span.lo(), span.hi());
-    axis->applyNiceNumbers();
-    axis->setLabelFormat(QStringLiteral("%g"));
-    chart->addAxis(axis, side);
-    return axis;
+    axis->setVisible(true);
+    axis->setLabel(title);
+    // A little room above the highest value, so that a peak is not drawn on
+    // the frame.
+    axis->setRange(span.lo(), span.hi() + 0.04 * (span.hi() - span.lo()));
+    axis->ticker()->setTickCount(6);
 }
 
-void attach(QChart* chart, QXYSeries* series, QValueAxis* x, QValueAxis* y, bool inLegend = true)
+QCPCurve* line(QCustomPlot& plot, QCPAxis* y, const QString& name, const QColor& colour, qreal width,
+               Qt::PenStyle style, const std::vector<QPointF>& points)
 {
-    chart->addSeries(series);
-    series->attachAxis(x);
-    series->attachAxis(y);
-    if (!inLegend) {
-        for (QLegendMarker* marker : chart->legend()->markers(series))
-            marker->setVisible(false);
-    }
-}
-
-QScatterSeries* scatter(const QString& name, const QColor& colour, const curves::ThinnedSeries& points)
-{
-    auto* series = new QScatterSeries;
-    series->setName(name);
-    series->setMarkerSize(5.0);
-    series->setColor(colour);
-    series->setBorderColor(colour);
-    series->replace(QList<QPointF>(points.points.begin(), points.points.end()));
-    return series;
-}
-
-QLineSeries* line(const QString& name, const QColor& colour, qreal width, Qt::PenStyle style,
-                  const std::vector<QPointF>& points)
-{
-    auto* series = new QLineSeries;
-    series->setName(name);
+    auto* curve = new QCPCurve(plot.xAxis, y);
+    curve->setName(name);
     QPen pen(colour, width, style);
     pen.setCapStyle(Qt::FlatCap);
-    series->setPen(pen);
+    curve->setPen(pen);
     // A spin-up of an endurance run holds hours of records; a line drawn
-    // through more points than the chart has pixels looks no different.
+    // through more points than the chart has pixels looks no different. A
+    // curve, not a graph: a line keeps the order of its points, which a
+    // smoothed spin-up need not have in RPM at its ends.
     const std::vector<QPointF> kept = curves::downsample(points, kMaxLinePoints);
-    series->replace(QList<QPointF>(kept.begin(), kept.end()));
-    return series;
+    QVector<double> t(static_cast<qsizetype>(kept.size())), keys(t.size()), values(t.size());
+    for (qsizetype k = 0; k < t.size(); ++k) {
+        t[k] = static_cast<double>(k);
+        keys[k] = kept[static_cast<std::size_t>(k)].x();
+        values[k] = kept[static_cast<std::size_t>(k)].y();
+    }
+    curve->setData(t, keys, values, true);
+    return curve;
+}
+
+QCPGraph* scatter(QCustomPlot& plot, QCPAxis* y, const QString& name, const QColor& colour,
+                  const curves::ThinnedSeries& points)
+{
+    QCPGraph* graph = plot.addGraph(plot.xAxis, y);
+    graph->setName(name);
+    graph->setLineStyle(QCPGraph::lsNone);
+    graph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, colour, colour, 4));
+    graph->setPen(QPen(colour));
+    QVector<double> keys, values;
+    keys.reserve(static_cast<qsizetype>(points.points.size()));
+    values.reserve(keys.capacity());
+    for (const QPointF& p : points.points) {
+        keys << p.x();
+        values << p.y();
+    }
+    graph->setData(keys, values);
+    return graph;
 }
 
 // The report's points as drawn: thinned to what the chart shows, by the
@@ -147,19 +161,6 @@ std::vector<QPointF> smoothedPoints(const ReportCurves& curves, double SmoothedP
     return points;
 }
 
-QString escaped(const QString& text)
-{
-    return text.toHtmlEscaped();
-}
-
-QString titleOf(const QString& title, const QStringList& notes)
-{
-    QString html = QStringLiteral("<b>%1</b>").arg(escaped(title));
-    for (const QString& note : notes)
-        html += QStringLiteral("<br><small>%1</small>").arg(escaped(note));
-    return html;
-}
-
 QStringList smoothingNotes(const ReportCurves& curves)
 {
     if (!curves.smoothed)
@@ -171,13 +172,124 @@ QStringList smoothingNotes(const ReportCurves& curves)
     return {curves.smoothed->method(), edges};
 }
 
-QChart* newChart()
+QCPTextElement* textElement(QCustomPlot& plot, const char* name)
 {
-    auto* chart = new QChart;
-    chart->setAnimationOptions(QChart::NoAnimation);
-    chart->legend()->setAlignment(Qt::AlignBottom);
-    chart->setMargins(QMargins(6, 4, 6, 4));
-    return chart;
+    return plot.findChild<QCPTextElement*>(QLatin1String(name));
+}
+
+// Lines no wider than `width`, broken between words: a text element of the
+// plot does not wrap by itself.
+QString wrapped(const QStringList& paragraphs, const QFontMetrics& metrics, int width)
+{
+    QStringList lines;
+    for (const QString& paragraph : paragraphs) {
+        QString line;
+        for (const QString& word : paragraph.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            const QString longer = line.isEmpty() ? word : line + QLatin1Char(' ') + word;
+            if (!line.isEmpty() && metrics.horizontalAdvance(longer) > width) {
+                lines << line;
+                line = word;
+            } else {
+                line = longer;
+            }
+        }
+        lines << line;
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+// As many legend columns as the plot's width has room for.
+void wrapLegend(QCustomPlot& plot)
+{
+    int widest = 1;
+    const QFontMetrics metrics(plot.legend->font());
+    for (int k = 0; k < plot.legend->itemCount(); ++k) {
+        if (auto* item = qobject_cast<QCPPlottableLegendItem*>(plot.legend->item(k)))
+            widest = std::max(widest, metrics.horizontalAdvance(item->plottable()->name()) + 40);
+    }
+    const int width = plot.width() > 100 ? plot.width() : kReportImageSize.width();
+    plot.legend->setWrap(std::max(1, width / widest));
+    // The wrap applies to entries added after it, unless they are laid out
+    // again.
+    plot.legend->setFillOrder(QCPLegend::foColumnsFirst, true);
+}
+
+// Lays the legend out again for each new width of the plot's widget.
+class LegendFit final : public QObject {
+public:
+    explicit LegendFit(QCustomPlot& plot) : QObject(&plot), plot_(plot) { plot.installEventFilter(this); }
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == &plot_ && event->type() == QEvent::Resize)
+            wrapLegend(plot_);
+        return false;
+    }
+
+private:
+    QCustomPlot& plot_;
+};
+
+// Title and notes above the axes, the legend below them, where it never
+// covers a curve. The plot's layout is set up the first time and kept.
+void layOut(QCustomPlot& plot, const ChartText& text, Notes notes)
+{
+    QCPLayoutGrid* layout = plot.plotLayout();
+    if (!textElement(plot, kTitleName)) {
+        plot.setAntialiasedElements(QCP::aeAll);
+        plot.setNoAntialiasingOnDrag(true);
+        plot.axisRect()->insetLayout()->take(plot.legend);
+        layout->insertRow(0);
+        auto* title = new QCPTextElement(&plot, QString(), QFont(plot.font().family(), 10, QFont::Bold));
+        title->setObjectName(QLatin1String(kTitleName));
+        layout->addElement(0, 0, title);
+        layout->insertRow(1);
+        auto* notesText = new QCPTextElement(&plot, QString(), QFont(plot.font().family(), 8));
+        notesText->setObjectName(QLatin1String(kNotesName));
+        notesText->setTextColor(QColor(70, 70, 70));
+        layout->addElement(1, 0, notesText);
+        layout->addElement(3, 0, plot.legend);
+        plot.legend->setVisible(true);
+        plot.legend->setFillOrder(QCPLegend::foColumnsFirst);
+        plot.legend->setBorderPen(Qt::NoPen);
+        plot.legend->setFont(QFont(plot.font().family(), 8));
+        plot.legend->setRowSpacing(0);
+        plot.legend->setMargins(QMargins(4, 0, 4, 2));
+        // The legend and the words take what they need; the axes the rest.
+        layout->setRowStretchFactor(0, 0.001);
+        layout->setRowStretchFactor(1, 0.001);
+        layout->setRowStretchFactor(3, 0.001);
+        layout->setRowSpacing(0);
+        new LegendFit(plot);
+    }
+    textElement(plot, kTitleName)->setText(text.title);
+    QCPTextElement* notesText = textElement(plot, kNotesName);
+    notesText->setText(notes == Notes::UnderTitle
+                           ? wrapped(text.notes, QFontMetrics(notesText->font()), std::max(200, plot.width() - 24))
+                           : QString());
+    notesText->setVisible(notes == Notes::UnderTitle);
+    plot.setToolTip(notes == Notes::InToolTip ? text.notes.join(QLatin1Char('\n')) : QString());
+}
+
+void clear(QCustomPlot& plot)
+{
+    plot.clearPlottables();
+    plot.clearItems();
+    plot.yAxis2->setVisible(false);
+    plot.yAxis->grid()->setVisible(true);
+}
+
+std::vector<QPointF> correctedPoints(const curves::MotorFigures& figures, double curves::CorrectedPoint::*value)
+{
+    // At most a couple of thousand points: a line has no more pixels.
+    const std::size_t step = std::max<std::size_t>(1, figures.curve.size() / 2000);
+    std::vector<QPointF> points;
+    for (std::size_t k = 0; k < figures.curve.size(); k += step) {
+        const curves::CorrectedPoint& p = figures.curve[k];
+        if (p.corrected)
+            points.emplace_back(p.rpm, p.*value);
+    }
+    return points;
 }
 
 } // namespace
@@ -187,17 +299,74 @@ QColor overlayColour(int index)
     return kOverlayColours[((index % kMaxOverlays) + kMaxOverlays) % kMaxOverlays];
 }
 
-QChart* makeTorquePowerChart(const ReportCurves& report, const std::vector<ReportCurves>& overlays,
-                             const curves::MotorFigures* figures)
+QString runLabel(const QString& note, const QString& started)
 {
-    QChart* chart = newChart();
-    chart->setTitle(
-        titleOf(QStringLiteral("Torque and output power against RPM — %1").arg(report.name), smoothingNotes(report)));
+    const QString trimmed = note.simplified();
+    return trimmed.isEmpty() ? started : trimmed;
+}
+
+// The run's start, note and flywheel values, for a saved image's heading.
+RunHeading runHeading(const QString& name, const QString& reportPath, const QString& folder)
+{
+    RunHeading heading{QStringLiteral("Zelvar QT4 Data: %1").arg(name), {}};
+    if (!folder.isEmpty()) {
+        try {
+            const archive::RunJson run = archive::readRunJson(folder);
+            const QString started = run.startedAt().toLocalTime().toString(Qt::ISODate);
+            heading.title = QStringLiteral("Zelvar QT4 Data: run of %1").arg(started);
+            if (!run.note().trimmed().isEmpty())
+                heading.title += QStringLiteral(" — ") + run.note().simplified();
+            const archive::RunValues values = run.values();
+            const auto number = [](std::optional<double> v, const char* unit) {
+                return v ? QLocale::c().toString(*v, 'g', 6) + QLatin1String(unit) : QStringLiteral("none");
+            };
+            QString flywheel = QStringLiteral("Flywheel radius %1, weight %2")
+                                   .arg(number(values.radiusMm, " mm"), number(values.weightG, " g"));
+            if (!values.typedMark().isEmpty())
+                flywheel += QStringLiteral(" (%1)").arg(values.typedMark());
+            heading.lines << flywheel;
+        } catch (const std::exception& e) {
+            heading.lines << QString::fromUtf8(e.what());
+        }
+    }
+    heading.lines << QStringLiteral("Report %1").arg(QDir::toNativeSeparators(reportPath));
+    return heading;
+}
+
+ChartText torquePowerText(const ReportCurves& report, const curves::MotorFigures* figures)
+{
+    ChartText text{QStringLiteral("Torque and output power against RPM — %1").arg(report.name), smoothingNotes(report)};
+    if (figures)
+        text.notes << curves::correctionNote(*figures);
+    return text;
+}
+
+ChartText efficiencyText(const ReportCurves& report)
+{
+    QStringList notes = report.smoothed ? report.smoothed->efficiencyNote().split(QLatin1Char('\n'))
+                                        : smoothingNotes(report);
+    notes.last() += QStringLiteral("; the analysis writes report points above 100 % as 100");
+    return {QStringLiteral("Efficiency against RPM — %1").arg(report.name), notes};
+}
+
+void drawTorquePower(QCustomPlot& plot, const ReportCurves& report, const std::vector<ReportCurves>& overlays,
+                     const curves::MotorFigures* figures, Notes notes)
+{
+    clear(plot);
+    layOut(plot, torquePowerText(report, figures), notes);
 
     const curves::ThinnedSeries rawTorque = rawPoints(report, &ReportPoint::torque);
     const curves::ThinnedSeries rawPower = rawPoints(report, &ReportPoint::outputPower);
     const std::vector<QPointF> torque = smoothedPoints(report, &SmoothedPoint::torque);
     const std::vector<QPointF> power = smoothedPoints(report, &SmoothedPoint::outputPower);
+    const bool corrected = figures && figures->losses;
+    const std::vector<QPointF> correctedTorque = corrected
+                                                   ? correctedPoints(*figures, &curves::CorrectedPoint::correctedTorque)
+                                                   : std::vector<QPointF>();
+    const std::vector<QPointF> correctedPower = corrected
+                                                  ? correctedPoints(*figures,
+                                                                    &curves::CorrectedPoint::correctedOutputPower)
+                                                  : std::vector<QPointF>();
 
     Span rpm, torqueSpan, powerSpan;
     rpm.addAll(rawTorque, true);
@@ -206,6 +375,8 @@ QChart* makeTorquePowerChart(const ReportCurves& report, const std::vector<Repor
     torqueSpan.addAll(torque, false);
     powerSpan.addAll(rawPower, false);
     powerSpan.addAll(power, false);
+    torqueSpan.addAll(correctedTorque, false);
+    powerSpan.addAll(correctedPower, false);
     std::vector<std::pair<std::vector<QPointF>, std::vector<QPointF>>> overlayCurves;
     for (const ReportCurves& overlay : overlays) {
         overlayCurves.emplace_back(smoothedPoints(overlay, &SmoothedPoint::torque),
@@ -214,37 +385,44 @@ QChart* makeTorquePowerChart(const ReportCurves& report, const std::vector<Repor
         torqueSpan.addAll(overlayCurves.back().first, false);
         powerSpan.addAll(overlayCurves.back().second, false);
     }
+    setAxis(plot.xAxis, QStringLiteral("Speed (RPM)"), rpm);
+    setAxis(plot.yAxis, QStringLiteral("Torque (mN·m)"), torqueSpan);
+    setAxis(plot.yAxis2, QStringLiteral("Output power (W)"), powerSpan);
+    // One grid, the torque axis's: two sets of lines would not meet.
+    plot.yAxis2->grid()->setVisible(false);
 
-    QValueAxis* x = makeAxis(chart, QStringLiteral("RPM"), rpm, Qt::AlignBottom);
-    QValueAxis* yTorque = makeAxis(chart, QStringLiteral("Torque (mN·m)"), torqueSpan, Qt::AlignLeft);
-    QValueAxis* yPower = makeAxis(chart, QStringLiteral("Output power (W)"), powerSpan, Qt::AlignRight);
-
-    attach(chart, scatter(QStringLiteral("Torque, report"), kTorqueRaw, rawTorque), x, yTorque);
-    attach(chart, scatter(QStringLiteral("Output power, report"), kPowerRaw, rawPower), x, yPower);
-    attach(chart, line(QStringLiteral("Torque, smoothed"), kTorqueSmoothed, 2.5, Qt::SolidLine, torque), x, yTorque);
-    attach(chart, line(QStringLiteral("Output power, smoothed"), kPowerSmoothed, 2.5, Qt::DashLine, power), x, yPower);
+    scatter(plot, plot.yAxis, QStringLiteral("Torque, report"), kTorqueRaw, rawTorque);
+    scatter(plot, plot.yAxis2, QStringLiteral("Output power, report"), kPowerRaw, rawPower);
+    line(plot, plot.yAxis, QStringLiteral("Torque, smoothed"), kTorqueSmoothed, 2.5, Qt::SolidLine, torque);
+    line(plot, plot.yAxis2, QStringLiteral("Output power, smoothed"), kPowerSmoothed, 2.5, Qt::DashLine, power);
+    if (corrected) {
+        line(plot, plot.yAxis, QStringLiteral("Torque, corrected for losses"), kTorqueCorrected, 2.0, Qt::SolidLine,
+             correctedTorque);
+        line(plot, plot.yAxis2, QStringLiteral("Output power, corrected for losses"), kPowerCorrected, 2.0,
+             Qt::DashDotLine, correctedPower);
+    }
     for (std::size_t i = 0; i < overlays.size(); ++i) {
         const QColor colour = overlayColour(static_cast<int>(i));
-        // One legend entry per earlier report: its torque, solid, carries the
-        // file name; its power is the dashed line of the same colour.
-        attach(chart, line(overlays[i].name, colour, 1.5, Qt::SolidLine, overlayCurves[i].first), x, yTorque);
-        attach(chart, line(overlays[i].name, colour, 1.5, Qt::DashLine, overlayCurves[i].second), x, yPower, false);
+        // One legend entry per earlier report: its torque, solid, carries its
+        // name; its power is the dashed line of the same colour.
+        line(plot, plot.yAxis, overlays[i].name, colour, 1.5, Qt::SolidLine, overlayCurves[i].first);
+        line(plot, plot.yAxis2, overlays[i].name, colour, 1.5, Qt::DashLine, overlayCurves[i].second)
+            ->removeFromLegend();
     }
-    if (figures)
-        addCorrectedCurves(chart, *figures, x, yTorque, yPower);
-    return chart;
+    wrapLegend(plot);
 }
 
-QChart* makeEfficiencyChart(const ReportCurves& report, const std::vector<ReportCurves>& overlays)
+void drawEfficiency(QCustomPlot& plot, const ReportCurves& report, const std::vector<ReportCurves>& overlays,
+                    const curves::MotorFigures* figures, Notes notes)
 {
-    QChart* chart = newChart();
-    QStringList notes = report.smoothed ? report.smoothed->efficiencyNote().split(QLatin1Char('\n'))
-                                        : smoothingNotes(report);
-    notes.last() += QStringLiteral("; the analysis writes report points above 100 % as 100");
-    chart->setTitle(titleOf(QStringLiteral("Efficiency against RPM — %1").arg(report.name), notes));
+    clear(plot);
+    layOut(plot, efficiencyText(report), notes);
 
     const curves::ThinnedSeries raw = rawPoints(report, &ReportPoint::efficiency);
     const std::vector<QPointF> smoothed = smoothedPoints(report, &SmoothedPoint::efficiency);
+    const std::vector<QPointF> corrected = figures && figures->losses
+                                             ? correctedPoints(*figures, &curves::CorrectedPoint::efficiency)
+                                             : std::vector<QPointF>();
     Span rpm, efficiency;
     efficiency.add(100.0);
     rpm.addAll(raw, true);
@@ -257,50 +435,60 @@ QChart* makeEfficiencyChart(const ReportCurves& report, const std::vector<Report
         rpm.addAll(overlayCurves.back(), true);
         efficiency.addAll(overlayCurves.back(), false);
     }
-
-    QValueAxis* x = makeAxis(chart, QStringLiteral("RPM"), rpm, Qt::AlignBottom);
-    QValueAxis* y = makeAxis(chart, QStringLiteral("Efficiency (%)"), efficiency, Qt::AlignLeft);
-    attach(chart, scatter(QStringLiteral("Efficiency, report"), kEfficiencyRaw, raw), x, y);
-    attach(chart, line(QStringLiteral("Efficiency, smoothed"), kEfficiencySmoothed, 2.5, Qt::SolidLine, smoothed), x,
-           y);
+    setAxis(plot.xAxis, QStringLiteral("Speed (RPM)"), rpm);
+    setAxis(plot.yAxis, QStringLiteral("Efficiency (%)"), efficiency);
+    scatter(plot, plot.yAxis, QStringLiteral("Efficiency, report"), kEfficiencyRaw, raw);
+    line(plot, plot.yAxis, QStringLiteral("Efficiency, smoothed"), kEfficiencySmoothed, 2.5, Qt::SolidLine, smoothed);
+    if (!corrected.empty())
+        line(plot, plot.yAxis, QStringLiteral("Efficiency, corrected for losses"), kEfficiencyCorrected, 2.0,
+             Qt::DashDotLine, corrected);
     for (std::size_t i = 0; i < overlays.size(); ++i)
-        attach(chart, line(overlays[i].name, overlayColour(static_cast<int>(i)), 1.5, Qt::SolidLine, overlayCurves[i]),
-               x, y);
-    return chart;
+        line(plot, plot.yAxis, overlays[i].name, overlayColour(static_cast<int>(i)), 1.5, Qt::SolidLine,
+             overlayCurves[i]);
+    wrapLegend(plot);
 }
 
-QImage renderReportCharts(const ReportCurves& report, const std::vector<ReportCurves>& overlays, QSize size)
+QImage renderReportCharts(const ReportCurves& report, const std::vector<ReportCurves>& overlays,
+                          const RunHeading& heading, double scale, QSize size)
 {
-    QImage image(size, QImage::Format_RGB32);
+    scale = std::clamp(scale, 0.25, 8.0);
+    QImage image(QSize(qRound(size.width() * scale), qRound(size.height() * scale)), QImage::Format_RGB32);
     image.fill(Qt::white);
-    QPainter painter(&image);
+    QCPPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
-    // The motor's figures in a strip under the charts.
-    const int chartsHeight = size.height() - kSummaryHeight;
-    const int upper = chartsHeight / 2;
-    const QRect places[] = {QRect(0, 0, size.width(), upper), QRect(0, upper, size.width(), chartsHeight - upper)};
+    painter.scale(scale, scale);
+    if (scale > 1.0)
+        painter.setMode(QCPPainter::pmNonCosmetic);
+
+    const int headingHeight = drawHeading(painter, QRect(0, 0, size.width(), size.height()), heading);
     const curves::MotorFigures figures = curves::measureMotor(report);
-    const std::function<QChart*()> makers[] = {[&] { return makeTorquePowerChart(report, overlays, &figures); },
-                                               [&] { return makeEfficiencyChart(report, overlays); }};
+    const int summaryHeight = figuresHeight(figures);
+    const int chartsHeight = size.height() - headingHeight - summaryHeight;
+    const int upper = chartsHeight * 11 / 20;
+    const QRect places[] = {QRect(0, headingHeight, size.width(), upper),
+                            QRect(0, headingHeight + upper, size.width(), chartsHeight - upper)};
     for (int i = 0; i < 2; ++i) {
-        // A view that is never shown lays the chart out at its size and
-        // draws it like the window does.
-        QChartView view(makers[i]());
-        view.setRenderHint(QPainter::Antialiasing);
-        view.setFrameShape(QFrame::NoFrame);
-        view.resize(places[i].size());
-        // QGraphicsView::render() would draw the scene; the widget's own
-        // draws the view as it appears, axes laid out at its size.
-        static_cast<QWidget&>(view).render(&painter, places[i].topLeft());
+        // A plot that is never shown lays itself out at the size given and
+        // draws as the window does.
+        QCustomPlot plot;
+        plot.resize(places[i].size());
+        if (i == 0)
+            drawTorquePower(plot, report, overlays, &figures, Notes::UnderTitle);
+        else
+            drawEfficiency(plot, report, overlays, &figures, Notes::UnderTitle);
+        painter.save();
+        painter.translate(places[i].topLeft());
+        plot.toPainter(&painter, places[i].width(), places[i].height());
+        painter.restore();
     }
-    drawSummary(painter, QRect(0, chartsHeight, size.width(), kSummaryHeight), figures);
+    drawFigures(painter, QRect(0, headingHeight + chartsHeight, size.width(), summaryHeight), figures);
     return image;
 }
 
 bool saveReportCharts(const QString& path, const ReportCurves& report, const std::vector<ReportCurves>& overlays,
-                      QSize size)
+                      const RunHeading& heading, double scale, QSize size)
 {
-    return renderReportCharts(report, overlays, size).save(path, "PNG");
+    return renderReportCharts(report, overlays, heading, scale, size).save(path, "PNG");
 }
 
 } // namespace zelvar::charts

@@ -1,29 +1,31 @@
 #include "charts/ChartWindow.h"
 
 #include "archive/RunJson.h"
+#include "charts/AxisScale.h"
 #include "charts/ChartPlots.h"
 #include "charts/MotorSummary.h"
+#include "charts/PlotNavigation.h"
+#include "charts/Readout.h"
 #include "records/RunFiles.h"
 
-#include <QChart>
-#include <QChartView>
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QFontDatabase>
 #include <QFutureWatcher>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
-#include <QLineSeries>
 #include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <QValueAxis>
 #include <QtConcurrent/QtConcurrentRun>
+
+#include "charts/Plot.h"
 
 #include <algorithm>
 #include <atomic>
@@ -42,40 +44,38 @@ constexpr int kReportTab = 1;
 constexpr int kRunsTab = 2;
 // A reading shorter than this passes without a progress bar flashing up.
 constexpr std::chrono::milliseconds kProgressAfter{500};
+// The figures' table and the read-out beside the plots.
+constexpr int kSidePanelWidth = 260;
 
-QChartView* makeView(const QString& name, QWidget* parent)
+QCustomPlot* makePlot(const QString& name, QWidget* parent)
 {
-    auto* view = new QChartView(parent);
-    view->setObjectName(name);
-    view->setRenderHint(QPainter::Antialiasing);
-    view->setMinimumSize(480, 240);
-    return view;
+    auto* plot = new QCustomPlot(parent);
+    plot->setObjectName(name);
+    // Small enough that a 1366 x 768 screen holds the window with both
+    // report plots; they take whatever more there is.
+    plot->setMinimumSize(320, 150);
+    return plot;
 }
 
-void replaceChart(QChartView* view, QChart* chart)
+void setScale(QCPAxis* axis, const charts::RoundScale& scale)
 {
-    QChart* old = view->chart();
-    view->setChart(chart);
-    delete old;
+    auto ticker = QSharedPointer<QCPAxisTickerFixed>::create();
+    ticker->setTickStep(scale.step);
+    ticker->setScaleStrategy(QCPAxisTickerFixed::ssNone);
+    axis->setTicker(ticker);
+    axis->setRange(scale.lo, scale.hi);
 }
 
-// A live axis from 0 to a round number at or above `highest` (at least
-// `least`, so that an empty trace has a scale), in 3 to 7 round steps: the
-// operator reads the trace against round numbers, and they move only when the
-// run outgrows them.
-void setRoundScale(QValueAxis* axis, double highest, double least)
+// An archived run as legends name it: its note, else its start; the
+// folder's name when its run.json cannot be read.
+QString runNameOf(const QString& folder)
 {
-    const double top = std::max(highest, least);
-    const double decade = std::pow(10.0, std::floor(std::log10(top / 3)));
-    double step = decade;
-    for (const double factor : {1.0, 2.0, 2.5, 5.0, 10.0}) {
-        step = factor * decade;
-        if (top / step <= 7)
-            break;
+    try {
+        const archive::RunJson run = archive::readRunJson(folder);
+        return charts::runLabel(run.note(), run.startedAt().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    } catch (const std::exception&) {
+        return QFileInfo(folder).fileName();
     }
-    const double steps = std::ceil(top / step - 1e-9);
-    axis->setRange(0.0, steps * step);
-    axis->setTickCount(static_cast<int>(steps) + 1);
 }
 
 } // namespace
@@ -85,41 +85,55 @@ ChartWindow::ChartWindow(const session::LiveTrace& trace, ChartWindowOptions opt
 {
     setObjectName(QStringLiteral("ChartWindow"));
     setWindowTitle(QString::fromLatin1(kCaption));
-    resize(900, 720);
+    // Fits a 1366 x 768 screen with its task bar and title bar.
+    resize(1000, 660);
 
     tabs_ = new QTabWidget(this);
     tabs_->setObjectName(QStringLiteral("ChartTabs"));
 
-    liveView_ = makeView(QStringLiteral("LiveChartView"), tabs_);
-    auto* live = new QChart;
-    live->setAnimationOptions(QChart::NoAnimation);
-    live->setTitle(QStringLiteral("<b>Live: RPM and input power against run time</b>"));
-    live->legend()->setAlignment(Qt::AlignBottom);
-    rpmSeries_ = new QLineSeries;
-    rpmSeries_->setName(QStringLiteral("RPM"));
-    rpmSeries_->setPen(QPen(QColor(20, 60, 160), 2.0));
-    inputPowerSeries_ = new QLineSeries;
-    inputPowerSeries_->setName(QStringLiteral("Input power (W)"));
-    inputPowerSeries_->setPen(QPen(QColor(200, 85, 0), 2.0));
-    timeAxis_ = new QValueAxis;
-    timeAxis_->setTitleText(QStringLiteral("Run time (s)"));
-    rpmAxis_ = new QValueAxis;
-    rpmAxis_->setTitleText(QStringLiteral("RPM"));
-    inputPowerAxis_ = new QValueAxis;
-    inputPowerAxis_->setTitleText(QStringLiteral("Input power (W)"));
-    for (QValueAxis* axis : {timeAxis_, rpmAxis_, inputPowerAxis_})
-        axis->setLabelFormat(QStringLiteral("%g"));
-    live->addAxis(timeAxis_, Qt::AlignBottom);
-    live->addAxis(rpmAxis_, Qt::AlignLeft);
-    live->addAxis(inputPowerAxis_, Qt::AlignRight);
-    live->addSeries(rpmSeries_);
-    live->addSeries(inputPowerSeries_);
-    rpmSeries_->attachAxis(timeAxis_);
-    rpmSeries_->attachAxis(rpmAxis_);
-    inputPowerSeries_->attachAxis(timeAxis_);
-    inputPowerSeries_->attachAxis(inputPowerAxis_);
-    replaceChart(liveView_, live);
-    tabs_->addTab(liveView_, QStringLiteral("Live"));
+    auto* livePage = new QWidget(tabs_);
+    auto* liveLayout = new QVBoxLayout(livePage);
+    liveLayout->setContentsMargins(0, 0, 0, 0);
+    auto* liveRow = new QHBoxLayout;
+    pause_ = new QPushButton(QStringLiteral("Pause"), livePage);
+    pause_->setObjectName(QStringLiteral("LivePauseButton"));
+    pause_->setCheckable(true);
+    pause_->setToolTip(QStringLiteral("Hold the trace to scroll back and zoom; recording goes on"));
+    liveRow->addWidget(pause_);
+    auto* liveHint = new QLabel(QStringLiteral("Wheel: zoom · drag: pan · Shift+drag: zoom to a box · "
+                                               "double-click: whole run"),
+                                livePage);
+    liveHint->setObjectName(QStringLiteral("LiveHint"));
+    liveRow->addWidget(liveHint, 1);
+    liveLayout->addLayout(liveRow);
+    livePlot_ = makePlot(QStringLiteral("LiveChartView"), livePage);
+    livePlot_->setAntialiasedElements(QCP::aeAll);
+    auto* liveTitle = new QCPTextElement(livePlot_, QStringLiteral("Live: RPM and input power against run time"),
+                                         QFont(livePlot_->font().family(), 11, QFont::Bold));
+    livePlot_->plotLayout()->insertRow(0);
+    livePlot_->plotLayout()->addElement(0, 0, liveTitle);
+    livePlot_->axisRect()->insetLayout()->take(livePlot_->legend);
+    livePlot_->plotLayout()->addElement(2, 0, livePlot_->legend);
+    livePlot_->plotLayout()->setRowStretchFactor(2, 0.001);
+    livePlot_->legend->setVisible(true);
+    livePlot_->legend->setFillOrder(QCPLegend::foColumnsFirst);
+    livePlot_->legend->setBorderPen(Qt::NoPen);
+    QCPGraph* rpm = livePlot_->addGraph(livePlot_->xAxis, livePlot_->yAxis);
+    rpm->setName(QStringLiteral("RPM"));
+    rpm->setPen(QPen(QColor(20, 60, 160), 2.0));
+    QCPGraph* power = livePlot_->addGraph(livePlot_->xAxis, livePlot_->yAxis2);
+    power->setName(QStringLiteral("Input power (W)"));
+    power->setPen(QPen(QColor(200, 85, 0), 2.0));
+    livePlot_->xAxis->setLabel(QStringLiteral("Run time (s)"));
+    livePlot_->yAxis->setLabel(QStringLiteral("Speed (RPM)"));
+    livePlot_->yAxis2->setLabel(QStringLiteral("Input power (W)"));
+    livePlot_->yAxis2->setVisible(true);
+    // One grid: the power axis has as many steps as the speed axis, so its
+    // ticks sit on the same lines.
+    livePlot_->yAxis2->grid()->setVisible(false);
+    liveNavigation_ = new charts::PlotNavigation(*livePlot_);
+    liveLayout->addWidget(livePlot_, 1);
+    tabs_->addTab(livePage, QStringLiteral("Live"));
 
     auto* reportPage = new QWidget(tabs_);
     auto* reportLayout = new QVBoxLayout(reportPage);
@@ -132,25 +146,71 @@ ChartWindow::ChartWindow(const session::LiveTrace& trace, ChartWindowOptions opt
     // Sized by a typical entry, not by measuring each of the thousands an
     // endurance run can list.
     spinUps_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    spinUps_->setMinimumContentsLength(48);
+    spinUps_->setMinimumContentsLength(30);
     auto* overlaySpinUp = new QPushButton(QStringLiteral("Draw over"), reportPage);
     overlaySpinUp->setObjectName(QStringLiteral("OverlaySpinUpButton"));
     overlaySpinUp->setToolTip(QStringLiteral("Draw the spin-up picked in the list over the one on show"));
+    auto* whole = new QPushButton(QStringLiteral("Whole run"), reportPage);
+    whole->setObjectName(QStringLiteral("WholeRunButton"));
+    whole->setToolTip(QStringLiteral("Back to the whole run (or double-click a chart). Wheel: zoom, over an axis "
+                                     "that axis alone; drag: pan; Shift+drag or right-drag: zoom to a box"));
+    auto* notesButton = new QPushButton(QStringLiteral("Notes"), reportPage);
+    notesButton->setObjectName(QStringLiteral("NotesButton"));
+    notesButton->setCheckable(true);
+    notesButton->setToolTip(QStringLiteral("How the curves were smoothed and corrected"));
     spinUpRow->addWidget(spinUpLabel);
     spinUpRow->addWidget(spinUps_, 1);
     spinUpRow->addWidget(overlaySpinUp);
+    spinUpRow->addWidget(whole);
+    spinUpRow->addWidget(notesButton);
     reportLayout->addLayout(spinUpRow);
-    torquePowerView_ = makeView(QStringLiteral("TorquePowerChartView"), reportPage);
-    efficiencyView_ = makeView(QStringLiteral("EfficiencyChartView"), reportPage);
-    reportLayout->addWidget(torquePowerView_, 3);
-    reportLayout->addWidget(efficiencyView_, 2);
+    // How the curves were made gives way to the curves: a line that opens.
+    notes_ = new QLabel(reportPage);
+    notes_->setObjectName(QStringLiteral("ChartNotes"));
+    notes_->setTextFormat(Qt::PlainText);
+    notes_->setWordWrap(true);
+    notes_->hide();
+    reportLayout->addWidget(notes_);
+    auto* plotsAndFigures = new QHBoxLayout;
+    auto* plots = new QVBoxLayout;
+    torquePowerPlot_ = makePlot(QStringLiteral("TorquePowerChartView"), reportPage);
+    efficiencyPlot_ = makePlot(QStringLiteral("EfficiencyChartView"), reportPage);
+    plots->addWidget(torquePowerPlot_, 1);
+    plots->addWidget(efficiencyPlot_, 1);
+    plotsAndFigures->addLayout(plots, 1);
+    auto* side = new QVBoxLayout;
     // The motor's figures beside the curves (charts/MotorSummary.h).
-    auto* summary = new QLabel(reportPage);
-    summary->setObjectName(QStringLiteral("MotorSummary"));
-    summary->setTextFormat(Qt::PlainText);
-    summary->setWordWrap(true);
-    summary->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    reportLayout->addWidget(summary);
+    figuresTable_ = new QTableWidget(reportPage);
+    figuresTable_->setObjectName(QStringLiteral("MotorSummary"));
+    figuresTable_->verticalHeader()->hide();
+    figuresTable_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    figuresTable_->setWordWrap(false);
+    figuresTable_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    figuresTable_->setFixedWidth(kSidePanelWidth);
+    figuresTable_->verticalHeader()->setDefaultSectionSize(figuresTable_->fontMetrics().height() + 4);
+    // Values typed over the dyno's change every figure: said above them.
+    typedMark_ = new QLabel(reportPage);
+    typedMark_->setObjectName(QStringLiteral("TypedMark"));
+    typedMark_->setTextFormat(Qt::PlainText);
+    typedMark_->setWordWrap(true);
+    typedMark_->setStyleSheet(QStringLiteral("color: #a04000; font-weight: bold"));
+    typedMark_->setFixedWidth(kSidePanelWidth);
+    typedMark_->hide();
+    side->addWidget(typedMark_);
+    side->addWidget(figuresTable_, 1);
+    readout_ = new QLabel(reportPage);
+    readout_->setObjectName(QStringLiteral("Readout"));
+    readout_->setTextFormat(Qt::PlainText);
+    readout_->setWordWrap(true);
+    readout_->setFixedWidth(kSidePanelWidth);
+    readout_->setMinimumHeight(3 * readout_->fontMetrics().height());
+    readout_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    readout_->setText(QStringLiteral("Move the mouse over a chart to read its curves"));
+    side->addWidget(readout_);
+    plotsAndFigures->addLayout(side);
+    reportLayout->addLayout(plotsAndFigures, 1);
+    torquePowerNavigation_ = new charts::PlotNavigation(*torquePowerPlot_);
+    efficiencyNavigation_ = new charts::PlotNavigation(*efficiencyPlot_);
     tabs_->addTab(reportPage, QStringLiteral("Report"));
 
     runBrowser_ = new RunBrowser(options_.applicationDirectory, options_.runs, tabs_);
@@ -165,6 +225,8 @@ ChartWindow::ChartWindow(const session::LiveTrace& trace, ChartWindowOptions opt
     auto* save = new QPushButton(QStringLiteral("Save image..."), this);
     save->setObjectName(QStringLiteral("SaveImageButton"));
     save->setToolTip(QStringLiteral("Write the charts on show to a PNG file"));
+    reportButtons_ = {addOverlays, clear};
+    saveImageButton_ = save;
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("ChartStatus"));
     status_->setTextFormat(Qt::PlainText);
@@ -199,12 +261,22 @@ ChartWindow::ChartWindow(const session::LiveTrace& trace, ChartWindowOptions opt
         if (spinUps_->currentIndex() >= 0)
             addSpinUpOverlay(static_cast<std::size_t>(spinUps_->currentIndex()));
     });
+    connect(whole, &QPushButton::clicked, this, &ChartWindow::showWholeRun);
+    connect(notesButton, &QPushButton::toggled, notes_, &QLabel::setVisible);
+    connect(pause_, &QPushButton::toggled, this, &ChartWindow::pauseLive);
+    // Scrolling the live trace back holds it, as Pause does.
+    connect(liveNavigation_, &charts::PlotNavigation::moved, this, [this] { pauseLive(true); });
+    for (QCustomPlot* plot : {torquePowerPlot_, efficiencyPlot_})
+        connect(plot, &QCustomPlot::mouseMove, this, [this, plot](QMouseEvent* event) { followMouse(*plot, event); });
 
     connect(runBrowser_, &RunBrowser::showRequested, this, &ChartWindow::showRun);
     connect(runBrowser_, &RunBrowser::overlayRequested, this, &ChartWindow::drawRunsOver);
     connect(runBrowser_, &RunBrowser::statusChanged, this, &ChartWindow::setStatus);
-    // The runs are read when first looked at, not with every window.
+    connect(runBrowser_, &RunBrowser::runDeleted, this, &ChartWindow::forgetRun);
+    connect(runBrowser_, &RunBrowser::analyseRequested, this, &ChartWindow::analyseRun);
     connect(tabs_, &QTabWidget::currentChanged, this, [this](int index) {
+        showButtonsFor(index);
+        // The runs are read when first looked at, not with every window.
         if (index == kRunsTab && !runBrowser_->listed() && !runBrowser_->reading())
             runBrowser_->refresh();
     });
@@ -216,6 +288,7 @@ ChartWindow::ChartWindow(const session::LiveTrace& trace, ChartWindowOptions opt
 
     redrawReport();
     redrawLive();
+    showButtonsFor(tabs_->currentIndex());
 }
 
 ChartWindow::~ChartWindow()
@@ -223,6 +296,8 @@ ChartWindow::~ChartWindow()
     // The reading writes its progress into the window.
     if (watcher_)
         watcher_->waitForFinished();
+    if (analysis_)
+        analysis_->waitForFinished();
 }
 
 bool ChartWindow::reading() const
@@ -291,14 +366,14 @@ void ChartWindow::showProgress()
     progress_->show();
 }
 
-void ChartWindow::showReport(const QString& path, const QString& name, const QString& typed)
+void ChartWindow::showReport(const QString& path, const ReportSource& source)
 {
-    readInBackground({{path, {}, true}}, [this, name, typed](std::vector<curves::ReportReading> readings) {
-        showReading(readings.front(), name, typed);
+    readInBackground({{path, {}, true}}, [this, source](std::vector<curves::ReportReading> readings) {
+        showReading(readings.front(), source);
     });
 }
 
-bool ChartWindow::showReading(const curves::ReportReading& reading, const QString& name, const QString& typed)
+bool ChartWindow::showReading(const curves::ReportReading& reading, const ReportSource& source)
 {
     if (!reading.read()) {
         setStatus(QStringLiteral("Cannot show the report: %1").arg(reading.failure));
@@ -306,15 +381,30 @@ bool ChartWindow::showReading(const curves::ReportReading& reading, const QStrin
     }
     report_ = reading.curves;
     figures_ = reading.figures;
-    if (!name.isEmpty())
-        report_->name = name;
+    if (!source.name.isEmpty())
+        report_->name = source.name;
     reportPath_ = reading.path;
+    runFolder_ = source.folder;
+    heading_ = charts::runHeading(report_->name, reading.path, source.folder);
+    typedMark_->setText(source.typed.isEmpty() ? QString() : QStringLiteral("Flywheel values typed: ") + source.typed);
+    typedMark_->setVisible(!source.typed.isEmpty());
+    // The report on show is not drawn over itself.
+    std::vector<curves::ReportCurves> kept;
+    std::vector<OverlaySource> keptSources;
+    for (std::size_t k = 0; k < overlays_.size(); ++k) {
+        if (overlaySources_[k].path != reportPath_ || overlaySources_[k].spinUp) {
+            kept.push_back(std::move(overlays_[k]));
+            keptSources.push_back(overlaySources_[k]);
+        }
+    }
+    overlays_ = std::move(kept);
+    overlaySources_ = std::move(keptSources);
     fillSpinUpList();
     redrawReport();
     tabs_->setCurrentIndex(kReportTab);
     const QString shown =
         QStringLiteral("Report %1: %2 records").arg(QDir::toNativeSeparators(reading.path)).arg(report_->records);
-    setStatus(typed.isEmpty() ? shown : shown + QStringLiteral("; ") + typed);
+    setStatus(source.typed.isEmpty() ? shown : shown + QStringLiteral("; ") + source.typed);
     return true;
 }
 
@@ -381,9 +471,19 @@ void ChartWindow::addOverlays(std::vector<OverlayRead> overlays,
         for (std::size_t k = 0; k < readings.size(); ++k) {
             const QString& name = overlays[k].name;
             QString failure;
-            if (overlays_.size() >= static_cast<std::size_t>(charts::kMaxOverlays))
+            const QString shownName = name.isEmpty() ? QFileInfo(overlays[k].path).fileName() : name;
+            const auto same = [&](const OverlaySource& source) {
+                return QFileInfo(source.path) == QFileInfo(overlays[k].path) && source.spinUp == overlays[k].spinUp;
+            };
+            const bool onShow = report_ && QFileInfo(reportPath_) == QFileInfo(overlays[k].path)
+                             && (!overlays[k].spinUp || overlays[k].spinUp == report_->spinUp);
+            if (onShow)
+                failure = QStringLiteral("Not added: %1 is the report on show").arg(shownName);
+            else if (std::any_of(overlaySources_.begin(), overlaySources_.end(), same))
+                failure = QStringLiteral("Not added: %1 is drawn already").arg(shownName);
+            else if (overlays_.size() >= static_cast<std::size_t>(charts::kMaxOverlays))
                 failure = QStringLiteral("Not added: %1: at most %2 earlier reports are drawn; clear them first")
-                              .arg(name.isEmpty() ? QFileInfo(overlays[k].path).fileName() : name)
+                              .arg(shownName)
                               .arg(charts::kMaxOverlays);
             else if (!readings[k].read())
                 failure = QStringLiteral("Not added: %1").arg(readings[k].failure);
@@ -395,6 +495,7 @@ void ChartWindow::addOverlays(std::vector<OverlayRead> overlays,
             if (!name.isEmpty())
                 readings[k].curves->name = name;
             overlays_.push_back(std::move(*readings[k].curves));
+            overlaySources_.push_back({overlays[k].path, overlays[k].spinUp});
             any = true;
         }
         done(any, firstFailure);
@@ -432,19 +533,20 @@ bool ChartWindow::showRun(const QString& folder)
         setStatus(QStringLiteral("Run %1 has no report: it ended without one").arg(name));
         return false;
     }
-    QString typed;
+    ReportSource source{runNameOf(folder), folder, QString()};
     try {
-        typed = archive::readRunJson(folder).values().typedMark();
+        source.typed = archive::readRunJson(folder).values().typedMark();
     } catch (const std::exception&) {
         // A run.json that cannot be read marks nothing; the list says why.
     }
-    showReport(path, name, typed);
+    showReport(path, source);
     return true;
 }
 
 void ChartWindow::drawRunsOver(const QStringList& folders)
 {
     overlays_.clear();
+    overlaySources_.clear();
     QStringList withoutReport;
     int pastLimit = 0;
     std::vector<OverlayRead> reads;
@@ -456,7 +558,7 @@ void ChartWindow::drawRunsOver(const QStringList& folders)
         else if (reads.size() >= static_cast<std::size_t>(charts::kMaxOverlays))
             ++pastLimit;
         else
-            reads.push_back({path, name, {}});
+            reads.push_back({path, runNameOf(folder), {}});
     }
     addOverlays(std::move(reads), [this, folders, withoutReport, pastLimit](bool, const QString& firstFailure) {
         redrawReport();
@@ -473,6 +575,28 @@ void ChartWindow::drawRunsOver(const QStringList& folders)
     });
 }
 
+void ChartWindow::analyseRun(const QString& folder)
+{
+    const QString name = QFileInfo(folder).fileName();
+    if (analysing()) {
+        setStatus(QStringLiteral("Not analysed: %1: another run is being analysed").arg(name));
+        return;
+    }
+    setStatus(QStringLiteral("Analysing run %1...").arg(name));
+    analysis_ = std::make_unique<QFutureWatcher<session::FolderAnalysis>>();
+    connect(analysis_.get(), &QFutureWatcherBase::finished, this, [this, folder, name] {
+        const session::FolderAnalysis outcome = analysis_->result();
+        analysis_.reset();
+        if (!outcome.failure.isEmpty()) {
+            setStatus(QStringLiteral("Run %1 not analysed: %2").arg(name, outcome.failure));
+            return;
+        }
+        refreshRuns();
+        showRun(folder);
+    });
+    analysis_->setFuture(QtConcurrent::run([folder] { return session::analyseRunFolder(folder); }));
+}
+
 void ChartWindow::refreshRuns()
 {
     runBrowser_->refresh();
@@ -481,18 +605,47 @@ void ChartWindow::refreshRuns()
 void ChartWindow::clearOverlays()
 {
     overlays_.clear();
+    overlaySources_.clear();
     redrawReport();
     setStatus(QStringLiteral("Earlier reports cleared"));
 }
 
-bool ChartWindow::saveImage(const QString& path)
+void ChartWindow::forgetRun(const QString& folder)
+{
+    const QString report = QDir(folder).filePath(QString::fromLatin1(runfiles::kReportFileName));
+    std::size_t kept = 0;
+    for (std::size_t k = 0; k < overlays_.size(); ++k) {
+        if (QFileInfo(overlaySources_[k].path).absoluteFilePath() == QFileInfo(report).absoluteFilePath())
+            continue;
+        overlays_[kept] = std::move(overlays_[k]);
+        overlaySources_[kept] = overlaySources_[k];
+        ++kept;
+    }
+    if (kept == overlays_.size())
+        return;
+    overlays_.resize(kept);
+    overlaySources_.resize(kept);
+    redrawReport();
+}
+
+QString ChartWindow::imageFileName() const
+{
+    if (showsLive() || !report_)
+        return QStringLiteral("curves.png");
+    // A run folder's name is its start; a report file is named by its own.
+    const QString base = !runFolder_.isEmpty() ? QFileInfo(runFolder_).fileName()
+                                               : QFileInfo(reportPath_).completeBaseName();
+    return base + QStringLiteral("-curves.png");
+}
+
+bool ChartWindow::saveImage(const QString& path, double scale)
 {
     bool saved = false;
     if (showsLive()) {
-        saved = liveView_->grab().save(path, "PNG");
+        saved = livePlot_->savePng(path, 0, 0, scale);
     } else {
         const curves::ReportCurves none;
-        saved = charts::saveReportCharts(path, report_ ? *report_ : none, overlays_);
+        saved = charts::saveReportCharts(path, report_ ? *report_ : none, overlays_, heading_, scale);
     }
     setStatus(saved ? QStringLiteral("Saved %1").arg(QDir::toNativeSeparators(path))
                     : QStringLiteral("Cannot write the image %1").arg(QDir::toNativeSeparators(path)));
@@ -501,10 +654,27 @@ bool ChartWindow::saveImage(const QString& path)
 
 void ChartWindow::pollLive()
 {
-    if (!showsLive())
+    if (!showsLive() || livePaused())
         return;
     if (limiter_.take(now(), trace_.version() != drawnVersion_))
         redrawLive();
+}
+
+void ChartWindow::pauseLive(bool paused)
+{
+    if (pause_->isChecked() != paused)
+        pause_->setChecked(paused); // comes back here through the button
+    else if (!paused) {
+        limiter_.reset();
+        redrawLive();
+    } else
+        setStatus(QStringLiteral("Live trace paused at %1 samples: recording goes on; Pause again to follow the run")
+                      .arg(trace_.appended()));
+}
+
+bool ChartWindow::livePaused() const
+{
+    return pause_->isChecked();
 }
 
 void ChartWindow::redrawLive()
@@ -514,21 +684,33 @@ void ChartWindow::redrawLive()
     std::vector<QPointF> power;
     rpm.reserve(points.size());
     power.reserve(points.size());
-    double lastTime = 0.0, topRpm = 0.0, topPower = 0.0;
+    double topRpm = 0.0, topPower = 0.0;
     for (const session::TracePoint& p : points) {
         rpm.emplace_back(p.runTime, p.rpm);
         power.emplace_back(p.runTime, p.inputPower);
-        lastTime = std::max(lastTime, p.runTime);
         topRpm = std::max(topRpm, p.rpm);
         topPower = std::max(topPower, p.inputPower);
     }
-    const std::vector<QPointF> rpmShown = curves::downsample(rpm, kMaxLivePoints);
-    const std::vector<QPointF> powerShown = curves::downsample(power, kMaxLivePoints);
-    rpmSeries_->replace(QList<QPointF>(rpmShown.begin(), rpmShown.end()));
-    inputPowerSeries_->replace(QList<QPointF>(powerShown.begin(), powerShown.end()));
-    setRoundScale(timeAxis_, lastTime, 1.0);
-    setRoundScale(rpmAxis_, topRpm, 1000.0);
-    setRoundScale(inputPowerAxis_, topPower, 10.0);
+    const auto fill = [](QCPGraph* graph, const std::vector<QPointF>& all) {
+        const std::vector<QPointF> shown = curves::downsample(all, kMaxLivePoints);
+        QVector<double> keys(static_cast<qsizetype>(shown.size())), values(keys.size());
+        for (qsizetype k = 0; k < keys.size(); ++k) {
+            keys[k] = shown[static_cast<std::size_t>(k)].x();
+            values[k] = shown[static_cast<std::size_t>(k)].y();
+        }
+        graph->setData(keys, values, true);
+    };
+    fill(livePlot_->graph(0), rpm);
+    fill(livePlot_->graph(1), power);
+    // From the run's first record, wherever the controller's clock stood.
+    const double first = points.empty() ? 0.0 : points.front().runTime;
+    const double last = points.empty() ? 0.0 : points.back().runTime;
+    setScale(livePlot_->xAxis, charts::roundScale(first, last, 1.0));
+    const charts::RoundScale rpmScale = charts::roundScale(0.0, topRpm, 1000.0);
+    setScale(livePlot_->yAxis, rpmScale);
+    setScale(livePlot_->yAxis2, charts::roundScale(0.0, topPower, 10.0, rpmScale.steps));
+    liveNavigation_->rememberWhole();
+    livePlot_->replot(QCustomPlot::rpQueuedReplot);
 
     drawnVersion_ = trace_.version();
     ++liveRedraws_;
@@ -536,7 +718,7 @@ void ChartWindow::redrawLive()
         setStatus(points.empty() ? QStringLiteral("No samples yet: the trace starts with the next Start")
                                  : QStringLiteral("Live: %1 samples, %2 s of run time")
                                        .arg(trace_.appended())
-                                       .arg(QLocale::c().toString(points.back().runTime, 'f', 2)));
+                                       .arg(QLocale::c().toString(last - first, 'f', 2)));
     }
 }
 
@@ -545,10 +727,62 @@ void ChartWindow::redrawReport()
     const curves::ReportCurves none;
     const curves::ReportCurves& shown = report_ ? *report_ : none;
     const curves::MotorFigures* figures = report_ && figures_ ? &*figures_ : nullptr;
-    replaceChart(torquePowerView_, charts::makeTorquePowerChart(shown, overlays_, figures));
-    replaceChart(efficiencyView_, charts::makeEfficiencyChart(shown, overlays_));
-    if (auto* summary = findChild<QLabel*>(QStringLiteral("MotorSummary")))
-        summary->setText(figures ? charts::summaryText(*figures) : QString());
+    charts::drawTorquePower(*torquePowerPlot_, shown, overlays_, figures, charts::Notes::InToolTip);
+    charts::drawEfficiency(*efficiencyPlot_, shown, overlays_, figures, charts::Notes::InToolTip);
+    for (QCustomPlot* plot : {torquePowerPlot_, efficiencyPlot_}) {
+        auto* cursor = new QCPItemStraightLine(plot);
+        cursor->setObjectName(QStringLiteral("ReadoutCursor"));
+        cursor->setPen(QPen(QColor(90, 90, 90), 1.0, Qt::DotLine));
+        cursor->setVisible(false);
+    }
+    torquePowerNavigation_->rememberWhole();
+    efficiencyNavigation_->rememberWhole();
+    torquePowerPlot_->replot();
+    efficiencyPlot_->replot();
+    notes_->setText(
+        (charts::torquePowerText(shown, figures).notes + charts::efficiencyText(shown).notes).join(QLatin1Char('\n')));
+    charts::fillFiguresTable(*figuresTable_, figures);
+    // As wide as its columns, and no wider: the plots take the rest.
+    const int width = std::max(kSidePanelWidth,
+                               figuresTable_->horizontalHeader()->length() + 2 * figuresTable_->frameWidth() + 2);
+    figuresTable_->setFixedWidth(width);
+    readout_->setFixedWidth(width);
+    typedMark_->setFixedWidth(width);
+}
+
+void ChartWindow::showWholeRun()
+{
+    torquePowerNavigation_->showWhole();
+    efficiencyNavigation_->showWhole();
+}
+
+void ChartWindow::followMouse(QCustomPlot& plot, QMouseEvent* event)
+{
+    if (!plot.axisRect()->rect().contains(event->position().toPoint()))
+        return;
+    showReadout(plot.xAxis->pixelToCoord(event->position().x()));
+}
+
+void ChartWindow::showReadout(double rpm)
+{
+    const curves::ReportCurves none;
+    const std::vector<charts::ReadoutRow> rows = charts::readoutAt(rpm, report_ ? *report_ : none, overlays_);
+    readout_->setText(rows.empty() ? QStringLiteral("No smoothed curve to read") : charts::readoutText(rows));
+    for (QCustomPlot* plot : {torquePowerPlot_, efficiencyPlot_}) {
+        auto* cursor = plot->findChild<QCPItemStraightLine*>(QStringLiteral("ReadoutCursor"));
+        if (!cursor)
+            continue;
+        const double x = rows.empty() ? rpm : rows.front().point.rpm;
+        cursor->point1->setCoords(x, 0.0);
+        cursor->point2->setCoords(x, 1.0);
+        cursor->setVisible(true);
+        plot->replot(QCustomPlot::rpQueuedReplot);
+    }
+}
+
+QString ChartWindow::readout() const
+{
+    return readout_->text();
 }
 
 void ChartWindow::chooseOverlays()
@@ -565,10 +799,9 @@ void ChartWindow::chooseOverlays()
 
 void ChartWindow::chooseImageFile()
 {
-    QString path =
-        QFileDialog::getSaveFileName(this, QStringLiteral("Save the charts as an image"),
-                                     QDir(options_.applicationDirectory).filePath(QStringLiteral("curves.png")),
-                                     QStringLiteral("PNG images (*.png)"));
+    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save the charts as an image"),
+                                                QDir(options_.applicationDirectory).filePath(imageFileName()),
+                                                QStringLiteral("PNG images (*.png)"));
     if (path.isEmpty())
         return;
     if (!path.endsWith(QLatin1String(".png"), Qt::CaseInsensitive))
@@ -591,19 +824,13 @@ bool ChartWindow::showsLive() const
     return tabs_->currentIndex() == kLiveTab;
 }
 
-QChart* ChartWindow::liveChart() const
+void ChartWindow::showButtonsFor(int tab)
 {
-    return liveView_->chart();
-}
-
-QChart* ChartWindow::torquePowerChart() const
-{
-    return torquePowerView_->chart();
-}
-
-QChart* ChartWindow::efficiencyChart() const
-{
-    return efficiencyView_->chart();
+    // The buttons below the tabs only where they do something: the Runs tab
+    // has its own.
+    for (QWidget* button : reportButtons_)
+        button->setVisible(tab == kReportTab);
+    saveImageButton_->setVisible(tab != kRunsTab);
 }
 
 void ChartWindow::showEvent(QShowEvent* event)

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "charts/ChartPlots.h"
 #include "charts/RunBrowser.h"
 #include "curves/MotorFigures.h"
 #include "curves/ReportLoader.h"
 #include "curves/ReportReading.h"
 #include "session/LiveTrace.h"
+#include "session/RunFolderAnalysis.h"
 
 #include <QFutureWatcher>
 #include <QString>
@@ -20,15 +22,19 @@
 #include <optional>
 #include <vector>
 
-class QChart;
-class QChartView;
 class QComboBox;
+class QMouseEvent;
+class QCustomPlot;
 class QLabel;
 class QProgressBar;
-class QLineSeries;
+class QPushButton;
 class QTabWidget;
+class QTableWidget;
 class QTimer;
-class QValueAxis;
+
+namespace zelvar::charts {
+class PlotNavigation;
+}
 
 namespace zelvar {
 
@@ -40,6 +46,16 @@ struct ChartWindowOptions {
     std::function<std::chrono::milliseconds()> clock;
     // The Runs tab's, over the runs of applicationDirectory.
     RunBrowserOptions runs = {};
+};
+
+// What a report on show is of: its name in legends and titles (the file's
+// name when empty), the archived run's folder where it has one (for the
+// run's start, note and flywheel values), and the mark of values typed over
+// the dyno's.
+struct ReportSource {
+    QString name;
+    QString folder;
+    QString typed;
 };
 
 // The curves beside the main window: during a run a live trace of RPM and
@@ -73,24 +89,21 @@ public:
     // Readings are done one after the other in the order asked, and the
     // functions that ask for one return at once: true when it was asked
     // for, false (with the reason in the status) when it is refused at once.
-    void showReport(const QString& path, const QString& name = QString(), const QString& typed = QString());
+    void showReport(const QString& path, const ReportSource& source = {});
     // The same for a report already read (the one a Stop wrote, read with
     // its figures by the run session); false when it could not be read.
-    // `typed` marks the flywheel values typed over the dyno's, for the
-    // status to say.
-    bool showReading(const curves::ReportReading& reading, const QString& name = QString(),
-                     const QString& typed = QString());
+    bool showReading(const curves::ReportReading& reading, const ReportSource& source = {});
     // Draws an earlier report's smoothed curves over the current one, in its
     // own colour with `name` (the file's name when empty) in the legend. A
-    // file that is not a report, or one past the fifth, is not added, and
-    // the status says why.
+    // file that is not a report, the report on show, one already drawn, or
+    // one past the fifth, is not added, and the status says why.
     void addOverlay(const QString& path, const QString& name = QString());
     // Shows the report of an archived run, named by its folder. False, with
     // the reason in the status, when the run has none.
     bool showRun(const QString& folder);
     // Draws the reports of archived runs over the report on show, named by
-    // their folders, in place of the earlier reports drawn; the first five
-    // that have a report. The status says how many were drawn and names
+    // their notes (their starts where they have none), in place of the
+    // earlier reports drawn; the first five that have a report. The status says how many were drawn and names
     // those that were not.
     void drawRunsOver(const QStringList& folders);
     // Draws spin-up `index` (from 0) of the report on show over it, as an
@@ -103,10 +116,33 @@ public:
     // Whether a report is being read.
     bool reading() const;
     void clearOverlays();
-    // Writes the report's charts as PNG, at charts::kReportImageSize, or
-    // the live chart at its size on show when there is no report. False,
-    // with the reason in the status, when nothing could be written.
-    bool saveImage(const QString& path);
+    // Takes the overlays drawn from the archived run in `folder` off the
+    // charts: it was deleted.
+    void forgetRun(const QString& folder);
+    // Writes the report's charts as PNG, at charts::kReportImageSize and
+    // `scale` device pixels to each, headed by the run's start, note and
+    // flywheel values; or the live chart as on show. False, with the reason
+    // in the status, when nothing could be written.
+    bool saveImage(const QString& path, double scale = 2.0);
+    // The name a saved image gets unless the operator gives another: the
+    // run's.
+    QString imageFileName() const;
+    // The live trace stops following the run, so that it can be scrolled
+    // back while recording goes on; false follows it again.
+    void pauseLive(bool paused);
+    bool livePaused() const;
+    // The report's plots back to the whole run.
+    void showWholeRun();
+    // The read-out at `rpm` of the report and its overlays, as the mouse
+    // over the plots shows it.
+    void showReadout(double rpm);
+    QString readout() const;
+
+    // Analyses the archived run in `folder` again from its run file, off the
+    // window's thread, and shows its new report; the status says how it
+    // went.
+    void analyseRun(const QString& folder);
+    bool analysing() const { return analysis_ != nullptr; }
 
     // Reads the list of archived runs again, off the window's thread; call
     // it after a run was archived.
@@ -133,9 +169,11 @@ public:
     // The motor's figures of the report on show, measured when it was read.
     const std::optional<curves::MotorFigures>& figures() const { return figures_; }
     const std::vector<curves::ReportCurves>& overlays() const { return overlays_; }
-    QChart* liveChart() const;
-    QChart* torquePowerChart() const;
-    QChart* efficiencyChart() const;
+    QCustomPlot* liveChart() const { return livePlot_; }
+    QCustomPlot* torquePowerChart() const { return torquePowerPlot_; }
+    QCustomPlot* efficiencyChart() const { return efficiencyPlot_; }
+    // The heading a saved image of the report on show gets.
+    const charts::RunHeading& heading() const { return heading_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -159,6 +197,12 @@ private:
         QString name; // the file's name when empty
         std::optional<std::size_t> spinUp;
     };
+    // Where each overlay came from, to refuse it twice and to take it off
+    // when its run is deleted.
+    struct OverlaySource {
+        QString path;
+        std::optional<std::size_t> spinUp;
+    };
     // Reads the reports on a worker thread, after the readings asked
     // before, and hands them to `done` on the window's thread; a progress
     // bar shows after half a second.
@@ -177,6 +221,8 @@ private:
     void showOverlayAdded(const QString& what);
     void chooseOverlays();
     void chooseImageFile();
+    void showButtonsFor(int tab);
+    void followMouse(QCustomPlot& plot, QMouseEvent* event);
     void setStatus(const QString& text);
     std::chrono::milliseconds now() const;
 
@@ -191,21 +237,30 @@ private:
     bool progressShown_ = false;
     std::deque<ReadBatch> waiting_;
     std::unique_ptr<QFutureWatcher<std::vector<curves::ReportReading>>> watcher_;
+    std::unique_ptr<QFutureWatcher<session::FolderAnalysis>> analysis_;
     std::atomic<std::size_t> records_{0};
     int progressTicks_ = 0;
     QString readingName_;
     QTimer* progressTimer_ = nullptr;
     std::vector<curves::ReportCurves> overlays_;
+    std::vector<OverlaySource> overlaySources_;
+    charts::RunHeading heading_;
+    QString runFolder_;
 
     QTabWidget* tabs_ = nullptr;
-    QChartView* liveView_ = nullptr;
-    QChartView* torquePowerView_ = nullptr;
-    QChartView* efficiencyView_ = nullptr;
-    QLineSeries* rpmSeries_ = nullptr;
-    QLineSeries* inputPowerSeries_ = nullptr;
-    QValueAxis* timeAxis_ = nullptr;
-    QValueAxis* rpmAxis_ = nullptr;
-    QValueAxis* inputPowerAxis_ = nullptr;
+    QCustomPlot* livePlot_ = nullptr;
+    QCustomPlot* torquePowerPlot_ = nullptr;
+    QCustomPlot* efficiencyPlot_ = nullptr;
+    charts::PlotNavigation* liveNavigation_ = nullptr;
+    charts::PlotNavigation* torquePowerNavigation_ = nullptr;
+    charts::PlotNavigation* efficiencyNavigation_ = nullptr;
+    QPushButton* pause_ = nullptr;
+    QTableWidget* figuresTable_ = nullptr;
+    QLabel* readout_ = nullptr;
+    QLabel* typedMark_ = nullptr;
+    QLabel* notes_ = nullptr;
+    std::vector<QWidget*> reportButtons_;
+    QWidget* saveImageButton_ = nullptr;
     QLabel* status_ = nullptr;
     QComboBox* spinUps_ = nullptr;
     QProgressBar* progress_ = nullptr;

@@ -1,6 +1,7 @@
 #include "charts/RunBrowser.h"
 
 #include "platform/FileSystem.h"
+#include "records/RunFiles.h"
 
 #include <QAbstractItemDelegate>
 #include <QAbstractTableModel>
@@ -285,6 +286,11 @@ RunBrowser::RunBrowser(QString dataDirectory, RunBrowserOptions options, QWidget
     auto* remove = new QPushButton(QStringLiteral("Delete..."), this);
     remove->setObjectName(QStringLiteral("DeleteRunButton"));
     remove->setToolTip(QStringLiteral("Move the run picked in the list, with its files, to the trash"));
+    auto* analyse = new QPushButton(QStringLiteral("Analyse"), this);
+    analyse->setObjectName(QStringLiteral("AnalyseRunButton"));
+    analyse->setToolTip(QStringLiteral("Make the report of the run picked in the list from its run file, with the "
+                                       "flywheel and ESC values of its run.json: for a run that ended in Error! or "
+                                       "was never stopped"));
     auto* reread = new QPushButton(QStringLiteral("Read again"), this);
     reread->setObjectName(QStringLiteral("RefreshRunsButton"));
     reread->setToolTip(QStringLiteral("Read the list of runs again from the runs folder"));
@@ -310,6 +316,7 @@ RunBrowser::RunBrowser(QString dataDirectory, RunBrowserOptions options, QWidget
     buttons->addWidget(show);
     buttons->addWidget(overlay);
     buttons->addWidget(remove);
+    buttons->addWidget(analyse);
     buttons->addWidget(reread);
     buttons->addWidget(count_, 1);
     buttons->addWidget(hideEmpty_);
@@ -335,6 +342,7 @@ RunBrowser::RunBrowser(QString dataDirectory, RunBrowserOptions options, QWidget
     connect(show, &QPushButton::clicked, this, [this] { pick(currentRow()); });
     connect(overlay, &QPushButton::clicked, this, &RunBrowser::drawTicked);
     connect(remove, &QPushButton::clicked, this, [this] { deleteRun(currentRow()); });
+    connect(analyse, &QPushButton::clicked, this, [this] { this->analyse(currentRow()); });
     connect(reread, &QPushButton::clicked, this, &RunBrowser::refresh);
     connect(archiveSetting_, &QCheckBox::toggled, this, [](bool on) { archive::setEnabledInSettings(on); });
 }
@@ -456,6 +464,25 @@ bool RunBrowser::confirm(const QString& question)
         == QMessageBox::Yes;
 }
 
+bool RunBrowser::analyse(int row)
+{
+    if (row < 0 || row >= model_->rowCount()) {
+        Q_EMIT statusChanged(QStringLiteral("Pick the run to analyse in the list first"));
+        return false;
+    }
+    const archive::RunSummary& run = runs()[static_cast<std::size_t>(row)];
+    if (run.ending == archive::Ending::Recording) {
+        Q_EMIT statusChanged(QStringLiteral("Not analysed: run %1 is still being recorded").arg(run.name));
+        return false;
+    }
+    if (QFileInfo::exists(QDir(run.folder).filePath(QString::fromLatin1(runfiles::kReportFileName)))) {
+        Q_EMIT statusChanged(QStringLiteral("Run %1 has its report: Show draws it").arg(run.name));
+        return false;
+    }
+    Q_EMIT analyseRequested(run.folder);
+    return true;
+}
+
 bool RunBrowser::deleteRun(int row)
 {
     if (row < 0 || row >= model_->rowCount()) {
@@ -488,6 +515,8 @@ bool RunBrowser::deleteRun(int row)
                                   : QStringLiteral("Run %1 was not deleted whole: some of %2 is left")
                                         .arg(run.name, QDir::toNativeSeparators(run.folder)));
     }
+    if (gone)
+        Q_EMIT runDeleted(run.folder);
     refresh();
     return gone;
 }

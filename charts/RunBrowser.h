@@ -85,6 +85,10 @@ public:
     // Moves the run in `row` to the trash, or deletes it for good where
     // there is none, once the operator confirmed. False when it stays.
     bool deleteRun(int row);
+    // Asks for the run in `row`, one without a report, to be analysed again
+    // from its run file; false, with the reason in the status, when it is
+    // being recorded or has a report already.
+    bool analyse(int row);
     // Writes the note of the run in `row`; false, with the reason in the
     // status, when it could not be written.
     bool setNote(int row, const QString& note);
@@ -94,6 +98,10 @@ Q_SIGNALS:
     void showRequested(const QString& folder);
     void overlayRequested(const QStringList& folders);
     void statusChanged(const QString& text);
+    // The run in `folder` is to be analysed again from its run file.
+    void analyseRequested(const QString& folder);
+    // The run in `folder` was moved to the trash or deleted.
+    void runDeleted(const QString& folder);
 
 private:
     int currentRow() const;

@@ -50,7 +50,28 @@ QString correctionNote(const MotorFigures& m)
     return note;
 }
 
-QString summaryTable(const MotorFigures& m)
+FigureText figureText(const Figure& figure, int decimals)
+{
+    if (!figure.known())
+        return {QString(), QString(), figure.refused};
+    const QLocale c = QLocale::c();
+    // One significant digit of σ (two when it starts with a 1, which one
+    // digit would round by up to a half) sets the last digit worth showing.
+    int shown = decimals;
+    if (figure.sigma > 0.0 && std::isfinite(figure.sigma)) {
+        const int leading = static_cast<int>(std::floor(std::log10(figure.sigma)));
+        const double mantissa = figure.sigma / std::pow(10.0, leading);
+        const int sigmaDecimals = -leading + (mantissa < 2.0 ? 1 : 0);
+        shown = std::clamp(sigmaDecimals, 0, decimals);
+    }
+    FigureText text{c.toString(figure.value, 'f', shown), QString(), QString()};
+    // σ below half the last digit shown would print as "± 0": nothing to say.
+    if (figure.sigma >= 0.5 * std::pow(10.0, -shown))
+        text.sigma = QStringLiteral("± ") + c.toString(figure.sigma, 'f', shown);
+    return text;
+}
+
+std::vector<FigureRow> figureRows(const MotorFigures& m)
 {
     struct Row {
         const char* name;
@@ -63,21 +84,31 @@ QString summaryTable(const MotorFigures& m)
                          {"No-load current I0", &m.noLoadCurrent, "A", 3},
                          {"Kt", &m.kt, "mN·m/A", 3},
                          {"Peak torque", &m.peakTorque, "mN·m", 1},
-                         {"  at", &m.peakTorqueRpm, "RPM", 0},
+                         {"at", &m.peakTorqueRpm, "RPM", 0},
                          {"Peak output power", &m.peakPower, "W", 2},
-                         {"  at", &m.peakPowerRpm, "RPM", 0},
+                         {"at", &m.peakPowerRpm, "RPM", 0},
                          {"Peak efficiency (model)", &m.peakEfficiency, "%", 1},
-                         {"  at", &m.peakEfficiencyRpm, "RPM", 0}};
+                         {"at", &m.peakEfficiencyRpm, "RPM", 0}};
+    std::vector<FigureRow> rows;
+    for (const Row& r : table)
+        rows.push_back(
+            {QString::fromUtf8(r.name), QString::fromUtf8(r.unit), figureText(*r.figure, r.decimals),
+             r.figure == &m.peakTorqueRpm || r.figure == &m.peakPowerRpm || r.figure == &m.peakEfficiencyRpm});
+    return rows;
+}
+
+QString summaryTable(const MotorFigures& m)
+{
     QStringList lines;
     lines << QStringLiteral("Spin-up %1: %2 records with the motor powered").arg(m.spinUp + 1).arg(m.poweredRecords);
-    for (const Row& r : table) {
-        const QString name = QString::fromUtf8(r.name).leftJustified(24);
-        if (r.figure->known())
-            lines << QStringLiteral("%1 %2 ± %3 %4")
-                         .arg(name, QLocale::c().toString(r.figure->value, 'f', r.decimals),
-                              QLocale::c().toString(r.figure->sigma, 'f', r.decimals), QString::fromUtf8(r.unit));
+    for (const FigureRow& row : figureRows(m)) {
+        const QString name = ((row.atRpm ? QStringLiteral("  ") : QString()) + row.name).leftJustified(24);
+        if (!row.text.refused.isEmpty())
+            lines << QStringLiteral("%1 refused: %2").arg(name, row.text.refused);
+        else if (row.text.sigma.isEmpty())
+            lines << QStringLiteral("%1 %2 %3").arg(name, row.text.value, row.unit);
         else
-            lines << QStringLiteral("%1 refused: %2").arg(name, r.figure->refused);
+            lines << QStringLiteral("%1 %2 %3 %4").arg(name, row.text.value, row.text.sigma, row.unit);
     }
     lines << (m.losses ? QStringLiteral("Coast-down: %1").arg(correctionNote(m))
                        : QStringLiteral("Coast-down: none (%1); torque, power and I0 include the rig's losses")

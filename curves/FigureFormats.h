@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <vector>
+
 namespace zelvar::curves {
 
 // The motor's figures written out: for the charts, for zelvar-analyze's
@@ -12,6 +14,26 @@ namespace zelvar::curves {
 
 // The loss correction in a line or two, for the charts.
 QString correctionNote(const MotorFigures& m);
+// One figure written out: the value to the digits its σ supports, at most
+// `decimals` (what the frames resolve); the ± empty where σ does not reach
+// the last digit shown.
+struct FigureText {
+    QString value;
+    QString sigma; // "± 0.3", or empty
+    QString refused;
+};
+FigureText figureText(const Figure& figure, int decimals);
+
+// The table of the motor's figures: the summary, the chart window's table
+// and the run sheet print these rows, so they print the same digits.
+struct FigureRow {
+    QString name;
+    QString unit;
+    FigureText text;
+    bool atRpm = false; // the speed of the figure above
+};
+std::vector<FigureRow> figureRows(const MotorFigures& m);
+
 // The figures as a short table, one line each.
 QString summaryTable(const MotorFigures& m);
 // The layout of summaryJson(): 2 since spin-ups count from 1 there.

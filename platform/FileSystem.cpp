@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <system_error>
 
 #ifdef Q_OS_WIN
 #include <io.h>
@@ -18,6 +19,7 @@
 // own member in its definition below.
 #undef CopyFile
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -99,15 +101,6 @@ QString createReplacementFile(const QString& target)
     throw RuntimeError("cannot create a file beside \"" + target.toStdString() + "\": " + lastError.toStdString());
 }
 
-void replaceFile(const QString& from, const QString& to)
-{
-    std::error_code error;
-    std::filesystem::rename(std::filesystem::path(from.toStdU16String()), std::filesystem::path(to.toStdU16String()),
-                            error);
-    if (error)
-        throw RuntimeError("cannot replace \"" + to.toStdString() + "\": " + error.message());
-}
-
 QString moveToTrash(const QString& path)
 {
     QString pathInTrash;
@@ -130,6 +123,20 @@ QString moveToTrash(const QString& path)
     return QString();
 }
 
+namespace {
+
+std::string errorText(int error = errno)
+{
+    return std::strerror(error);
+}
+
+std::string quotedPath(const QString& path)
+{
+    return "\"" + QDir::toNativeSeparators(path).toStdString() + "\"";
+}
+
+} // namespace
+
 void syncToDisk(QFile& file)
 {
 #if defined(Q_OS_WIN)
@@ -141,7 +148,68 @@ void syncToDisk(QFile& file)
 #endif
     // A device file (a pipe, /dev/null) has no disk to put anything on.
     if (!synced && errno != EINVAL)
-        throw RuntimeError("cannot put \"" + file.fileName().toStdString() + "\" on the disk: " + std::strerror(errno));
+        throw RuntimeError("cannot put \"" + file.fileName().toStdString() + "\" on the disk: " + errorText());
+}
+
+void syncFolder(const QString& folder)
+{
+#ifdef Q_OS_WIN
+    // Windows cannot open a folder to flush it (FlushFileBuffers wants a
+    // file); its names are as durable as the write-through rename and NTFS's
+    // journal make them.
+    Q_UNUSED(folder);
+#else
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        throw RuntimeError("cannot open the folder " + quotedPath(folder) + " to put it on the disk: " + errorText());
+    const int error = ::fsync(fd) == 0 ? 0 : errno;
+    ::close(fd);
+    // Some file systems (a few network ones) cannot sync a folder at all.
+    if (error != 0 && error != EINVAL)
+        throw RuntimeError("cannot put the folder " + quotedPath(folder) + " on the disk: " + errorText(error));
+#endif
+}
+
+bool createFolderDurably(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!QDir().mkdir(path)) {
+        if (info.exists())
+            return false;
+        throw RuntimeError("cannot make the folder " + quotedPath(path));
+    }
+    syncFolder(info.absolutePath());
+    return true;
+}
+
+void createdDurably(QFile& file)
+{
+    syncToDisk(file);
+    syncFolder(QFileInfo(file.fileName()).absolutePath());
+}
+
+void replaceDurably(const QString& from, const QString& to)
+{
+    {
+        QFile file(from);
+        if (!file.open(QIODevice::ReadWrite))
+            throw RuntimeError("cannot replace " + quotedPath(to) + ": " + file.errorString().toStdString());
+        syncToDisk(file);
+    }
+#ifdef Q_OS_WIN
+    if (!MoveFileExW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(from).utf16()),
+                     reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(to).utf16()),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        throw RuntimeError("cannot replace " + quotedPath(to) + ": "
+                           + std::system_category().message(static_cast<int>(GetLastError())));
+#else
+    std::error_code error;
+    std::filesystem::rename(std::filesystem::path(from.toStdU16String()), std::filesystem::path(to.toStdU16String()),
+                            error);
+    if (error)
+        throw RuntimeError("cannot replace \"" + to.toStdString() + "\": " + error.message());
+#endif
+    syncFolder(QFileInfo(to).absolutePath());
 }
 
 void writeThroughReplacement(const QString& target, const std::function<bool(QFile&)>& write)
@@ -151,9 +219,8 @@ void writeThroughReplacement(const QString& target, const std::function<bool(QFi
     try {
         if (!file.open(QIODevice::WriteOnly) || !write(file) || !file.flush())
             throw RuntimeError("cannot write \"" + target.toStdString() + "\": " + file.errorString().toStdString());
-        syncToDisk(file);
         file.close();
-        replaceFile(temporary, target);
+        replaceDurably(temporary, target);
     } catch (...) {
         file.close();
         QFile::remove(temporary);

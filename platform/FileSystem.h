@@ -35,6 +35,32 @@ private:
 // A file of the program's own directory, joined with the native separator.
 QString applicationFile(const QString& applicationDirectory, const QString& name);
 
+// The durability protocol. What the program reports as written survives a
+// power cut: a file's data is only on the disk once it was synced, and a
+// name (a new file, a new folder, a rename) only once its folder was synced.
+// Every file the program writes whole goes through a temporary name beside
+// it and replaceDurably(); every folder and run file it makes in the data
+// directory is made durably. Folders Qt makes for its own use (settings,
+// runtime folders) are left to Qt.
+//
+// Windows cannot open a folder to flush it: there the rename is made write
+// through, which NTFS journals before it returns, and a new name is as
+// durable as the system makes it.
+
+// Puts the folder's entries (names made, renamed or removed in it) on the
+// disk. Throws RuntimeError naming the folder when the system cannot.
+void syncFolder(const QString& folder);
+
+// Makes the folder and puts its name on the disk (its parent synced).
+// False when something of that name is there already; throws RuntimeError
+// naming the folder for any other failure.
+bool createFolderDurably(const QString& path);
+
+// A file just created or emptied through `file`: puts it, as it now is, and
+// its name on the disk, so that a power cut cannot leave the file's old
+// content or take its name once records follow.
+void createdDurably(QFile& file);
+
 // A file written whole under a temporary name and then renamed over its
 // target, so that a failure leaves the target as it was. The temporary file
 // is made beside the target (a rename does not cross file systems) with the
@@ -45,13 +71,15 @@ QString applicationFile(const QString& applicationDirectory, const QString& name
 //
 // Throws RuntimeError when the file cannot be made.
 QString createReplacementFile(const QString& target);
-// Renames `from` over `to`; throws RuntimeError naming `to` when it fails.
-void replaceFile(const QString& from, const QString& to);
+// Puts `from` on the disk, renames it over `to`, and puts the rename on the
+// disk: after a power cut `to` is either what it was or the whole of `from`,
+// and once this returns it is `from`. Throws RuntimeError naming `to` when
+// any step fails.
+void replaceDurably(const QString& from, const QString& to);
 // Writes `target` whole through a replacement file: `write` fills it (false
-// when a write failed), and it is put on the disk and renamed over the
-// target. After any failure, thrown as RuntimeError naming the target or
-// passed on from `write`, the target is as it was and the temporary file is
-// gone.
+// when a write failed), and it is replaced durably. After any failure,
+// thrown as RuntimeError naming the target or passed on from `write`, the
+// target is as it was and the temporary file is gone.
 void writeThroughReplacement(const QString& target, const std::function<bool(QFile&)>& write);
 
 // Moves a file or a folder to the desktop's trash and returns where it went;

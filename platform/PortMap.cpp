@@ -138,8 +138,7 @@ void saveDevice(int port, const QString& device)
 {
     QSettings settings = settings::open();
     settings.setValue(settingsKey(port), device);
-    settings.sync();
-    if (settings.status() != QSettings::NoError)
+    if (!settings::save(settings))
         throw RuntimeError(
             QStringLiteral("cannot save the device for COM%1 in %2").arg(port).arg(settings.fileName()).toStdString());
 }
@@ -148,8 +147,7 @@ void forgetDevice(int port)
 {
     QSettings settings = settings::open();
     settings.remove(settingsKey(port));
-    settings.sync();
-    if (settings.status() != QSettings::NoError)
+    if (!settings::save(settings))
         throw RuntimeError(QStringLiteral("cannot remove the device for COM%1 from %2")
                                .arg(port)
                                .arg(settings.fileName())

@@ -1,7 +1,12 @@
 #pragma once
 
+#include "platform/FileSystem.h"
+
+#include <QFileInfo>
 #include <QSettings>
 #include <QString>
+
+#include <exception>
 
 namespace zelvar::settings {
 
@@ -14,6 +19,26 @@ inline QSettings open()
 {
     return QSettings(QSettings::NativeFormat, QSettings::UserScope, QString::fromLatin1(kOrganization),
                      QString::fromLatin1(kApplication));
+}
+
+// Writes what was set to the settings file and puts it on the disk: Qt
+// writes it under a temporary name, synced, and renames it, but leaves the
+// rename to the folder, which is synced here. False when it could not be
+// written.
+inline bool save(QSettings& settings)
+{
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
+        return false;
+    const QFileInfo file(settings.fileName());
+    if (!file.exists())
+        return true; // nothing was ever written, so nothing was renamed
+    try {
+        syncFolder(file.absolutePath());
+    } catch (const std::exception&) {
+        return false;
+    }
+    return true;
 }
 
 } // namespace zelvar::settings

@@ -58,6 +58,11 @@ public:
                                           : QIODevice::ReadOnly | QIODevice::Unbuffered;
         if (!file_.open(how))
             throw RuntimeError("cannot open " + quoted(path) + ": " + file_.errorString().toStdString());
+        // A file whose every record must survive starts on the disk, empty
+        // and with its name: else a power cut could bring back a previous
+        // run's records in it, or no file at all, whatever was synced later.
+        if (flushesEachRecord())
+            zelvar::createdDurably(file_);
     }
 
     // A file dropped without Close (the program ending) still gets its

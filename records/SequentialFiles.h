@@ -38,7 +38,9 @@ public:
     };
 
     // Binds `number` to `path`, created or emptied. A number still bound is
-    // an error: whoever holds it has not finished with it.
+    // an error: whoever holds it has not finished with it. A
+    // Flush::EachRecord file is on the disk, empty and with its name, before
+    // this returns, so that its records are all a power cut can find in it.
     void OpenForOutput(int number, const QString& path, Flush flush = Flush::EachRecord);
     // Binds `number` to the existing file at `path`, from its beginning.
     void OpenForInput(int number, const QString& path);

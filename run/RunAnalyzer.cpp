@@ -7,6 +7,7 @@
 #include "records/SequentialFiles.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 namespace zelvar {
 
@@ -69,15 +70,18 @@ std::int64_t RunAnalyzer::analyze(const FlywheelAndEsc& values)
 
     try {
         const std::int64_t records = writeReport(tempPath, runPath, values);
-        replaceFile(tempPath, reportPath);
+        replaceDurably(tempPath, reportPath);
         return records;
-    } catch (...) {
+    } catch (const std::exception& e) {
         try {
             files_.Close(kReportFileNumber);
         } catch (const RuntimeError&) {
         }
         files_.Close(kRunFileInputNumber);
         QFile::remove(tempPath);
+        // The operator must know the report on the disk is an older run's.
+        if (QFileInfo::exists(reportPath))
+            throw RuntimeError(std::string(e.what()) + "; the previous save.csv is kept");
         throw;
     }
 }

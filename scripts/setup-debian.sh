@@ -7,10 +7,9 @@ set -euo pipefail
 
 packages=(
   g++ cmake make
-  qt6-base-dev qt6-serialport-dev qt6-charts-dev
-  # Qt Charts' CMake package needs Qt6OpenGL and Qt6OpenGLWidgets, which
-  # --no-install-recommends leaves out.
-  libqt6opengl6-dev
+  qt6-base-dev qt6-serialport-dev
+  # the charts, on Qt 6
+  libqcustomplot-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   locales python3
   # xvfb-run, which ./dev run suggests on a machine without a display
@@ -19,8 +18,12 @@ packages=(
   dpkg-dev file
   # the manual pages, made from the programs' --help, and the package's test
   help2man lintian
+  # the run sheet's tests read the PDF: pdfinfo, pdftotext
+  poppler-utils
   # ./dev format: the C++ layout of .clang-format
   clang-format
+  # power_cut_test's file system that loses power, and pkg-config to find it
+  libfuse3-dev fuse3 pkg-config
 )
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-14-dev)

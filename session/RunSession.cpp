@@ -191,7 +191,8 @@ void RunSession::measure(const QString& folder, const QString& typed)
         curves::ReportReading reading = curves::readAndMeasure(path);
         if (!folder.isEmpty() && reading.figures)
             archive->recordFigures(folder, *reading.figures);
-        onWindowThread([this, reading = std::move(reading), typed] { Q_EMIT reportRead(reading, typed); });
+        onWindowThread(
+            [this, reading = std::move(reading), typed, folder] { Q_EMIT reportRead(reading, typed, folder); });
     });
 }
 

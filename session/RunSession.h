@@ -107,8 +107,9 @@ Q_SIGNALS:
     void liveRunStarted();
     // The report a Stop wrote, read with its figures (or why it could not
     // be).
-    // `typed` marks flywheel values typed over the dyno's (RunValues::typedMark).
-    void reportRead(const zelvar::curves::ReportReading& reading, const QString& typed);
+    // `typed` marks flywheel values typed over the dyno's (RunValues::typedMark);
+    // `folder` is the run's in the archive, empty when it was not kept.
+    void reportRead(const zelvar::curves::ReportReading& reading, const QString& typed, const QString& folder);
     // A run.json was written: a list of the runs may be read again.
     void runsChanged();
 

@@ -115,9 +115,9 @@ void ZelvarApplication::connectSession()
     });
     // A Stop that wrote a report: its curves are what the operator came for.
     connect(session_.get(), &session::RunSession::reportRead, this,
-            [this](const curves::ReportReading& reading, const QString& typed) {
+            [this](const curves::ReportReading& reading, const QString& typed, const QString& folder) {
                 ChartWindow& window = charts();
-                window.showReading(reading, QString(), typed);
+                window.showReading(reading, {QString(), folder, typed});
                 window.show();
                 window.raise();
             });

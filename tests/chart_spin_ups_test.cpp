@@ -8,11 +8,11 @@
 #include "session/LiveTrace.h"
 
 #include "Files.h"
+#include "PlotContents.h"
 #include "SyntheticRuns.h"
 
 #include <gtest/gtest.h>
 
-#include <QChart>
 #include <QComboBox>
 #include <QTemporaryDir>
 
@@ -56,8 +56,8 @@ TEST_F(ChartSpinUps, TheListNamesEveryOneAndTheLongestIsDrawn)
     ASSERT_TRUE(window_->report() && window_->report()->spinUp);
     EXPECT_EQ(*window_->report()->spinUp, 1u) << "the 5 s one";
     EXPECT_EQ(window_->findChild<QComboBox*>("SpinUpList")->currentIndex(), 1);
-    EXPECT_TRUE(window_->torquePowerChart()->title().contains("spin-up 2 of 3"))
-        << window_->torquePowerChart()->title().toStdString();
+    EXPECT_TRUE(testing_support::titleOf(window_->torquePowerChart()).contains("spin-up 2 of 3"))
+        << testing_support::titleOf(window_->torquePowerChart()).toStdString();
 }
 
 TEST_F(ChartSpinUps, APickedSpinUpIsSmoothedAndDrawnInstead)
@@ -68,7 +68,7 @@ TEST_F(ChartSpinUps, APickedSpinUpIsSmoothedAndDrawnInstead)
     ASSERT_TRUE(window_->report()->smoothed);
     EXPECT_EQ(*window_->report()->spinUp, 0u);
     EXPECT_LT(window_->report()->smoothed->points.size(), before) << "3 s against 5 s of records";
-    EXPECT_TRUE(window_->torquePowerChart()->title().contains("spin-up 1 of 3"));
+    EXPECT_TRUE(testing_support::titleOf(window_->torquePowerChart()).contains("spin-up 1 of 3"));
     EXPECT_FALSE(window_->showSpinUp(3));
     EXPECT_EQ(*window_->report()->spinUp, 0u) << "a spin-up past the last changes nothing";
 }
@@ -82,9 +82,7 @@ TEST_F(ChartSpinUps, SeveralSpinUpsOfTheRunAreDrawnOverIt)
     EXPECT_EQ(window_->overlays()[0].name, "save.csv, spin-up 1");
     EXPECT_EQ(window_->overlays()[1].name, "save.csv, spin-up 3");
     EXPECT_FALSE(window_->overlays()[1].thinned) << "an overlay draws no points";
-    QStringList names;
-    for (const QAbstractSeries* series : window_->torquePowerChart()->series())
-        names << series->name();
+    const QStringList names = testing_support::plottableNames(window_->torquePowerChart());
     EXPECT_TRUE(names.contains("save.csv, spin-up 3")) << names.join(" | ").toStdString();
 }
 

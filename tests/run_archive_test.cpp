@@ -79,6 +79,26 @@ TEST_F(RunArchiveTest, RunsStartedInTheSameSecondGetFoldersOfTheirOwnListedNewes
     EXPECT_TRUE(listing.problems.isEmpty()) << listing.problems.join('\n').toStdString();
 }
 
+// A power cut between a run folder's mkdir and its first run.json leaves
+// the folder empty: the list names it and goes on; other folders are not
+// runs of ours.
+TEST_F(RunArchiveTest, ARunFolderWithoutRunJsonIsListedAsAProblemAndOtherFoldersAreIgnored)
+{
+    const auto archive = makeArchive();
+    archive->runStarted(startAt(kStart));
+    archive->runEnded({kStart.addSecs(5), Ending::Stopped, {}, {}, false});
+    archive->waitForCopies();
+    for (const char* name : {"runs/2026-12-07_15-00-00", "runs/2026-12-07_15-00-00_2", "runs/photos"})
+        ASSERT_TRUE(QDir().mkpath(file(name)));
+
+    const Listing listing = listRuns(dir_.path());
+    ASSERT_EQ(listing.runs.size(), 1u);
+    ASSERT_EQ(listing.problems.size(), 2) << listing.problems.join('\n').toStdString();
+    for (const QString& problem : listing.problems)
+        EXPECT_TRUE(problem.contains("2026-12-07_15-00-00") && problem.contains("no run.json"))
+            << problem.toStdString();
+}
+
 TEST_F(RunArchiveTest, AnEndedRunHoldsCopiesOfItsFilesAndSaysHowItEnded)
 {
     struct Case {

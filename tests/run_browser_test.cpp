@@ -19,6 +19,8 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QJsonValue>
 #include <QLineEdit>
 #include <QPushButton>
@@ -207,19 +209,21 @@ TEST_F(RunsTab, TheArchiveSettingIsSwitchedHereUnlessOffForThisStart)
     }
 }
 
-TEST_F(RunsTab, AReportIsShownAndTickedReportsAreDrawnOverByTheirRunsNames)
+// Legends name a run by its note (every tenth run has one), else by its
+// start, whole.
+TEST_F(RunsTab, AReportIsShownAndTickedReportsAreDrawnOverByTheirNotesOrStarts)
 {
     open(100);
     pickRow(rowOf(90));
     QTest::keyClick(list(), Qt::Key_Return);
     ASSERT_TRUE(testing_support::waitForReadings(*window_));
     ASSERT_TRUE(window_->report()) << window_->status().toStdString();
-    EXPECT_EQ(window_->report()->name, nameOf(90));
+    EXPECT_EQ(window_->report()->name, "motor 90");
     EXPECT_FALSE(window_->showsLive());
 
     pickRow(rowOf(42));
     click("ShowRunButton");
-    EXPECT_EQ(window_->report()->name, nameOf(90)) << "an error left no report to show";
+    EXPECT_EQ(window_->report()->name, "motor 90") << "an error left no report to show";
     EXPECT_TRUE(window_->status().contains("has no report")) << window_->status().toStdString();
 
     struct Case {
@@ -228,9 +232,9 @@ TEST_F(RunsTab, AReportIsShownAndTickedReportsAreDrawnOverByTheirRunsNames)
         QString status;
     };
     const Case cases[] = {
-        {{10, 20}, {nameOf(20), nameOf(10)}, "2 of 2 ticked runs drawn"},
+        {{10, 20}, {"motor 20", "motor 10"}, "2 of 2 ticked runs drawn"},
         {{0, 1, 2, 3, 4, 5, 6, 42},
-         {nameOf(20), nameOf(10), nameOf(6), nameOf(5), nameOf(4)},
+         {"motor 20", "motor 10", "2026-01-05 14:10:00", "2026-01-05 13:08:20", "2026-01-05 12:06:40"},
          "5 of 10 ticked runs drawn over the report; at most 5 are drawn at once; no report in " + nameOf(42)},
     };
     for (const Case& c : cases) {
@@ -302,6 +306,64 @@ TEST_F(RunsTab, ANoteIsHandedToTheArchiveWhenItKeepsTheWrites)
         << "written by the archive, not here";
 }
 
+struct AnalyseCase {
+    const char* name;
+    int index;
+    bool withoutRadius; // run.json as a run without the dyno's set-up frame leaves it
+    const char* status;
+    bool analysed;
+};
+
+void PrintTo(const AnalyseCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class AnalysingARun : public RunsTab, public testing::WithParamInterface<AnalyseCase> {};
+
+TEST_P(AnalysingARun, MakesTheReportOfARunWithoutOneFromItsRunJsonValues)
+{
+    const AnalyseCase& c = GetParam();
+    open(100);
+    const QString folder = folderOf(c.index);
+    const QString runJson = QDir(folder).filePath("run.json");
+    if (c.withoutRadius) {
+        QJsonObject json = archive::readRunJson(folder).json();
+        json.remove("flywheel_radius_mm");
+        testing_support::writeBytes(runJson, QJsonDocument(json).toJson());
+    }
+    const QString report = QDir(folder).filePath("save.csv");
+    const bool hadReport = QFileInfo::exists(report);
+    pickRow(rowOf(c.index));
+    click("AnalyseRunButton");
+    ASSERT_TRUE(testing_support::pumpUntil([&] { return !window_->analysing() && !window_->reading(); },
+                                           std::chrono::seconds(30)));
+    EXPECT_TRUE(window_->status().contains(c.status)) << window_->status().toStdString();
+    const archive::RunJson after = archive::readRunJson(folder);
+    if (c.analysed) {
+        ASSERT_TRUE(window_->report()) << "the new report is shown";
+        // The generated runs share one run file and flywheel: the report's
+        // rows are a stopped run's, byte for byte; its trailer has the ESC
+        // values of run.json.
+        const QByteArray made = testing_support::readBytes(report);
+        const QByteArray stopped = testing_support::readBytes(QDir(folderOf(41)).filePath("save.csv"));
+        EXPECT_EQ(made.left(made.indexOf("\r\n\r\n")), stopped.left(stopped.indexOf("\r\n\r\n")));
+        EXPECT_TRUE(made.contains("1500")) << made.right(200).toStdString();
+        EXPECT_TRUE(after.peakPowerW()) << "the figures are in run.json";
+        EXPECT_EQ(after.state(), archive::Ending::Error) << "how the run ended stays";
+    } else {
+        EXPECT_EQ(QFileInfo::exists(report), hadReport) << "no report made";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(RunsTab, AnalysingARun,
+                         testing::Values(AnalyseCase{"AnErrorRun", 42, false, "Report ", true},
+                                         AnalyseCase{"ARunWithoutASetUpFrame", 42, true, "holds no flywheel radius",
+                                                     false},
+                                         AnalyseCase{"ARunWithItsReport", 90, false, "has its report", false},
+                                         AnalyseCase{"ARunBeingRecorded", 99, false, "still being recorded", false}),
+                         CaseName());
+
 struct DeleteCase {
     const char* name;
     int index;
@@ -330,6 +392,24 @@ TEST_P(DeletingARun, AsksAndTrashesOrDeletesAsConfirmed)
         QFile blocker(share);
         ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     }
+    // Drawn over another run's report, with a run that stays.
+    pickRow(rowOf(20));
+    click("ShowRunButton");
+    tick(c.index);
+    tick(10);
+    click("OverlayRunsButton");
+    ASSERT_TRUE(testing_support::waitForReadings(*window_));
+    const auto overlayNames = [this] {
+        QStringList names;
+        for (const curves::ReportCurves& overlay : window_->overlays())
+            names << overlay.name;
+        return names;
+    };
+    const QStringList drawn = overlayNames();
+    if (c.index == 90) {
+        ASSERT_EQ(drawn, QStringList({"motor 90", "motor 10"}));
+    }
+
     answers_ = c.answers;
     pickRow(rowOf(c.index));
     click("DeleteRunButton");
@@ -342,6 +422,7 @@ TEST_P(DeletingARun, AsksAndTrashesOrDeletesAsConfirmed)
     EXPECT_EQ(QFileInfo::exists(folderOf(c.index)), outcome == "kept");
     EXPECT_EQ(QFileInfo(QDir(trashFiles).filePath(nameOf(c.index))).isDir(), outcome == "trashed");
     EXPECT_TRUE(relisted(outcome == "kept" ? 100 : 99)) << "rows: " << model()->rowCount();
+    EXPECT_EQ(overlayNames(), outcome == "kept" ? drawn : QStringList{"motor 10"}) << "a deleted run is drawn no more";
     EXPECT_EQ(QDir::current().entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList())
         << "nothing left in the working directory";
     if (c.index == 99) {

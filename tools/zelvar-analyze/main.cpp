@@ -185,10 +185,15 @@ int main(int argc, char* argv[])
                                  QStringLiteral("DIR"), QStringLiteral("."));
     const QCommandLineOption png(QStringLiteral("png"),
                                  QStringLiteral("Also draw the report's charts into FILE, a PNG image of %1 x %2 "
-                                                "pixels.")
+                                                "points, headed by the run's start, note and flywheel values.")
                                      .arg(charts::kReportImageSize.width())
                                      .arg(charts::kReportImageSize.height()),
                                  QStringLiteral("FILE"));
+    const QCommandLineOption pngScale(QStringLiteral("png-scale"),
+                                      QStringLiteral("Pixels per point of the --png image, from 0.5 to 8 (default: "
+                                                     "%1, sharp on a high-resolution screen or on paper).")
+                                          .arg(charts::kDefaultImageScale),
+                                      QStringLiteral("SCALE"), QString::number(charts::kDefaultImageScale));
     const QCommandLineOption summary(QStringLiteral("summary"),
                                      QStringLiteral("Print the motor's figures after the analysis: Kv, R, I0, Kt, peak "
                                                     "torque, power and efficiency, each with its uncertainty, and "
@@ -215,8 +220,8 @@ int main(int argc, char* argv[])
                                                        "blanks at least between them (default), or \"tsv\", "
                                                        "separated by tabs."),
                                         QStringLiteral("FORMAT"), QStringLiteral("table"));
-    const QList<QCommandLineOption> analysisOptions{radius, weight,  neutral,     full,      dir,
-                                                    png,    summary, summaryJson, curvesCsv, spinUpOption};
+    const QList<QCommandLineOption> analysisOptions{radius,   weight,  neutral,     full,      dir,         png,
+                                                    pngScale, summary, summaryJson, curvesCsv, spinUpOption};
     parser.addOptions(analysisOptions);
     parser.addOptions({list, listFormat});
 
@@ -250,6 +255,13 @@ int main(int argc, char* argv[])
                                            .arg(parser.value(spinUpOption)));
         spinUp = n - 1;
     }
+    bool scaleRead = false;
+    const double imageScale = parser.value(pngScale).toDouble(&scaleRead);
+    if (!scaleRead || imageScale < 0.5 || imageScale > 8.0)
+        return fail(kBadArguments,
+                    QStringLiteral("--png-scale: \"%1\" is not a scale from 0.5 to 8").arg(parser.value(pngScale)));
+    if (parser.isSet(pngScale) && !parser.isSet(png))
+        return fail(kBadArguments, QStringLiteral("--png-scale goes with --png (see --help)"));
     const QString directory = parser.value(dir);
     if (!QFileInfo(directory).isDir())
         return fail(kBadArguments, QStringLiteral("--dir: \"%1\" is not a directory").arg(directory));
@@ -323,10 +335,15 @@ int main(int argc, char* argv[])
             // way, whatever the run's length.
             curves::LoadRequest request;
             request.spinUp = spinUp;
-            const curves::ReportCurves drawn = curves::loadReport(report, request);
+            curves::ReportCurves drawn = curves::loadReport(report, request);
             if (spinUp && *spinUp >= drawn.spinUps.size())
                 return fail(kBadArguments, noSuchSpinUp(*spinUp, drawn.spinUps.size()));
-            if (!charts::saveReportCharts(image, drawn, {}))
+            // A run is named by its folder, its start.
+            if (runFolder)
+                drawn.name = QFileInfo(QDir(directory).absolutePath()).fileName();
+            const charts::RunHeading heading = charts::runHeading(drawn.name, report,
+                                                                  runFolder ? directory : QString());
+            if (!charts::saveReportCharts(image, drawn, {}, heading, imageScale))
                 return fail(kAnalysisFailed, QStringLiteral("cannot write the image \"%1\"").arg(image));
             const QString which = drawn.spinUp && drawn.spinUps.size() > 1
                                     ? QStringLiteral(" (%1)").arg(curves::describeSpinUp(drawn.spinUps, *drawn.spinUp))
