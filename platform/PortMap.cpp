@@ -186,9 +186,14 @@ QString stableDeviceName(const QString& device, const QString& byIdDirectory)
 bool devicePresent(const QString& device)
 {
 #ifdef Q_OS_WIN
+    // A COM port is present when the system lists it; any other name is a
+    // path, as a device of a driver of its own may have.
+    const QString name = portName(device);
+    if (!name.startsWith(QLatin1String("COM"), Qt::CaseInsensitive) || name.contains(u'/') || name.contains(u'\\'))
+        return QFileInfo::exists(device);
     const auto ports = registeredPorts();
     return std::any_of(ports.cbegin(), ports.cend(), [&](const DeviceInfo& info) {
-        return portName(info.device).compare(portName(device), Qt::CaseInsensitive) == 0;
+        return portName(info.device).compare(name, Qt::CaseInsensitive) == 0;
     });
 #else
     return QFileInfo::exists(device);

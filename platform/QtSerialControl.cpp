@@ -343,4 +343,9 @@ void QtSerialControl::closePort()
     port_->close();
 }
 
+std::unique_ptr<SerialControl> makeSystemSerialControl()
+{
+    return std::make_unique<QtSerialControl>();
+}
+
 } // namespace zelvar

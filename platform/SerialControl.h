@@ -176,6 +176,10 @@ private:
     std::uint64_t inputBreaks_ = 0;
 };
 
+// The system's serial control: WinSerialControl on Windows, QtSerialControl
+// elsewhere.
+std::unique_ptr<SerialControl> makeSystemSerialControl();
+
 #ifndef Q_OS_WIN
 // Whether a QSerialPort::SerialPortError, reported while the port is open,
 // means the device is gone. A pulled USB adapter gives ResourceError; a

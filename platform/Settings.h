@@ -11,13 +11,21 @@
 namespace zelvar::settings {
 
 // The program's settings file, named once: ~/.config/zelvar/zelvar-data.conf
-// on Linux. Tests point QSettings' user scope at a scratch directory.
+// on Linux, %APPDATA%\zelvar\zelvar-data.ini on Windows. A file there too,
+// not the registry: one file a user can see, copy and delete, and one that
+// tests point at a scratch directory (QSettings::setPath with kFormat), as
+// they do on Linux.
 inline constexpr const char* kOrganization = "zelvar";
 inline constexpr const char* kApplication = "zelvar-data";
+#ifdef Q_OS_WIN
+inline constexpr QSettings::Format kFormat = QSettings::IniFormat;
+#else
+inline constexpr QSettings::Format kFormat = QSettings::NativeFormat;
+#endif
 
 inline QSettings open()
 {
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QString::fromLatin1(kOrganization),
+    return QSettings(kFormat, QSettings::UserScope, QString::fromLatin1(kOrganization),
                      QString::fromLatin1(kApplication));
 }
 

@@ -125,11 +125,8 @@ QString openRefusal(unsigned long error, const QString& device)
 } // namespace
 
 WinSerialControl::WinSerialControl(QObject* parent)
-    : SerialControl(parent)
-    , io_(std::make_unique<Io>())
-    , readDone_(new QWinEventNotifier(this))
-    , receivePause_(new QTimer(this))
-    , readRetry_(new QTimer(this))
+    : SerialControl(parent), io_(std::make_unique<Io>()), readDone_(new QWinEventNotifier(this)),
+      receivePause_(new QTimer(this)), readRetry_(new QTimer(this))
 {
     // Manual reset: the event stays set until the next read starts, and
     // ReadFile resets it itself when it starts one.
@@ -344,6 +341,11 @@ void WinSerialControl::endReceivePause()
         return;
     if (const unsigned long error = startRead())
         onReadError(error);
+}
+
+std::unique_ptr<SerialControl> makeSystemSerialControl()
+{
+    return std::make_unique<WinSerialControl>();
 }
 
 } // namespace zelvar

@@ -40,7 +40,7 @@ ZelvarApplication::ZelvarApplication(ShellOptions options)
     : options_(std::move(options)), fileSystem_(options_.drivesRoot), form_(std::make_unique<NorvDynoData>())
 {
     if (!options_.makeSerialControl)
-        options_.makeSerialControl = [] { return std::make_unique<QtSerialControl>(); };
+        options_.makeSerialControl = [] { return makeSystemSerialControl(); };
     if (!options_.messageBox) {
         ownMessageBox_ = std::make_unique<QtMessageBox>();
         options_.messageBox = ownMessageBox_.get();

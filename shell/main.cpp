@@ -91,7 +91,7 @@ int main(int argc, char* argv[])
                                     QStringLiteral("DIR"));
     const QCommandLineOption drivesRoot(
         QStringLiteral("drives-root"),
-        QStringLiteral("Where drive paths such as C:\\WINDOWS\\system32 live off Windows (for tests)."),
+        QStringLiteral("Where drive paths such as C:\\WINDOWS\\system32 live instead (for tests)."),
         QStringLiteral("DIR"));
     const QCommandLineOption runFor(
         QStringLiteral("run-for"),

@@ -74,7 +74,7 @@ QByteArray spinUp(int firstTick, int lastTick)
 // are near a colour.
 struct Ink {
     double share = 0;
-    int near = 0;
+    int nearCount = 0;
 };
 
 Ink inkOf(const QImage& image, const QRect& area, const QColor& colour)
@@ -89,7 +89,7 @@ Ink inkOf(const QImage& image, const QRect& area, const QColor& colour)
             if (std::abs(c.red() - colour.red()) + std::abs(c.green() - colour.green())
                     + std::abs(c.blue() - colour.blue())
                 < 40)
-                ++ink.near;
+                ++ink.nearCount;
         }
     }
     ink.share = static_cast<double>(inked) / (static_cast<double>(area.width()) * area.height());
@@ -107,9 +107,9 @@ void expectReportChartsDrawn(const QImage& image)
     const Ink power = inkOf(image, QRect(0, 0, image.width(), half), QColor(200, 85, 0));
     EXPECT_GT(upper.share, 0.05) << "torque and power chart";
     EXPECT_GT(lower.share, 0.03) << "efficiency chart";
-    EXPECT_GT(upper.near, 300) << "the smoothed torque curve";
-    EXPECT_GT(power.near, 200) << "the smoothed power curve";
-    EXPECT_GT(lower.near, 300) << "the smoothed efficiency curve";
+    EXPECT_GT(upper.nearCount, 300) << "the smoothed torque curve";
+    EXPECT_GT(power.nearCount, 200) << "the smoothed power curve";
+    EXPECT_GT(lower.nearCount, 300) << "the smoothed efficiency curve";
 }
 
 class ChartsTest : public ProgramTest {
@@ -521,7 +521,7 @@ TEST_F(ChartsTest, SaveImageOnTheLiveTabWritesTheLiveChart)
     ASSERT_TRUE(image.load(path, "PNG"));
     EXPECT_GT(image.width(), 400);
     EXPECT_GT(image.height(), 200);
-    EXPECT_GT(inkOf(image, image.rect(), QColor(20, 60, 160)).near, 100) << "the RPM trace";
+    EXPECT_GT(inkOf(image, image.rect(), QColor(20, 60, 160)).nearCount, 100) << "the RPM trace";
 }
 
 #ifdef ZELVAR_ANALYZE_PATH

@@ -13,7 +13,9 @@
 
 #include <QDir>
 #include <QFile>
+#ifndef Q_OS_WIN
 #include <QSerialPort>
+#endif
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -84,12 +86,19 @@ TEST(PortMapTest, TheSavedMapKeepsOneDevicePerComNumberInTheSettings)
     portmap::forgetDevice(3);
     EXPECT_EQ(portmap::savedDevice(3), "");
     EXPECT_EQ(portmap::savedPorts(), QList<int>({12}));
-    EXPECT_TRUE(QFile::exists(settings.path() + "/zelvar/zelvar-data.conf"))
-        << "the map is kept where the scratch settings are, nowhere else";
+#ifdef Q_OS_WIN
+    const QString file = settings.path() + "/zelvar/zelvar-data.ini";
+#else
+    const QString file = settings.path() + "/zelvar/zelvar-data.conf";
+#endif
+    EXPECT_TRUE(QFile::exists(file)) << "the map is kept where the scratch settings are, nowhere else";
 }
 
 TEST(PortMapTest, ASavedDeviceIsNamedByItsStableLinkWhereItHasOne)
 {
+#ifdef Q_OS_WIN
+    GTEST_SKIP() << "Windows names its ports COMn, with no links of stable names";
+#endif
     QTemporaryDir dir;
     writeAll(dir.filePath("ttyUSB0"), "");
     writeAll(dir.filePath("ttyUSB1"), "");
@@ -114,6 +123,9 @@ TEST(PortMapTest, ASavedDeviceIsNamedByItsStableLinkWhereItHasOne)
     EXPECT_EQ(portmap::stableDeviceName(dir.filePath("ttyUSB0"), dir.filePath("no-such-dir")), dir.filePath("ttyUSB0"));
 }
 
+#ifndef Q_OS_WIN
+// The QSerialPort back end's reasons; the Win32 back end's are in
+// win_serial_control_test.
 TEST(PortMapTest, ARefusedOpenNamesTheGroupToJoinAndHowAndOtherFailuresKeepTheSystemsReason)
 {
     const QString denied = QStringLiteral("Permission denied");
@@ -136,10 +148,6 @@ TEST(PortMapTest, ARefusedOpenNamesTheGroupToJoinAndHowAndOtherFailuresKeepTheSy
     };
     for (const auto& c : cases) {
         const QString text = openFailureReason(c.error, denied, "/dev/ttyUSB0", c.group);
-#ifdef Q_OS_WIN
-        EXPECT_EQ(text, denied);
-        continue;
-#endif
         qsizetype from = 0;
         for (const QString& part : c.expectedParts) {
             const qsizetype at = text.indexOf(part, from);
@@ -170,6 +178,7 @@ TEST(PortMapTest, ARefusedDeviceTheAccountMayUseIsInUseByAnotherProgramNotAPermi
               "No such file")
         << "only a refusal can mean the device is taken";
 }
+#endif
 
 TEST(PortMapTest, MapPortTakesAComNumberAndADeviceOrNothing)
 {

@@ -383,6 +383,12 @@ class DeletingARun : public RunsTab, public testing::WithParamInterface<DeleteCa
 TEST_P(DeletingARun, AsksAndTrashesOrDeletesAsConfirmed)
 {
     const DeleteCase& c = GetParam();
+#ifdef Q_OS_WIN
+    // Windows' trash is the Recycle Bin, which a test cannot point elsewhere;
+    // under Wine, Qt 6.4's way to it (IFileOperation) is missing as well.
+    if (c.trash)
+        GTEST_SKIP() << "the Recycle Bin is not tried here";
+#endif
     open(100);
     const QString trashFiles = QDir(qEnvironmentVariable("XDG_DATA_HOME")).filePath("Trash/files");
     if (!c.trash) {

@@ -42,6 +42,11 @@ TEST_F(StartUpTest, MissingControlFilesAreReportedRcsFirst)
 
 TEST_F(StartUpTest, EveryDriveFromCToYWithASystemFolderGetsTheMissingComponents)
 {
+#ifdef Q_OS_WIN
+    // There the drive paths are the machine's own: the copy would go into
+    // the real C:\WINDOWS\system32.
+    GTEST_SKIP() << "drive paths lie under a drives root off Windows only";
+#endif
     writeAll(app("RCS.dat"), "serial");
     writeAll(app("RTA.dat"), "controls");
     for (char letter : {'B', 'C', 'D', 'Y', 'Z'})
@@ -63,6 +68,11 @@ TEST_F(StartUpTest, EveryDriveFromCToYWithASystemFolderGetsTheMissingComponents)
 
 TEST_F(StartUpTest, ARefusedCopyIsSkipped)
 {
+#ifdef Q_OS_WIN
+    // There the drive paths are the machine's own: the copy would go into
+    // the real C:\WINDOWS\system32.
+    GTEST_SKIP() << "drive paths lie under a drives root off Windows only";
+#endif
     writeAll(app("RCS.dat"), "serial");
     writeAll(app("RTA.dat"), "controls");
     makeSystemFolder('C');

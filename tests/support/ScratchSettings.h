@@ -4,6 +4,8 @@
 // test's own, for the test's process and for the programs it starts: no test
 // reads or writes the user's real settings.
 
+#include "platform/Settings.h"
+
 #include <gtest/gtest.h>
 
 #include <QProcessEnvironment>
@@ -18,13 +20,13 @@ public:
     ScratchSettings()
     {
         EXPECT_TRUE(dir_.isValid()) << "cannot make a scratch settings directory";
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir_.path());
+        QSettings::setPath(settings::kFormat, QSettings::UserScope, dir_.path());
     }
     ~ScratchSettings()
     {
         // Back to the location the test run started with (ctest points
         // XDG_CONFIG_HOME at a scratch directory of the build too).
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+        QSettings::setPath(settings::kFormat, QSettings::UserScope,
                            QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
     }
     ScratchSettings(const ScratchSettings&) = delete;

@@ -66,7 +66,12 @@ std::unique_ptr<QCoreApplication> makeApplication(int& argc, char* argv[])
 {
     if (!wantsImage(argc, argv))
         return std::make_unique<QCoreApplication>(argc, argv);
+#ifndef Q_OS_WIN
+    // On Windows the offscreen platform reads fonts only from Qt's own
+    // folder, which has none: there the windows platform draws the image,
+    // with the system's fonts and without showing anything.
     qputenv("QT_QPA_PLATFORM", "offscreen");
+#endif
     return std::make_unique<QApplication>(argc, argv);
 }
 
