@@ -385,7 +385,6 @@ bool ChartWindow::showReading(const curves::ReportReading& reading, const Report
         report_->name = source.name;
     reportPath_ = reading.path;
     runFolder_ = source.folder;
-    heading_ = charts::runHeading(report_->name, reading.path, source.folder);
     typedMark_->setText(source.typed.isEmpty() ? QString() : QStringLiteral("Flywheel values typed: ") + source.typed);
     typedMark_->setVisible(!source.typed.isEmpty());
     // The report on show is not drawn over itself.
@@ -645,7 +644,7 @@ bool ChartWindow::saveImage(const QString& path, double scale)
         saved = livePlot_->savePng(path, 0, 0, scale);
     } else {
         const curves::ReportCurves none;
-        saved = charts::saveReportCharts(path, report_ ? *report_ : none, overlays_, heading_, scale);
+        saved = charts::saveReportCharts(path, report_ ? *report_ : none, overlays_, heading(), scale);
     }
     setStatus(saved ? QStringLiteral("Saved %1").arg(QDir::toNativeSeparators(path))
                     : QStringLiteral("Cannot write the image %1").arg(QDir::toNativeSeparators(path)));
@@ -822,6 +821,13 @@ QString ChartWindow::status() const
 bool ChartWindow::showsLive() const
 {
     return tabs_->currentIndex() == kLiveTab;
+}
+
+charts::RunHeading ChartWindow::heading() const
+{
+    // Read when asked: the archive may still be finishing the run.json of
+    // the run a Stop just ended when its report is shown.
+    return report_ ? charts::runHeading(report_->name, reportPath_, runFolder_) : charts::RunHeading{};
 }
 
 void ChartWindow::showButtonsFor(int tab)

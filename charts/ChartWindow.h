@@ -173,7 +173,7 @@ public:
     QCustomPlot* torquePowerChart() const { return torquePowerPlot_; }
     QCustomPlot* efficiencyChart() const { return efficiencyPlot_; }
     // The heading a saved image of the report on show gets.
-    const charts::RunHeading& heading() const { return heading_; }
+    charts::RunHeading heading() const;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -244,7 +244,6 @@ private:
     QTimer* progressTimer_ = nullptr;
     std::vector<curves::ReportCurves> overlays_;
     std::vector<OverlaySource> overlaySources_;
-    charts::RunHeading heading_;
     QString runFolder_;
 
     QTabWidget* tabs_ = nullptr;

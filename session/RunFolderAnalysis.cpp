@@ -34,10 +34,9 @@ FolderAnalysis analyseRunFolder(const QString& folder)
             return outcome;
         }
         SequentialFiles files;
-        outcome.records =
-            RunAnalyzer(files, folder)
-                .analyze({Decimal::fromDouble(*values.radiusMm), Decimal::fromDouble(*values.weightG),
-                          values.escNeutral, values.escFull});
+        outcome.records = RunAnalyzer(files, folder)
+                              .analyze({Decimal::fromDouble(*values.radiusMm), Decimal::fromDouble(*values.weightG),
+                                        values.escNeutral, values.escFull});
         const curves::ReportReading reading =
             curves::readAndMeasure(QDir(folder).filePath(QString::fromLatin1(runfiles::kReportFileName)), {}, true);
         if (reading.figures)
