@@ -129,15 +129,16 @@ int footerHeight(const QStringList& lines, int width)
 
 QString footerLine(const SheetRun& run, const SheetFacts& facts)
 {
-    return QStringLiteral("Report %1; %2").arg(QDir::toNativeSeparators(QFileInfo(run.reportPath).absoluteFilePath()),
-                                               facts.spinUp);
+    return QStringLiteral("Report %1; %2")
+        .arg(QDir::toNativeSeparators(QFileInfo(run.reportPath).absoluteFilePath()), facts.spinUp);
 }
 
 QString printedLine()
 {
     return QStringLiteral("Printed %1 by %2")
-        .arg(QDateTime::currentDateTime().toOffsetFromUtc(QDateTime::currentDateTime().offsetFromUtc()).toString(
-                 Qt::ISODate),
+        .arg(QDateTime::currentDateTime()
+                 .toOffsetFromUtc(QDateTime::currentDateTime().offsetFromUtc())
+                 .toString(Qt::ISODate),
              programLine());
 }
 
@@ -196,10 +197,9 @@ int drawComparisonTable(QPainter& painter, const QRect& area, const std::vector<
     painter.setFont(bold);
     painter.drawText(QRect(area.left(), y, nameWidth, kLineHeight), Qt::AlignLeft, QStringLiteral("Figure"));
     for (int c = 0; c < columnCount; ++c) {
-        const QString heading = c + 1 < columnCount ? QStringLiteral("Run %1").arg(c + 1)
-                                                    : QStringLiteral("Mean ± SD");
-        painter.drawText(QRect(area.left() + nameWidth + c * cellWidth, y, cellWidth - 6, kLineHeight),
-                         Qt::AlignRight, heading);
+        const QString heading = c + 1 < columnCount ? QStringLiteral("Run %1").arg(c + 1) : QStringLiteral("Mean ± SD");
+        painter.drawText(QRect(area.left() + nameWidth + c * cellWidth, y, cellWidth - 6, kLineHeight), Qt::AlignRight,
+                         heading);
     }
     painter.drawText(QRect(area.right() - unitWidth + 8, y, unitWidth - 8, kLineHeight), Qt::AlignLeft,
                      QStringLiteral("Unit"));
@@ -280,8 +280,7 @@ void drawComparisonSheet(QCPPainter& painter, const QRect& page, const std::vect
     drawn.erase(drawn.begin());
     // The first run's notes on how its curves were made would say nothing
     // of the others': the curves get the room.
-    drawCharts(painter, QRect(kMargin, y, width, chartsHeight), first, drawn, runs.front().figures,
-               Notes::InToolTip);
+    drawCharts(painter, QRect(kMargin, y, width, chartsHeight), first, drawn, runs.front().figures, Notes::InToolTip);
     y += chartsHeight + 8;
     drawComparisonTable(painter, QRect(kMargin, y, width, table), runs);
     drawFooter(painter, page, footer);
@@ -311,8 +310,7 @@ SheetFacts sheetFacts(const SheetRun& run)
         facts.run.emplace_back(QStringLiteral("Report"),
                                QStringLiteral("not in a run folder: its start, port and ending are not known"));
     } else {
-        facts.run.emplace_back(QStringLiteral("Run folder"),
-                               QDir::toNativeSeparators(QDir(run.folder).absolutePath()));
+        facts.run.emplace_back(QStringLiteral("Run folder"), QDir::toNativeSeparators(QDir(run.folder).absolutePath()));
         try {
             const archive::RunJson json = archive::readRunJson(run.folder);
             const archive::RunSummary summary = archive::summaryOf(run.folder, json);
@@ -357,8 +355,8 @@ SheetFacts sheetFacts(const SheetRun& run)
                                                            .arg(number(report.radiusMm), number(report.weightG)));
     facts.rig.emplace_back(QStringLiteral("Inertia J"),
                            QStringLiteral("½·m·r² = %1 kg·m²").arg(QLocale::c().toString(report.inertia(), 'e', 4)));
-    facts.rig.emplace_back(QStringLiteral("ESC neutral"), report.escNeutral.isEmpty() ? QStringLiteral("-")
-                                                                                      : report.escNeutral);
+    facts.rig.emplace_back(QStringLiteral("ESC neutral"),
+                           report.escNeutral.isEmpty() ? QStringLiteral("-") : report.escNeutral);
     facts.rig.emplace_back(QStringLiteral("ESC full"), report.escFull.isEmpty() ? QStringLiteral("-") : report.escFull);
     if (!interval.isEmpty())
         facts.rig.emplace_back(QStringLiteral("Interval"), interval);

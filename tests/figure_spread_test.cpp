@@ -40,14 +40,13 @@ TEST_P(SpreadOfValues, GivesTheMeanTheSampleDeviationAndTheRange)
     EXPECT_DOUBLE_EQ(s->range(), c.range);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, SpreadOfValues,
-    testing::Values(SpreadCase{"OneValue", {7.5}, 7.5, NAN, 0.0},
-                    SpreadCase{"FourValues", {1, 2, 3, 4}, 2.5, std::sqrt(5.0 / 3.0), 3.0},
-                    SpreadCase{"AllTheSame", {3, 3, 3}, 3.0, 0.0, 0.0},
-                    // A mean far from 0 must not eat the deviation's digits.
-                    SpreadCase{"FarFromZero", {1e9 + 1, 1e9 + 2, 1e9 + 3}, 1e9 + 2, 1.0, 2.0}),
-    zelvar::testing_support::CaseName());
+INSTANTIATE_TEST_SUITE_P(Values, SpreadOfValues,
+                         testing::Values(SpreadCase{"OneValue", {7.5}, 7.5, NAN, 0.0},
+                                         SpreadCase{"FourValues", {1, 2, 3, 4}, 2.5, std::sqrt(5.0 / 3.0), 3.0},
+                                         SpreadCase{"AllTheSame", {3, 3, 3}, 3.0, 0.0, 0.0},
+                                         // A mean far from 0 must not eat the deviation's digits.
+                                         SpreadCase{"FarFromZero", {1e9 + 1, 1e9 + 2, 1e9 + 3}, 1e9 + 2, 1.0, 2.0}),
+                         zelvar::testing_support::CaseName());
 
 TEST(SpreadOfValues, NoValuesNoSpread)
 {
