@@ -122,6 +122,21 @@ RunJson RunJson::fromJson(QJsonObject json, const QString& source)
     return RunJson(std::move(json));
 }
 
+RunStart RunJson::start() const
+{
+    return {startedAt(),
+            json_.value(key::kPort).toInt(),
+            json_.value(key::kDevice).toString(),
+            json_.value(key::kLineSettings).toString(),
+            json_.value(key::kInterval).toString(),
+            json_.value(key::kVersion).toString()};
+}
+
+QString RunJson::program() const
+{
+    return json_.value(key::kProgram).toString();
+}
+
 Ending RunJson::state() const
 {
     const QString state = json_.value(key::kState).toString();

@@ -79,6 +79,11 @@ public:
 
     const QJsonObject& json() const { return json_; }
 
+    // What Start wrote: port, device, line settings, interval and the
+    // program's version (the start as startedAt()); empty where not said.
+    RunStart start() const;
+    // The program that recorded the run.
+    QString program() const;
     Ending state() const;
     void setState(Ending state);
     QDateTime startedAt() const;

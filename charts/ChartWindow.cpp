@@ -225,7 +225,11 @@ ChartWindow::ChartWindow(const session::LiveTrace& trace, ChartWindowOptions opt
     auto* save = new QPushButton(QStringLiteral("Save image..."), this);
     save->setObjectName(QStringLiteral("SaveImageButton"));
     save->setToolTip(QStringLiteral("Write the charts on show to a PNG file"));
-    reportButtons_ = {addOverlays, clear};
+    auto* sheet = new QPushButton(QStringLiteral("Save run sheet..."), this);
+    sheet->setObjectName(QStringLiteral("SaveSheetButton"));
+    sheet->setToolTip(QStringLiteral("Write a one-page PDF of the report on show: the run, the rig, the motor's "
+                                     "figures and the charts"));
+    reportButtons_ = {addOverlays, clear, sheet};
     saveImageButton_ = save;
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("ChartStatus"));
@@ -244,6 +248,7 @@ ChartWindow::ChartWindow(const session::LiveTrace& trace, ChartWindowOptions opt
     buttons->addWidget(addOverlays);
     buttons->addWidget(clear);
     buttons->addWidget(save);
+    buttons->addWidget(sheet);
     buttons->addWidget(status_, 1);
     buttons->addWidget(progress_);
     auto* layout = new QVBoxLayout(this);
@@ -253,6 +258,7 @@ ChartWindow::ChartWindow(const session::LiveTrace& trace, ChartWindowOptions opt
     connect(addOverlays, &QPushButton::clicked, this, &ChartWindow::chooseOverlays);
     connect(clear, &QPushButton::clicked, this, &ChartWindow::clearOverlays);
     connect(save, &QPushButton::clicked, this, &ChartWindow::chooseImageFile);
+    connect(sheet, &QPushButton::clicked, this, [this] { chooseSheetFile({}); });
     connect(spinUps_, &QComboBox::activated, this, [this](int index) {
         if (index >= 0 && (!report_ || report_->spinUp != static_cast<std::size_t>(index)))
             showSpinUp(static_cast<std::size_t>(index));
@@ -271,6 +277,7 @@ ChartWindow::ChartWindow(const session::LiveTrace& trace, ChartWindowOptions opt
 
     connect(runBrowser_, &RunBrowser::showRequested, this, &ChartWindow::showRun);
     connect(runBrowser_, &RunBrowser::overlayRequested, this, &ChartWindow::drawRunsOver);
+    connect(runBrowser_, &RunBrowser::sheetRequested, this, &ChartWindow::chooseSheetFile);
     connect(runBrowser_, &RunBrowser::statusChanged, this, &ChartWindow::setStatus);
     connect(runBrowser_, &RunBrowser::runDeleted, this, &ChartWindow::forgetRun);
     connect(runBrowser_, &RunBrowser::analyseRequested, this, &ChartWindow::analyseRun);
@@ -385,7 +392,6 @@ bool ChartWindow::showReading(const curves::ReportReading& reading, const Report
         report_->name = source.name;
     reportPath_ = reading.path;
     runFolder_ = source.folder;
-    heading_ = charts::runHeading(report_->name, reading.path, source.folder);
     typedMark_->setText(source.typed.isEmpty() ? QString() : QStringLiteral("Flywheel values typed: ") + source.typed);
     typedMark_->setVisible(!source.typed.isEmpty());
     // The report on show is not drawn over itself.
@@ -645,11 +651,75 @@ bool ChartWindow::saveImage(const QString& path, double scale)
         saved = livePlot_->savePng(path, 0, 0, scale);
     } else {
         const curves::ReportCurves none;
-        saved = charts::saveReportCharts(path, report_ ? *report_ : none, overlays_, heading_, scale);
+        saved = charts::saveReportCharts(path, report_ ? *report_ : none, overlays_, heading(), scale);
     }
     setStatus(saved ? QStringLiteral("Saved %1").arg(QDir::toNativeSeparators(path))
                     : QStringLiteral("Cannot write the image %1").arg(QDir::toNativeSeparators(path)));
     return saved;
+}
+
+bool ChartWindow::saveSheet(const QString& path, charts::Paper paper)
+{
+    if (!report_) {
+        setStatus(QStringLiteral("No report on show to put on a sheet"));
+        return false;
+    }
+    const charts::SheetRun run{*report_, figures_ ? *figures_ : curves::measureMotor(*report_), reportPath_,
+                               runFolder_};
+    const QString failure = charts::writeRunSheet(path, {run}, paper);
+    setStatus(failure.isEmpty() ? QStringLiteral("Saved the run sheet %1").arg(QDir::toNativeSeparators(path))
+                                : QStringLiteral("No run sheet written: %1").arg(failure));
+    return failure.isEmpty();
+}
+
+void ChartWindow::saveRunsSheet(const QStringList& folders, const QString& path, charts::Paper paper)
+{
+    QStringList withoutReport, read;
+    int pastLimit = 0;
+    std::vector<ReportRead> reads;
+    for (const QString& folder : folders) {
+        const QString report = QDir(folder).filePath(QString::fromLatin1(runfiles::kReportFileName));
+        if (!QFileInfo::exists(report))
+            withoutReport << QFileInfo(folder).fileName();
+        else if (reads.size() >= charts::kMaxSheetRuns)
+            ++pastLimit;
+        else {
+            reads.push_back({report, {}, true});
+            read << folder;
+        }
+    }
+    QStringList leftOut;
+    if (pastLimit > 0)
+        leftOut << QStringLiteral("a sheet holds at most %1 runs").arg(charts::kMaxSheetRuns);
+    if (!withoutReport.isEmpty())
+        leftOut << QStringLiteral("no report in %1").arg(withoutReport.join(QStringLiteral(", ")));
+    if (reads.empty()) {
+        setStatus(QStringLiteral("No run sheet written: %1").arg(leftOut.join(QStringLiteral("; "))));
+        return;
+    }
+    readInBackground(std::move(reads), [this, read, leftOut, path, paper](std::vector<curves::ReportReading> readings) {
+        std::vector<charts::SheetRun> runs;
+        QStringList parts = leftOut;
+        for (std::size_t i = 0; i < readings.size(); ++i) {
+            curves::ReportReading& r = readings[i];
+            if (!r.read()) {
+                parts << r.failure;
+                continue;
+            }
+            curves::MotorFigures figures = r.figures ? std::move(*r.figures) : curves::measureMotor(*r.curves);
+            runs.push_back({std::move(*r.curves), std::move(figures), r.path, read[static_cast<qsizetype>(i)]});
+        }
+        const QString failure = runs.empty() ? QStringLiteral("no report could be read")
+                                             : charts::writeRunSheet(path, runs, paper);
+        if (!failure.isEmpty())
+            parts.prepend(QStringLiteral("No run sheet written: %1").arg(failure));
+        else
+            parts.prepend(QStringLiteral("Saved the %1 %2")
+                              .arg(runs.size() == 1 ? QStringLiteral("run sheet")
+                                                    : QStringLiteral("comparison sheet of %1 runs").arg(runs.size()),
+                                   QDir::toNativeSeparators(path)));
+        setStatus(parts.join(QStringLiteral("; ")));
+    });
 }
 
 void ChartWindow::pollLive()
@@ -809,6 +879,27 @@ void ChartWindow::chooseImageFile()
     saveImage(path);
 }
 
+void ChartWindow::chooseSheetFile(const QStringList& folders)
+{
+    const QString name = folders.isEmpty()
+                           ? charts::sheetFileName(reportPath_, runFolder_)
+                           : charts::sheetFileName({}, folders.constFirst(), static_cast<std::size_t>(folders.size()));
+    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save the run sheet"),
+                                                QDir(options_.applicationDirectory).filePath(name),
+                                                QStringLiteral("PDF documents (*.pdf)"));
+    if (path.isEmpty())
+        return;
+    if (!path.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive))
+        path += QLatin1String(".pdf");
+    // Letter where the user's locale measures in inches, A4 elsewhere.
+    const charts::Paper paper = QLocale().measurementSystem() == QLocale::ImperialUSSystem ? charts::Paper::Letter
+                                                                                           : charts::Paper::A4;
+    if (folders.isEmpty())
+        saveSheet(path, paper);
+    else
+        saveRunsSheet(folders, path, paper);
+}
+
 void ChartWindow::setStatus(const QString& text)
 {
     status_->setText(text);
@@ -822,6 +913,13 @@ QString ChartWindow::status() const
 bool ChartWindow::showsLive() const
 {
     return tabs_->currentIndex() == kLiveTab;
+}
+
+charts::RunHeading ChartWindow::heading() const
+{
+    // Read when asked: the archive may still be finishing the run.json of
+    // the run a Stop just ended when its report is shown.
+    return report_ ? charts::runHeading(report_->name, reportPath_, runFolder_) : charts::RunHeading{};
 }
 
 void ChartWindow::showButtonsFor(int tab)

@@ -2,6 +2,7 @@
 
 #include "charts/ChartPlots.h"
 #include "charts/RunBrowser.h"
+#include "charts/RunSheet.h"
 #include "curves/MotorFigures.h"
 #include "curves/ReportLoader.h"
 #include "curves/ReportReading.h"
@@ -127,6 +128,15 @@ public:
     // The name a saved image gets unless the operator gives another: the
     // run's.
     QString imageFileName() const;
+    // Writes the run sheet of the report on show (charts/RunSheet.h), with
+    // its overlays left out. False, with the reason in the status, when
+    // there is no report or the file cannot be written.
+    bool saveSheet(const QString& path, charts::Paper paper = charts::Paper::A4);
+    // Reads the reports of the archived runs in `folders` off the window's
+    // thread and writes their sheet to `path`: the run sheet of one, a
+    // comparison sheet of several (the first charts::kMaxSheetRuns that
+    // have a report). The status says what was written and what was not.
+    void saveRunsSheet(const QStringList& folders, const QString& path, charts::Paper paper = charts::Paper::A4);
     // The live trace stops following the run, so that it can be scrolled
     // back while recording goes on; false follows it again.
     void pauseLive(bool paused);
@@ -173,7 +183,7 @@ public:
     QCustomPlot* torquePowerChart() const { return torquePowerPlot_; }
     QCustomPlot* efficiencyChart() const { return efficiencyPlot_; }
     // The heading a saved image of the report on show gets.
-    const charts::RunHeading& heading() const { return heading_; }
+    charts::RunHeading heading() const;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -221,6 +231,8 @@ private:
     void showOverlayAdded(const QString& what);
     void chooseOverlays();
     void chooseImageFile();
+    // The sheet of the report on show, or of `folders` where given.
+    void chooseSheetFile(const QStringList& folders);
     void showButtonsFor(int tab);
     void followMouse(QCustomPlot& plot, QMouseEvent* event);
     void setStatus(const QString& text);
@@ -244,7 +256,6 @@ private:
     QTimer* progressTimer_ = nullptr;
     std::vector<curves::ReportCurves> overlays_;
     std::vector<OverlaySource> overlaySources_;
-    charts::RunHeading heading_;
     QString runFolder_;
 
     QTabWidget* tabs_ = nullptr;

@@ -77,11 +77,11 @@ void fillFiguresTable(QTableWidget& table, const curves::MotorFigures* figures)
     table.resizeColumnsToContents();
 }
 
-int figuresHeight(const curves::MotorFigures& figures)
+int figuresHeight(const curves::MotorFigures& figures, int width)
 {
     const QFontMetrics metrics(figuresFont());
-    const QRect coast = metrics.boundingRect(QRect(0, 0, kReportImageSize.width() - 2 * kMargin, 1000),
-                                             Qt::TextWordWrap, coastDownLine(figures));
+    const QRect coast = metrics.boundingRect(QRect(0, 0, width - 2 * kMargin, 1000), Qt::TextWordWrap,
+                                             coastDownLine(figures));
     return kMargin + kRowHeight * (kRowsPerGroup + 1) + 6 + coast.height() + kMargin;
 }
 

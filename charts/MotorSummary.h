@@ -17,8 +17,8 @@ namespace zelvar::charts {
 // Fills `table` with a row per figure: name, value, ±, unit.
 void fillFiguresTable(QTableWidget& table, const curves::MotorFigures* figures);
 
-// The height the figures take in an image, at its layout pixels.
-int figuresHeight(const curves::MotorFigures& figures);
+// The height the figures take in an image `width` layout pixels wide.
+int figuresHeight(const curves::MotorFigures& figures, int width = kReportImageSize.width());
 // The figures in columns in `place`, and the coast-down under them.
 void drawFigures(QPainter& painter, const QRect& place, const curves::MotorFigures& figures);
 

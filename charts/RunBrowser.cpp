@@ -283,6 +283,10 @@ RunBrowser::RunBrowser(QString dataDirectory, RunBrowserOptions options, QWidget
     overlay->setToolTip(
         QStringLiteral("Draw the reports of the ticked runs over the report on show, in place of the earlier "
                        "reports drawn; five at most"));
+    auto* sheet = new QPushButton(QStringLiteral("Save run sheet..."), this);
+    sheet->setObjectName(QStringLiteral("SaveRunsSheetButton"));
+    sheet->setToolTip(QStringLiteral("Write a one-page PDF of the ticked run, or a comparison sheet of the ticked "
+                                     "runs: their curves over each other and their figures side by side"));
     auto* remove = new QPushButton(QStringLiteral("Delete..."), this);
     remove->setObjectName(QStringLiteral("DeleteRunButton"));
     remove->setToolTip(QStringLiteral("Move the run picked in the list, with its files, to the trash"));
@@ -315,6 +319,7 @@ RunBrowser::RunBrowser(QString dataDirectory, RunBrowserOptions options, QWidget
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(show);
     buttons->addWidget(overlay);
+    buttons->addWidget(sheet);
     buttons->addWidget(remove);
     buttons->addWidget(analyse);
     buttons->addWidget(reread);
@@ -341,6 +346,7 @@ RunBrowser::RunBrowser(QString dataDirectory, RunBrowserOptions options, QWidget
     connect(list_, &QTreeView::activated, this, [this](const QModelIndex& index) { pick(index.row()); });
     connect(show, &QPushButton::clicked, this, [this] { pick(currentRow()); });
     connect(overlay, &QPushButton::clicked, this, &RunBrowser::drawTicked);
+    connect(sheet, &QPushButton::clicked, this, &RunBrowser::sheetTicked);
     connect(remove, &QPushButton::clicked, this, [this] { deleteRun(currentRow()); });
     connect(analyse, &QPushButton::clicked, this, [this] { this->analyse(currentRow()); });
     connect(reread, &QPushButton::clicked, this, &RunBrowser::refresh);
@@ -453,6 +459,16 @@ void RunBrowser::drawTicked()
         return;
     }
     Q_EMIT overlayRequested(folders);
+}
+
+void RunBrowser::sheetTicked()
+{
+    const QStringList folders = tickedFolders();
+    if (folders.isEmpty()) {
+        Q_EMIT statusChanged(QStringLiteral("Tick the runs to put on the sheet first"));
+        return;
+    }
+    Q_EMIT sheetRequested(folders);
 }
 
 bool RunBrowser::confirm(const QString& question)

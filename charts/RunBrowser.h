@@ -82,6 +82,9 @@ public:
     void pick(int row);
     // Asks for the ticked runs' reports to be drawn over each other.
     void drawTicked();
+    // Asks for the sheet of the ticked runs: a run sheet of one, a
+    // comparison sheet of several.
+    void sheetTicked();
     // Moves the run in `row` to the trash, or deletes it for good where
     // there is none, once the operator confirmed. False when it stays.
     bool deleteRun(int row);
@@ -97,6 +100,7 @@ Q_SIGNALS:
     // `folder` is a run folder; its report is `folder`/save.csv.
     void showRequested(const QString& folder);
     void overlayRequested(const QStringList& folders);
+    void sheetRequested(const QStringList& folders);
     void statusChanged(const QString& text);
     // The run in `folder` is to be analysed again from its run file.
     void analyseRequested(const QString& folder);

@@ -91,9 +91,9 @@ std::vector<FigureRow> figureRows(const MotorFigures& m)
                          {"at", &m.peakEfficiencyRpm, "RPM", 0}};
     std::vector<FigureRow> rows;
     for (const Row& r : table)
-        rows.push_back(
-            {QString::fromUtf8(r.name), QString::fromUtf8(r.unit), figureText(*r.figure, r.decimals),
-             r.figure == &m.peakTorqueRpm || r.figure == &m.peakPowerRpm || r.figure == &m.peakEfficiencyRpm});
+        rows.push_back({QString::fromUtf8(r.name), QString::fromUtf8(r.unit), figureText(*r.figure, r.decimals),
+                        r.figure == &m.peakTorqueRpm || r.figure == &m.peakPowerRpm || r.figure == &m.peakEfficiencyRpm,
+                        *r.figure, r.decimals});
     return rows;
 }
 

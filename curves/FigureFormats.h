@@ -31,6 +31,8 @@ struct FigureRow {
     QString unit;
     FigureText text;
     bool atRpm = false; // the speed of the figure above
+    Figure figure;      // as measured, for statistics over runs
+    int decimals = 0;   // the most the frames resolve
 };
 std::vector<FigureRow> figureRows(const MotorFigures& m);
 

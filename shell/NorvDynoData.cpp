@@ -426,8 +426,14 @@ void NorvDynoData::setReadoutsStale(bool stale)
     // The values stay as they were, only shown as no longer live.
     for (QLineEdit* box : controls_->text1) {
         QPalette palette = box->palette();
-        palette.setColor(QPalette::Text, stale ? palette.color(QPalette::Disabled, QPalette::Text)
-                                               : QApplication::palette(box).color(QPalette::Text));
+        const QPalette normal = QApplication::palette(box);
+        // Halfway between the text and its background: a style's own
+        // disabled text can be all but black.
+        const QColor text = normal.color(QPalette::Text);
+        const QColor base = normal.color(QPalette::Base);
+        const QColor grey((text.red() + base.red()) / 2, (text.green() + base.green()) / 2,
+                          (text.blue() + base.blue()) / 2);
+        palette.setColor(QPalette::Text, stale ? grey : text);
         box->setPalette(palette);
     }
     readoutsStale_ = stale;

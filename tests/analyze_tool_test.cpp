@@ -7,8 +7,11 @@
 
 #include "CaseNames.h"
 #include "Files.h"
+#include "PdfText.h"
 #include "QtPrinters.h"
 #include "SyntheticRuns.h"
+
+#include "sets/FigureSpread.h"
 
 #include <gtest/gtest.h>
 
@@ -51,8 +54,8 @@ TEST_F(AnalyzeToolTest, HelpExplainsEveryOption)
 {
     const Outcome o = runTool({"--help"});
     EXPECT_EQ(o.exitCode, 0);
-    for (const char* option :
-         {"--radius", "--weight", "--esc-neutral", "--esc-full", "--dir", "--version", "--spin-up"})
+    for (const char* option : {"--radius", "--weight", "--esc-neutral", "--esc-full", "--dir", "--version", "--spin-up",
+                               "--sheet", "--paper"})
         EXPECT_TRUE(o.out.contains(option)) << option << " missing from:\n" << o.out.toStdString();
 }
 
@@ -88,6 +91,9 @@ TEST_F(AnalyzeToolTest, BadCallsSayWhyInOneLineAndTouchNothing)
         {{"--list", dir_.path(), "--radius", "50"}, 2, "--list takes no other options"},
         {{"--list", dir_.path(), "--list-format", "xml"}, 2, "--list-format: \"xml\" is neither"},
         {{"--list-format", "tsv"}, 2, "--list-format goes with --list"},
+        {args({"--paper", "a5"}), 2, "--paper: \"a5\" is neither"},
+        {args({"--paper", "letter"}), 2, "--paper goes with --sheet"},
+        {args({"--dir", dir_.path(), "--summary"}), 2, "several --dir make a comparison sheet"},
     };
     for (const BadCall& c : calls) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
@@ -273,6 +279,7 @@ TEST_F(AnalyzeToolTest, LookingAtARunFolderLeavesItAsItIsUnlessTheValuesDiffer)
                                  {"--summary-json", dir_.filePath("f.json")},
                                  {"--curves-csv", dir_.filePath("c.csv")},
                                  {"--png", dir_.filePath("c.png")},
+                                 {"--sheet", dir_.filePath("s.pdf")},
                                  {"--summary", "--radius", "30.5", "--esc-full", "2000"}};
     for (const QStringList& look : looks) {
         SCOPED_TRACE(look.join(' ').toStdString());
@@ -370,5 +377,131 @@ TEST_F(AnalyzeToolTest, ListWithoutRunsPrintsTheHeaderAlone)
     EXPECT_TRUE(o.err.contains("no runs archived in " + QDir::toNativeSeparators(dir_.filePath("runs"))))
         << o.err.toStdString();
 }
+
+// The figures of --summary-json in the order --summary prints them.
+const char* const kFigureKeys[] = {"kv_rpm_per_v",        "resistance_ohm",     "no_load_current_a", "kt_mNm_per_a",
+                                   "peak_torque_mNm",     "peak_torque_rpm",    "peak_power_w",      "peak_power_rpm",
+                                   "peak_efficiency_pct", "peak_efficiency_rpm"};
+
+// The value and "± σ" of each figure line of --summary, in its order.
+std::vector<std::pair<QString, QString>> printedFigures(const QString& summary)
+{
+    static const QRegularExpression line(R"(^ {0,2}\S.*?\s{2,}(-?[0-9.]+)( ± [0-9.]+)? \S+$)");
+    std::vector<std::pair<QString, QString>> figures;
+    for (const QString& text : summary.split('\n')) {
+        const QRegularExpressionMatch m = line.match(text);
+        if (m.hasMatch() && !text.startsWith("Spin-up"))
+            figures.emplace_back(m.captured(1), m.captured(2).trimmed());
+    }
+    return figures;
+}
+
+zelvar::curves::MotorFigures figuresOfJson(const QJsonObject& json)
+{
+    zelvar::curves::MotorFigures m;
+    zelvar::curves::Figure* figures[] = {
+        &m.kv,           &m.resistance,     &m.noLoadCurrent,    &m.kt, &m.peakTorque, &m.peakTorqueRpm, &m.peakPower,
+        &m.peakPowerRpm, &m.peakEfficiency, &m.peakEfficiencyRpm};
+    for (std::size_t k = 0; k < std::size(kFigureKeys); ++k) {
+        const QString key = kFigureKeys[k];
+        *figures[k] = {json.value(key).toDouble(), json.value(key + "_sigma").toDouble(),
+                       json.value(key).isNull() ? "refused" : ""};
+    }
+    return m;
+}
+
+// A sheet is one page of the paper asked for, and its text holds every
+// figure --summary-json gives with the digits --summary prints; a
+// comparison sheet names each run and holds the mean over them.
+struct SheetCase {
+    const char* name;
+    QStringList paper;
+    std::vector<double> radii; // a run folder each, analysed with this radius
+    const char* pageSize;
+};
+
+void PrintTo(const SheetCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class AnalyzeToolSheets : public AnalyzeToolTest, public testing::WithParamInterface<SheetCase> {};
+
+TEST_P(AnalyzeToolSheets, HoldOnePageWithTheFiguresAsSummaryPrintsThem)
+{
+    if (const QString missing = zelvar::testing_support::missingPdfTools(); !missing.isEmpty())
+        GTEST_SKIP() << missing.toStdString();
+    const SheetCase& c = GetParam();
+    const QByteArray run = zelvar::testing_support::runOfSpinUps({3.0});
+    QStringList dirs, names;
+    std::vector<QJsonObject> jsons;
+    std::vector<std::vector<std::pair<QString, QString>>> printed;
+    for (std::size_t i = 0; i < c.radii.size(); ++i) {
+        const QString name = QStringLiteral("2026-03-0%1_10-00-00").arg(i + 1);
+        const QString folder = dir_.filePath("runs/" + name);
+        ASSERT_TRUE(QDir().mkpath(folder));
+        writeAll(folder + "/Temp.dat", run);
+        QJsonObject json = archivedRun();
+        json.insert("flywheel_radius_mm", c.radii[i]);
+        json.insert("note", QStringLiteral("bench %1").arg(i + 1));
+        writeJson(folder + "/run.json", json);
+        const Outcome o = runTool({"--dir", folder, "--summary", "--summary-json", folder + "/f.json"});
+        ASSERT_EQ(o.exitCode, 0) << o.err.toStdString();
+        dirs << "--dir" << folder;
+        names << name;
+        jsons.push_back(readJson(folder + "/f.json"));
+        printed.push_back(printedFigures(o.out));
+        ASSERT_EQ(printed.back().size(), std::size(kFigureKeys)) << o.out.toStdString();
+    }
+    const QString sheet = dir_.filePath("sheet.pdf");
+    const Outcome o = runTool(dirs + QStringList{"--sheet", sheet} + c.paper);
+    ASSERT_EQ(o.exitCode, 0) << o.err.toStdString();
+    const QString info = zelvar::testing_support::pdfInfo(sheet);
+    EXPECT_TRUE(info.contains(QRegularExpression("Pages: +1\n"))) << info.toStdString();
+    EXPECT_TRUE(info.contains(c.pageSize)) << info.toStdString();
+    const QString text = zelvar::testing_support::pdfText(sheet);
+
+    for (std::size_t i = 0; i < jsons.size(); ++i) {
+        SCOPED_TRACE(names[i].toStdString());
+        EXPECT_TRUE(text.contains(names[i])) << "the run is named by its folder";
+        EXPECT_TRUE(text.contains(QStringLiteral("bench %1").arg(i + 1))) << "and its note";
+        for (std::size_t k = 0; k < std::size(kFigureKeys); ++k) {
+            const auto& [value, sigma] = printed[i][k];
+            SCOPED_TRACE(kFigureKeys[k]);
+            // What --summary prints is the JSON's figure to its digits.
+            const int decimals = value.contains('.') ? int(value.size() - value.indexOf('.') - 1) : 0;
+            EXPECT_NEAR(value.toDouble(), jsons[i].value(kFigureKeys[k]).toDouble(), 0.5 * std::pow(10.0, -decimals));
+            EXPECT_TRUE(text.contains(value)) << value.toStdString() << " not in:\n" << text.toStdString();
+            if (!sigma.isEmpty()) {
+                EXPECT_TRUE(text.contains(sigma)) << sigma.toStdString();
+            }
+        }
+    }
+    if (jsons.size() == 1) {
+        EXPECT_TRUE(text.contains("30.5 mm")) << "the flywheel";
+        EXPECT_TRUE(text.contains("COM3")) << "the port";
+        return;
+    }
+    std::vector<zelvar::curves::MotorFigures> figures;
+    for (const QJsonObject& json : jsons)
+        figures.push_back(figuresOfJson(json));
+    const auto spreads = zelvar::sets::figureSpreads(figures);
+    double power = 0.0;
+    for (const QJsonObject& json : jsons)
+        power += json.value("peak_power_w").toDouble() / double(jsons.size());
+    EXPECT_NEAR(spreads[6].text.value.toDouble(), power, 0.05 * power) << "the mean of the peak power";
+    for (const auto& row : spreads) {
+        EXPECT_TRUE(text.contains(row.text.value))
+            << row.name.toStdString() << " mean " << row.text.value.toStdString();
+        EXPECT_TRUE(text.contains(row.text.sigma)) << row.name.toStdString() << " SD " << row.text.sigma.toStdString();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sheets, AnalyzeToolSheets,
+    testing::Values(SheetCase{"OneRunOnA4", {}, {30.5}, "595 x 842 pts (A4)"},
+                    SheetCase{"OneRunOnLetter", {"--paper", "letter"}, {30.5}, "612 x 792 pts (letter)"},
+                    SheetCase{"ThreeRunsCompared", {}, {30.5, 32.0, 29.0}, "595 x 842 pts (A4)"}),
+    zelvar::testing_support::CaseName());
 
 } // namespace

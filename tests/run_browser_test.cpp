@@ -12,6 +12,7 @@
 #include "ArchivedRuns.h"
 #include "CaseNames.h"
 #include "EventLoop.h"
+#include "PdfText.h"
 #include "QtPrinters.h"
 #include "ScratchSettings.h"
 
@@ -24,6 +25,7 @@
 #include <QJsonValue>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -248,6 +250,55 @@ TEST_F(RunsTab, AReportIsShownAndTickedReportsAreDrawnOverByTheirNotesOrStarts)
         EXPECT_EQ(drawn, c.drawn);
         EXPECT_TRUE(window_->status().startsWith(c.status)) << window_->status().toStdString();
     }
+}
+
+// "Save run sheet..." on both tabs: the report on show, or the ticked runs
+// (one a run sheet, several a comparison sheet naming each); the buttons
+// show where they apply.
+TEST_F(RunsTab, SheetsAreSavedOfTheReportOnShowAndOfTheTickedRuns)
+{
+    if (const QString missing = testing_support::missingPdfTools(); !missing.isEmpty())
+        GTEST_SKIP() << missing.toStdString();
+    open(12);
+    auto* reportSheet = window_->findChild<QPushButton*>("SaveSheetButton");
+    auto* runsSheet = window_->findChild<QPushButton*>("SaveRunsSheetButton");
+    ASSERT_TRUE(reportSheet && runsSheet);
+    EXPECT_FALSE(reportSheet->isVisible()) << "the Runs tab has its own";
+    EXPECT_TRUE(runsSheet->isVisible());
+
+    struct Case {
+        std::vector<int> ticked;
+        QStringList inText;
+        QString status;
+    };
+    const Case cases[] = {
+        {{10}, {"Run sheet: " + nameOf(10), "motor 10"}, "Saved the run sheet"},
+        {{0, 5, 10},
+         {"Comparison of 3 runs", nameOf(0), nameOf(5), nameOf(10), "motor 0", "Mean ± SD"},
+         "Saved the comparison sheet of 3 runs"},
+    };
+    for (const Case& c : cases) {
+        for (int row = 0; row < model()->rowCount(); ++row)
+            model()->setData(model()->index(row, RunBrowser::DateColumn), Qt::Unchecked, Qt::CheckStateRole);
+        for (const int index : c.ticked)
+            tick(index);
+        const QString path = QDir(root_.path()).filePath(QStringLiteral("sheet-%1.pdf").arg(c.ticked.size()));
+        window_->saveRunsSheet(browser().tickedFolders(), path);
+        ASSERT_TRUE(testing_support::waitForReadings(*window_));
+        EXPECT_TRUE(window_->status().startsWith(c.status)) << window_->status().toStdString();
+        const QString text = testing_support::pdfText(path);
+        for (const QString& part : c.inText)
+            EXPECT_TRUE(text.contains(part)) << part.toStdString() << " not in:\n" << text.toStdString();
+        EXPECT_TRUE(testing_support::pdfInfo(path).contains(QRegularExpression("Pages: +1\n")));
+    }
+
+    pickRow(rowOf(10));
+    click("ShowRunButton");
+    ASSERT_TRUE(testing_support::waitForReadings(*window_));
+    EXPECT_TRUE(reportSheet->isVisible()) << "on the report tab";
+    const QString path = QDir(root_.path()).filePath("shown.pdf");
+    ASSERT_TRUE(window_->saveSheet(path)) << window_->status().toStdString();
+    EXPECT_TRUE(testing_support::pdfText(path).contains("Run sheet: " + nameOf(10)));
 }
 
 TEST_F(RunsTab, ARunWithoutRecordsSaysSoAndCanBeHidden)

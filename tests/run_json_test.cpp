@@ -60,6 +60,20 @@ TEST(RunJson, WhatIsNotKnownIsNullAndWhatIsNotWrittenIsAbsent)
     EXPECT_EQ(run.values().weightG, 240.0);
 }
 
+TEST(RunJson, GivesBackWhatStartWrote)
+{
+    const QDateTime started(QDate(2026, 3, 1), QTime(10, 0, 5));
+    const RunJson run = RunJson::started({started, 3, "/dev/ttyUSB0", "115200,N,8,1", "20", "0.1.0"}, "Zelvar");
+    const zelvar::archive::RunStart start = run.start();
+    EXPECT_EQ(start.started, started);
+    EXPECT_EQ(start.port, 3);
+    EXPECT_EQ(start.device, "/dev/ttyUSB0");
+    EXPECT_EQ(start.lineSettings, "115200,N,8,1");
+    EXPECT_EQ(start.interval, "20");
+    EXPECT_EQ(start.programVersion, "0.1.0");
+    EXPECT_EQ(run.program(), "Zelvar");
+}
+
 } // namespace
 
 namespace {

@@ -1,7 +1,8 @@
 // zelvar-analyze: turns a recorded run file (Temp.dat) into the report
 // (save.csv) exactly as the Stop button does, with the flywheel and ESC values
 // given on the command line instead of the dyno's set-up frame. With --png it
-// also draws the report's charts into an image, without a display. A run
+// also draws the report's charts into an image, and with --sheet it writes
+// the run sheet (several --dir: a comparison sheet), without a display. A run
 // folder of the archive is analysed with the values its run.json holds, and
 // its figures there are brought up to date; --list shows the archive.
 
@@ -9,6 +10,7 @@
 
 #include "archive/RunArchive.h"
 #include "charts/ChartPlots.h"
+#include "charts/RunSheet.h"
 #include "curves/FigureFormats.h"
 #include "curves/MotorFigures.h"
 #include "curves/ReportLoader.h"
@@ -52,12 +54,15 @@ int fail(int code, const QString& message)
 
 // Charts need the widget toolkit; everything else runs without it, so the
 // toolkit is only brought up (on the offscreen platform, which needs no
-// display) when an image is asked for.
+// display) when an image or a sheet is asked for.
 bool wantsImage(int argc, char* argv[])
 {
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--png") == 0 || std::strncmp(argv[i], "--png=", 6) == 0)
-            return true;
+        for (const char* option : {"--png", "--sheet"}) {
+            const std::size_t length = std::strlen(option);
+            if (std::strncmp(argv[i], option, length) == 0 && (argv[i][length] == '\0' || argv[i][length] == '='))
+                return true;
+        }
     }
     return false;
 }
@@ -160,7 +165,8 @@ int main(int argc, char* argv[])
                        "and ESC values), as the Stop button does. The report is replaced only when\n"
                        "complete; after a failure the previous save.csv is left as it was.\n"
                        "With --png, the report's charts (torque, output power and efficiency against\n"
-                       "RPM, raw and smoothed) are also drawn into a PNG image; no display is needed.\n"
+                       "RPM, raw and smoothed) are also drawn into a PNG image, and with --sheet the\n"
+                       "run sheet is written as a one-page PDF; no display is needed.\n"
                        "When --dir is a run folder of the archive (DATA/runs/<started>, with its\n"
                        "run.json), the flywheel and ESC values left out are taken from its run.json,\n"
                        "and the motor's figures in run.json are brought up to date after the analysis.\n"
@@ -186,7 +192,8 @@ int main(int argc, char* argv[])
                                   QStringLiteral("TEXT"));
     const QCommandLineOption dir(QStringLiteral("dir"),
                                  QStringLiteral("Directory that holds Temp.dat and receives save.csv, or a run folder "
-                                                "of the archive (default: the current directory)."),
+                                                "of the archive (default: the current directory). Repeated, the "
+                                                "runs of a comparison sheet (--sheet alone)."),
                                  QStringLiteral("DIR"), QStringLiteral("."));
     const QCommandLineOption png(QStringLiteral("png"),
                                  QStringLiteral("Also draw the report's charts into FILE, a PNG image of %1 x %2 "
@@ -199,6 +206,18 @@ int main(int argc, char* argv[])
                                                      "%1, sharp on a high-resolution screen or on paper).")
                                           .arg(charts::kDefaultImageScale),
                                       QStringLiteral("SCALE"), QString::number(charts::kDefaultImageScale));
+    const QCommandLineOption sheet(
+        QStringLiteral("sheet"),
+        QStringLiteral("Also write the run sheet to FILE, a one-page PDF: the run's start, duration, records, "
+                       "port, line settings and ending, its note, the flywheel, its inertia and the ESC values, "
+                       "the motor's figures and the loss fit, and the charts. With --dir repeated, a comparison "
+                       "sheet of those runs (up to %1): their curves over each other and a table of their "
+                       "figures with the mean and standard deviation.")
+            .arg(charts::kMaxSheetRuns),
+        QStringLiteral("FILE"));
+    const QCommandLineOption paperOption(QStringLiteral("paper"),
+                                         QStringLiteral("The --sheet's paper: \"a4\" (default) or \"letter\"."),
+                                         QStringLiteral("SIZE"), QStringLiteral("a4"));
     const QCommandLineOption summary(QStringLiteral("summary"),
                                      QStringLiteral("Print the motor's figures after the analysis: Kv, R, I0, Kt, peak "
                                                     "torque, power and efficiency, each with its uncertainty, and "
@@ -212,8 +231,8 @@ int main(int argc, char* argv[])
                                        QStringLiteral("FILE"));
     const QCommandLineOption spinUpOption(
         QStringLiteral("spin-up"),
-        QStringLiteral("The spin-up, counted from 1, that --png, --summary, --summary-json and --curves-csv "
-                       "describe (default: the longest one followed by a brake or a coast)."),
+        QStringLiteral("The spin-up, counted from 1, that --png, --sheet, --summary, --summary-json and "
+                       "--curves-csv describe (default: the longest one followed by a brake or a coast)."),
         QStringLiteral("N"));
     const QCommandLineOption list(QStringLiteral("list"),
                                   QStringLiteral("List the runs archived in the data directory DATA (DATA/runs), "
@@ -225,8 +244,9 @@ int main(int argc, char* argv[])
                                                        "blanks at least between them (default), or \"tsv\", "
                                                        "separated by tabs."),
                                         QStringLiteral("FORMAT"), QStringLiteral("table"));
-    const QList<QCommandLineOption> analysisOptions{radius,   weight,  neutral,     full,      dir,         png,
-                                                    pngScale, summary, summaryJson, curvesCsv, spinUpOption};
+    const QList<QCommandLineOption> analysisOptions{radius,      weight,    neutral,     full,        dir,
+                                                    png,         pngScale,  sheet,       paperOption, summary,
+                                                    summaryJson, curvesCsv, spinUpOption};
     parser.addOptions(analysisOptions);
     parser.addOptions({list, listFormat});
 
@@ -267,66 +287,90 @@ int main(int argc, char* argv[])
                     QStringLiteral("--png-scale: \"%1\" is not a scale from 0.5 to 8").arg(parser.value(pngScale)));
     if (parser.isSet(pngScale) && !parser.isSet(png))
         return fail(kBadArguments, QStringLiteral("--png-scale goes with --png (see --help)"));
-    const QString directory = parser.value(dir);
-    if (!QFileInfo(directory).isDir())
-        return fail(kBadArguments, QStringLiteral("--dir: \"%1\" is not a directory").arg(directory));
-    // A run folder of the archive fills in the values left out, as the run's
-    // own boxes held them.
-    const bool runFolder = archive::isRunFolder(directory);
-    const QString runJson = runFolder
-                              ? QDir::toNativeSeparators(QDir(directory).filePath(QLatin1String(archive::kRunJsonName)))
-                              : QString();
-    archive::RunValues stored;
-    if (runFolder) {
-        try {
-            stored = archive::readRunJson(directory).values();
-        } catch (const RuntimeError& e) {
-            return fail(kAnalysisFailed, QString::fromStdString(e.what()));
-        }
+    std::optional<charts::Paper> paper = charts::paperFromText(parser.value(paperOption));
+    if (!paper)
+        return fail(kBadArguments,
+                    QStringLiteral("--paper: \"%1\" is neither \"a4\" nor \"letter\"").arg(parser.value(paperOption)));
+    if (parser.isSet(paperOption) && !parser.isSet(sheet))
+        return fail(kBadArguments, QStringLiteral("--paper goes with --sheet (see --help)"));
+    // Several runs are named by repeating --dir; they make a comparison
+    // sheet, and nothing else takes more than one.
+    const QStringList directories = parser.values(dir);
+    if (directories.size() > 1) {
+        if (!parser.isSet(sheet) || parser.isSet(png) || parser.isSet(summary) || parser.isSet(summaryJson)
+            || parser.isSet(curvesCsv))
+            return fail(kBadArguments, QStringLiteral("several --dir make a comparison sheet: they go with --sheet "
+                                                      "alone, without --png, --summary, --summary-json and "
+                                                      "--curves-csv (see --help)"));
+        if (directories.size() > static_cast<qsizetype>(charts::kMaxSheetRuns))
+            return fail(kBadArguments, QStringLiteral("a comparison sheet holds at most %1 runs, not %2")
+                                           .arg(charts::kMaxSheetRuns)
+                                           .arg(directories.size()));
+    }
+    for (const QString& directory : directories) {
+        if (!QFileInfo(directory).isDir())
+            return fail(kBadArguments, QStringLiteral("--dir: \"%1\" is not a directory").arg(directory));
     }
     const auto givenText = [&](const QCommandLineOption& o) {
         return parser.isSet(o) ? std::optional<QString>(parser.value(o)) : std::nullopt;
     };
-    FlywheelAndEsc values{{},
-                          {},
-                          givenText(neutral).value_or(stored.escNeutral),
-                          givenText(full).value_or(stored.escFull)};
-    try {
-        values.radiusMm = analyze::flywheelValue(QStringLiteral("radius"), givenText(radius), stored.radiusMm, runJson);
-        values.weightG = analyze::flywheelValue(QStringLiteral("weight"), givenText(weight), stored.weightG, runJson);
-    } catch (const RuntimeError& e) {
-        return fail(kBadArguments, QString::fromStdString(e.what()));
-    }
-
-    const QString report = QDir(directory).absoluteFilePath(QLatin1String(runfiles::kReportFileName));
-    // Looking at a run folder's figures or charts leaves it as it is while
-    // its report is current: only a missing report, or values other than
-    // those its run.json holds, make the analysis run again.
+    // Looking at a run folder's figures, charts or sheet leaves it as it is
+    // while its report is current: only a missing report, or values other
+    // than those its run.json holds, make the analysis run again.
     const bool looking = parser.isSet(summary) || parser.isSet(summaryJson) || parser.isSet(curvesCsv)
-                      || parser.isSet(png);
-    const bool lookOnly = runFolder && looking && QFileInfo::exists(report) && !analyze::differ(values, stored);
-
-    SequentialFiles files;
-    RunAnalyzer analyzer(files, QDir(directory).absolutePath());
+                      || parser.isSet(png) || parser.isSet(sheet);
     const bool showProgress = isatty(fileno(stderr)) != 0;
-    if (showProgress) {
-        analyzer.setProgress([](std::int64_t records) {
-            std::fprintf(stderr, "\ranalysed %lld records", static_cast<long long>(records));
-        });
-    }
-    try {
-        if (!lookOnly) {
-            const std::int64_t records = analyzer.analyze(values);
-            if (showProgress)
-                std::fprintf(stderr, "\r\033[K");
-            std::printf("%s: %lld records\n", qPrintable(QDir::toNativeSeparators(report)),
-                        static_cast<long long>(records));
+
+    // Each directory's report brought up to date, and with a run folder its
+    // figures: `report` is its path, `figures` what was measured on the way.
+    const auto prepare = [&](const QString& directory, QString& report, bool& runFolder,
+                             std::optional<curves::MotorFigures>& figures) -> int {
+        // A run folder of the archive fills in the values left out, as the
+        // run's own boxes held them.
+        runFolder = archive::isRunFolder(directory);
+        const QString runJson = runFolder ? QDir::toNativeSeparators(
+                                    QDir(directory).filePath(QLatin1String(archive::kRunJsonName)))
+                                          : QString();
+        archive::RunValues stored;
+        if (runFolder) {
+            try {
+                stored = archive::readRunJson(directory).values();
+            } catch (const RuntimeError& e) {
+                return fail(kAnalysisFailed, QString::fromStdString(e.what()));
+            }
         }
+        FlywheelAndEsc values{{},
+                              {},
+                              givenText(neutral).value_or(stored.escNeutral),
+                              givenText(full).value_or(stored.escFull)};
+        try {
+            values.radiusMm = analyze::flywheelValue(QStringLiteral("radius"), givenText(radius), stored.radiusMm,
+                                                     runJson);
+            values.weightG = analyze::flywheelValue(QStringLiteral("weight"), givenText(weight), stored.weightG,
+                                                    runJson);
+        } catch (const RuntimeError& e) {
+            return fail(kBadArguments, QString::fromStdString(e.what()));
+        }
+        report = QDir(directory).absoluteFilePath(QLatin1String(runfiles::kReportFileName));
+        const bool lookOnly = runFolder && looking && QFileInfo::exists(report) && !analyze::differ(values, stored);
+        if (lookOnly)
+            return kOk;
+        SequentialFiles files;
+        RunAnalyzer analyzer(files, QDir(directory).absolutePath());
+        if (showProgress) {
+            analyzer.setProgress([](std::int64_t records) {
+                std::fprintf(stderr, "\ranalysed %lld records", static_cast<long long>(records));
+            });
+        }
+        const std::int64_t records = analyzer.analyze(values);
+        if (showProgress)
+            std::fprintf(stderr, "\r\033[K");
+        std::printf("%s: %lld records\n", qPrintable(QDir::toNativeSeparators(report)),
+                    static_cast<long long>(records));
         // The run folder's figures follow its report before anything else
         // is drawn or written, so that the two never disagree for long.
-        std::optional<curves::MotorFigures> figures;
-        QString failure;
-        if (runFolder && !lookOnly) {
+        if (runFolder) {
+            QString failure;
             figures = measureReport(report, spinUp, failure);
             if (!figures)
                 return fail(kBadArguments, failure);
@@ -334,25 +378,71 @@ int main(int argc, char* argv[])
             if (!failure.isEmpty())
                 return fail(kAnalysisFailed, failure);
         }
+        return kOk;
+    };
+    // A report read as the chart window reads it: the points thinned on the
+    // way, whatever the run's length; none past the last spin-up.
+    const auto loadForCharts = [&](const QString& report, QString& failure) -> std::optional<curves::ReportCurves> {
+        curves::LoadRequest request;
+        request.spinUp = spinUp;
+        curves::ReportCurves drawn = curves::loadReport(report, request);
+        if (spinUp && *spinUp >= drawn.spinUps.size()) {
+            failure = noSuchSpinUp(*spinUp, drawn.spinUps.size());
+            return std::nullopt;
+        }
+        return drawn;
+    };
+
+    try {
+        if (parser.isSet(sheet)) {
+            std::vector<charts::SheetRun> runs;
+            for (const QString& directory : directories) {
+                QString report, failure;
+                bool runFolder = false;
+                std::optional<curves::MotorFigures> figures;
+                if (const int code = prepare(directory, report, runFolder, figures); code != kOk)
+                    return code;
+                std::optional<curves::ReportCurves> drawn = loadForCharts(report, failure);
+                if (!drawn)
+                    return fail(kBadArguments, failure);
+                curves::MotorFigures measured = curves::measureMotor(*drawn);
+                runs.push_back({std::move(*drawn), std::move(measured), report, runFolder ? directory : QString()});
+            }
+            const QString path = parser.value(sheet);
+            const QString failure = charts::writeRunSheet(path, runs, *paper);
+            if (!failure.isEmpty())
+                return fail(kAnalysisFailed, failure);
+            std::printf("%s: %s\n", qPrintable(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath())),
+                        runs.size() == 1 ? "run sheet"
+                                         : qPrintable(QStringLiteral("comparison sheet of %1 runs").arg(runs.size())));
+        }
+        const QString directory = directories.constFirst();
+        QString report, failure;
+        bool runFolder = false;
+        std::optional<curves::MotorFigures> figures;
+        if (!parser.isSet(sheet)) {
+            if (const int code = prepare(directory, report, runFolder, figures); code != kOk)
+                return code;
+        } else {
+            // Prepared for the sheet: its report is current.
+            report = QDir(directory).absoluteFilePath(QLatin1String(runfiles::kReportFileName));
+            runFolder = archive::isRunFolder(directory);
+        }
         if (parser.isSet(png)) {
             const QString image = parser.value(png);
-            // Read as the chart window reads it: the points thinned on the
-            // way, whatever the run's length.
-            curves::LoadRequest request;
-            request.spinUp = spinUp;
-            curves::ReportCurves drawn = curves::loadReport(report, request);
-            if (spinUp && *spinUp >= drawn.spinUps.size())
-                return fail(kBadArguments, noSuchSpinUp(*spinUp, drawn.spinUps.size()));
+            std::optional<curves::ReportCurves> drawn = loadForCharts(report, failure);
+            if (!drawn)
+                return fail(kBadArguments, failure);
             // A run is named by its folder, its start.
             if (runFolder)
-                drawn.name = QFileInfo(QDir(directory).absolutePath()).fileName();
-            const charts::RunHeading heading = charts::runHeading(drawn.name, report,
+                drawn->name = QFileInfo(QDir(directory).absolutePath()).fileName();
+            const charts::RunHeading heading = charts::runHeading(drawn->name, report,
                                                                   runFolder ? directory : QString());
-            if (!charts::saveReportCharts(image, drawn, {}, heading, imageScale))
+            if (!charts::saveReportCharts(image, *drawn, {}, heading, imageScale))
                 return fail(kAnalysisFailed, QStringLiteral("cannot write the image \"%1\"").arg(image));
-            const QString which = drawn.spinUp && drawn.spinUps.size() > 1
-                                    ? QStringLiteral(" (%1)").arg(curves::describeSpinUp(drawn.spinUps, *drawn.spinUp))
-                                    : QString();
+            const QString which = drawn->spinUp && drawn->spinUps.size() > 1 ? QStringLiteral(" (%1)").arg(
+                                      curves::describeSpinUp(drawn->spinUps, *drawn->spinUp))
+                                                                             : QString();
             std::printf("%s: charts%s\n", qPrintable(QDir::toNativeSeparators(QFileInfo(image).absoluteFilePath())),
                         qPrintable(which));
         }
