@@ -56,7 +56,9 @@ class Terminal:
         self.master, self.slave = os.openpty()
         self.path = os.ttyname(self.slave)
         self.rdev = os.fstat(self.slave).st_rdev
+        os.set_blocking(self.master, False)
         self.streamer = None
+        self.stopping = False
         release_read, self.release = os.pipe()
         self.keeper = os.fork()
         if self.keeper == 0:
@@ -71,19 +73,30 @@ class Terminal:
                 os._exit(0)
         os.close(release_read)
 
-    def send(self, data):
+    def send(self, data, limit=10.0):
+        """Waits while the terminal's queue is full (nobody reads the port),
+        up to `limit` seconds, or until a hang-up stops the stream."""
         view = memoryview(data)
-        while view:
-            written = os.write(self.master, view)
-            view = view[written:]
+        deadline = time.monotonic() + limit
+        while view and not self.stopping:
+            try:
+                view = view[os.write(self.master, view):]
+            except BlockingIOError:
+                if time.monotonic() > deadline:
+                    raise RuntimeError("the port has not been read for %.0f s" % limit)
+                time.sleep(0.001)
 
     def stream(self, data, count):
         self.finish_stream()
+        self.stopping = False
 
         def send_all():
-            for _ in range(count):
-                self.send(data)
-                time.sleep(0.001)
+            try:
+                for _ in range(count):
+                    self.send(data)
+                    time.sleep(0.001)
+            except RuntimeError as error:
+                print("wine_com_port.py: stream stopped: %s" % error, file=sys.stderr)
 
         self.streamer = threading.Thread(target=send_all, daemon=True)
         self.streamer.start()
@@ -95,6 +108,7 @@ class Terminal:
 
     def hang_up(self):
         # Not under a stream's feet: the descriptor's number would be reused.
+        self.stopping = True
         self.finish_stream()
         if self.master >= 0:
             os.close(self.master)
