@@ -238,7 +238,6 @@ void layOut(QCustomPlot& plot, const ChartText& text, Notes notes)
     if (!textElement(plot, kTitleName)) {
         plot.setAntialiasedElements(QCP::aeAll);
         plot.setNoAntialiasingOnDrag(true);
-        plot.axisRect()->insetLayout()->take(plot.legend);
         layout->insertRow(0);
         auto* title = new QCPTextElement(&plot, QString(), QFont(plot.font().family(), 10, QFont::Bold));
         title->setObjectName(QLatin1String(kTitleName));
@@ -248,17 +247,10 @@ void layOut(QCustomPlot& plot, const ChartText& text, Notes notes)
         notesText->setObjectName(QLatin1String(kNotesName));
         notesText->setTextColor(QColor(70, 70, 70));
         layout->addElement(1, 0, notesText);
-        layout->addElement(3, 0, plot.legend);
-        plot.legend->setVisible(true);
-        plot.legend->setFillOrder(QCPLegend::foColumnsFirst);
-        plot.legend->setBorderPen(Qt::NoPen);
-        plot.legend->setFont(QFont(plot.font().family(), 8));
-        plot.legend->setRowSpacing(0);
-        plot.legend->setMargins(QMargins(4, 0, 4, 2));
-        // The legend and the words take what they need; the axes the rest.
+        putLegendBelowAxes(plot);
+        // The words take what they need; the axes the rest.
         layout->setRowStretchFactor(0, 0.001);
         layout->setRowStretchFactor(1, 0.001);
-        layout->setRowStretchFactor(3, 0.001);
         layout->setRowSpacing(0);
         new LegendFit(plot);
     }
@@ -293,6 +285,22 @@ std::vector<QPointF> correctedPoints(const curves::MotorFigures& figures, double
 }
 
 } // namespace
+
+void putLegendBelowAxes(QCustomPlot& plot)
+{
+    QCPLayoutGrid* layout = plot.plotLayout();
+    plot.axisRect()->insetLayout()->take(plot.legend);
+    const int row = layout->rowCount();
+    layout->addElement(row, 0, plot.legend);
+    // The legend takes what it needs; the axes the rest.
+    layout->setRowStretchFactor(row, 0.001);
+    plot.legend->setVisible(true);
+    plot.legend->setFillOrder(QCPLegend::foColumnsFirst);
+    plot.legend->setBorderPen(Qt::NoPen);
+    plot.legend->setFont(QFont(plot.font().family(), 8));
+    plot.legend->setRowSpacing(0);
+    plot.legend->setMargins(QMargins(4, 0, 4, 2));
+}
 
 QColor overlayColour(int index)
 {

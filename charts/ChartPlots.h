@@ -26,6 +26,10 @@ inline constexpr int kMaxOverlays = 5;
 // Points per smoothed line: a few per pixel of the widest chart.
 inline constexpr std::size_t kMaxLinePoints = 4000;
 
+// Moves the plot's legend out of its axes into a row of its own below
+// them, where it never covers a curve.
+void putLegendBelowAxes(QCustomPlot& plot);
+
 // The overlays' palette: none of its colours is one of the run's own.
 QColor overlayColour(int index);
 

@@ -112,12 +112,7 @@ ChartWindow::ChartWindow(const session::LiveTrace& trace, ChartWindowOptions opt
                                          QFont(livePlot_->font().family(), 11, QFont::Bold));
     livePlot_->plotLayout()->insertRow(0);
     livePlot_->plotLayout()->addElement(0, 0, liveTitle);
-    livePlot_->axisRect()->insetLayout()->take(livePlot_->legend);
-    livePlot_->plotLayout()->addElement(2, 0, livePlot_->legend);
-    livePlot_->plotLayout()->setRowStretchFactor(2, 0.001);
-    livePlot_->legend->setVisible(true);
-    livePlot_->legend->setFillOrder(QCPLegend::foColumnsFirst);
-    livePlot_->legend->setBorderPen(Qt::NoPen);
+    charts::putLegendBelowAxes(*livePlot_);
     QCPGraph* rpm = livePlot_->addGraph(livePlot_->xAxis, livePlot_->yAxis);
     rpm->setName(QStringLiteral("RPM"));
     rpm->setPen(QPen(QColor(20, 60, 160), 2.0));

@@ -25,8 +25,11 @@
 
 namespace zelvar {
 
+#ifndef Q_OS_WIN
 namespace {
 
+// Windows drive paths are mapped under the drives root elsewhere; on
+// Windows they are the machine's own.
 bool isDrivePath(const QString& path)
 {
     return path.size() >= 2 && path[1] == QLatin1Char(':') && path[0].isLetter()
@@ -34,6 +37,7 @@ bool isDrivePath(const QString& path)
 }
 
 } // namespace
+#endif
 
 QString FileSystem::nativePath(const QString& path) const
 {

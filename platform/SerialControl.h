@@ -79,6 +79,9 @@ public:
     static constexpr int kEventReceive = 2;
     // OnComm with kEventReceive needs one whole frame's worth of bytes.
     static constexpr int kReceiveThreshold = 13;
+    // After an OnComm for received bytes, the port is left unread this long
+    // so that bytes arriving meanwhile come in one event (every back end).
+    static constexpr int kReceiveGroupingMs = 20;
     static constexpr int kDefaultPort = 1;
     static constexpr const char* kDefaultSettings = "115200,N,8,1";
 
@@ -199,8 +202,6 @@ class QtSerialControl final : public SerialControl {
     Q_OBJECT
 
 public:
-    static constexpr int kReceiveGroupingMs = 20;
-
     explicit QtSerialControl(QObject* parent = nullptr);
     ~QtSerialControl() override;
 

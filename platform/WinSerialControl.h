@@ -49,7 +49,6 @@ class WinSerialControl final : public SerialControl {
     Q_OBJECT
 
 public:
-    static constexpr int kReceiveGroupingMs = 20;
     static constexpr unsigned long kReadIntervalMs = 2;
     static constexpr int kReadChunk = 4096;
 
