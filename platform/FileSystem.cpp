@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QTemporaryFile>
 
 #include <cerrno>
 #include <cstring>
@@ -15,6 +16,8 @@
 #ifdef Q_OS_WIN
 #include <io.h>
 #include <windows.h>
+
+#include <shellapi.h>
 // <windows.h> makes CopyFile a macro for CopyFileW, which would rename our
 // own member in its definition below.
 #undef CopyFile
@@ -72,6 +75,15 @@ bool FileSystem::CopyFile(const QString& from, const QString& to) const
     return !source.isEmpty() && !target.isEmpty() && QFile::copy(source, target);
 }
 
+bool FileSystem::canCreateFileIn(const QString& folder) const
+{
+    const QString native = nativePath(folder);
+    if (native.isEmpty() || !QFileInfo(native).isDir())
+        return false;
+    QTemporaryFile probe(QDir(native).filePath(QStringLiteral(".zelvar-write-test-XXXXXX")));
+    return probe.open(); // removed again as the probe goes
+}
+
 QString applicationFile(const QString& applicationDirectory, const QString& name)
 {
     return QDir::toNativeSeparators(QDir(applicationDirectory).filePath(name));
@@ -107,6 +119,20 @@ QString createReplacementFile(const QString& target)
 
 QString moveToTrash(const QString& path)
 {
+#ifdef Q_OS_WIN
+    // Qt 6.4 goes through IFileOperation, which not every system has (Wine
+    // has none); the shell's older call reaches the same Recycle Bin. It
+    // asks before it deletes for good what the bin cannot take.
+    std::wstring from = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()).toStdWString();
+    from.push_back(L'\0'); // a list of names, ended by an empty one
+    SHFILEOPSTRUCTW operation{};
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = from.c_str();
+    operation.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_WANTNUKEWARNING | FOF_SILENT | FOF_NOERRORUI;
+    if (SHFileOperationW(&operation) != 0 || operation.fAnyOperationsAborted || QFileInfo::exists(path))
+        return QString();
+    return QStringLiteral("the Recycle Bin");
+#else
     QString pathInTrash;
     if (!QFile::moveToTrash(path, &pathInTrash))
         return QString();
@@ -125,6 +151,7 @@ QString moveToTrash(const QString& path)
     base.rmdir(QStringLiteral("files"));
     base.rmdir(QStringLiteral("info"));
     return QString();
+#endif
 }
 
 namespace {

@@ -18,15 +18,23 @@ namespace zelvar {
 class FileSystem {
 public:
     explicit FileSystem(QString drivesRoot = {}) : drivesRoot_(std::move(drivesRoot)) {}
+    // Tests put a file system in its place that refuses what an ordinary
+    // user's account is refused (the system folder, a program folder under
+    // Program Files): as root, or under Wine, nothing is refused for real.
+    virtual ~FileSystem() = default;
 
     // The path on this machine; empty for a drive path that cannot exist here.
     QString nativePath(const QString& path) const;
 
-    bool FileExists(const QString& path) const;
-    bool folderExists(const QString& path) const;
+    virtual bool FileExists(const QString& path) const;
+    virtual bool folderExists(const QString& path) const;
     // A plain copy; false when the source is missing, the target exists or
-    // the system refuses.
-    bool CopyFile(const QString& from, const QString& to) const;
+    // the system refuses. Never asks for more rights than the user has.
+    virtual bool CopyFile(const QString& from, const QString& to) const;
+    // Whether a file can be made in the folder, found by making one and
+    // removing it: permission bits say nothing of NTFS access lists, and
+    // QFileInfo::isWritable reads only those.
+    virtual bool canCreateFileIn(const QString& folder) const;
 
 private:
     QString drivesRoot_;
@@ -82,8 +90,9 @@ void replaceDurably(const QString& from, const QString& to);
 // target is as it was and the temporary file is gone.
 void writeThroughReplacement(const QString& target, const std::function<bool(QFile&)>& write);
 
-// Moves a file or a folder to the desktop's trash and returns where it went;
-// empty when there is no trash to move it to, and it stays where it was.
+// Moves a file or a folder to the desktop's trash (on Windows the Recycle
+// Bin) and returns where it went; empty when there is no trash to move it
+// to, and it stays where it was.
 QString moveToTrash(const QString& path);
 
 // Makes the system put what was written to the open file on the disk itself

@@ -1,7 +1,10 @@
 #include "shell/DataDirectory.h"
 
+#include "platform/FileSystem.h"
+
 #include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 
 namespace zelvar {
 
@@ -20,6 +23,21 @@ QString dataDirectory(const QString& programDirectory, const QString& userDirect
             QFile::copy(from.filePath(QLatin1String(name)), target);
     }
     return userDirectory;
+}
+
+QString dataDirectory(const FileSystem& files, const QString& programDirectory, const QString& userDirectory)
+{
+    return dataDirectory(programDirectory, userDirectory, files.canCreateFileIn(programDirectory));
+}
+
+QString userDataDirectory()
+{
+#ifdef Q_OS_WIN
+    const QString local = qEnvironmentVariable("LOCALAPPDATA");
+    if (!local.isEmpty())
+        return QDir(QDir::fromNativeSeparators(local)).filePath(QStringLiteral("Zelvar QT4 Data"));
+#endif
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
 }
 
 } // namespace zelvar

@@ -1,5 +1,6 @@
 // zelvar-data: the desktop program.
 
+#include "platform/FileSystem.h"
 #include "shell/DataDirectory.h"
 #include "shell/InstanceLock.h"
 #include "shell/NorvDynoData.h"
@@ -11,8 +12,6 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
-#include <QFileInfo>
-#include <QStandardPaths>
 #include <QStringList>
 #include <QTextStream>
 
@@ -81,7 +80,8 @@ int main(int argc, char* argv[])
                        "~/.config/zelvar/zelvar-data.conf.\n"
                        "Temp.dat and save.csv are written in the program's directory; when that is not\n"
                        "writable (an installed program), in the user's data directory\n"
-                       "(~/.local/share/zelvar-data), with copies of the control files RCS.dat and RTA.dat.\n"
+                       "(~/.local/share/zelvar-data; on Windows %LOCALAPPDATA%\\Zelvar QT4 Data), with\n"
+                       "copies of the control files RCS.dat and RTA.dat.\n"
                        "Every run is also kept beside them in runs/<start time>/ (run.json, Temp.dat,\n"
                        "save.csv), unless switched off in the chart window's Runs tab or with --no-archive."));
     parser.addHelpOption();
@@ -120,9 +120,8 @@ int main(int argc, char* argv[])
         options.applicationDirectory = QDir(parser.value(appDir)).absolutePath();
     } else {
         const QString programDirectory = QCoreApplication::applicationDirPath();
-        options.applicationDirectory =
-            zelvar::dataDirectory(programDirectory, QStandardPaths::writableLocation(QStandardPaths::AppDataLocation),
-                                  QFileInfo(programDirectory).isWritable());
+        options.applicationDirectory = zelvar::dataDirectory(zelvar::FileSystem(), programDirectory,
+                                                             zelvar::userDataDirectory());
     }
     options.drivesRoot = parser.value(drivesRoot);
     options.noArchive = parser.isSet(noArchive);

@@ -3,7 +3,11 @@
 #include "shell/DataDirectory.h"
 
 #include "Files.h"
+#include "UserAccountFileSystem.h"
 
+#include "platform/FileSystem.h"
+
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -63,6 +67,34 @@ TEST_F(DataDirectoryTest, WithoutAUserDirectoryTheProgramDirectoryStays)
     // A user directory that cannot be made (a file is in its way).
     writeAll(root_.filePath("home"), "x");
     EXPECT_EQ(dataDirectory(program(), user(), false), program());
+}
+
+TEST_F(DataDirectoryTest, WritableIsDecidedByMakingAFileInTheProgramDirectory)
+{
+    EXPECT_EQ(dataDirectory(FileSystem(), program(), user()), program());
+    EXPECT_EQ(QDir(program()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(), 2)
+        << "the file made to find out is gone again";
+
+    // A program folder that the user's account may not write, such as one
+    // under Program Files: its access list says so, not its mode bits.
+    const testing_support::UserAccountFileSystem user_account({}, {program()});
+    EXPECT_EQ(dataDirectory(user_account, program(), user()), user());
+    EXPECT_EQ(readAll(user() + "/RCS.dat"), "RCS.dat");
+
+    EXPECT_FALSE(FileSystem().canCreateFileIn(root_.filePath("missing"))) << "a folder that is not there";
+}
+
+TEST(UserDataDirectory, IsTheProgramsOwnFolderOfTheUsersDataLocation)
+{
+#ifdef Q_OS_WIN
+    EXPECT_EQ(userDataDirectory(),
+              QDir(QDir::fromNativeSeparators(qEnvironmentVariable("LOCALAPPDATA"))).filePath("Zelvar QT4 Data"));
+#else
+    const QString testName = QCoreApplication::applicationName();
+    QCoreApplication::setApplicationName("zelvar-data"); // as the program names itself
+    EXPECT_TRUE(userDataDirectory().endsWith("/zelvar-data")) << userDataDirectory().toStdString();
+    QCoreApplication::setApplicationName(testName);
+#endif
 }
 
 } // namespace

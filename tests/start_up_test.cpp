@@ -3,6 +3,7 @@
 
 #include "Files.h"
 #include "QtPrinters.h"
+#include "UserAccountFileSystem.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -83,6 +84,31 @@ TEST_F(StartUpTest, ARefusedCopyIsSkipped)
     startup::installComponents(files_, appDir_.path());
     EXPECT_EQ(readAll(systemFolder('C') + "/MSCOMM32.OCX"), "serial");
     EXPECT_EQ(readAll(systemFolder('D') + "/MScomctl.OCX"), "controls");
+}
+
+TEST_F(StartUpTest, ACopyTheUsersAccountIsRefusedIsSkippedAndTheOthersAreTried)
+{
+    // Runs on Windows too: the refusal is the injected file system's, so
+    // nothing reaches the real system folder there.
+    writeAll(app("RCS.dat"), "serial");
+    writeAll(app("RTA.dat"), "controls");
+#ifndef Q_OS_WIN
+    makeSystemFolder('C');
+    makeSystemFolder('D');
+#endif
+    testing_support::UserAccountFileSystem user(drives_.path(), {"C:\\WINDOWS\\system32"});
+    ASSERT_TRUE(user.folderExists("C:\\WINDOWS\\system32"));
+
+    startup::installComponents(user, appDir_.path());
+
+    EXPECT_TRUE(user.copiesTried.contains("C:\\WINDOWS\\system32\\MSCOMM32.OCX"))
+        << user.copiesTried.join(", ").toStdString();
+    EXPECT_TRUE(user.copiesTried.contains("C:\\WINDOWS\\system32\\MScomctl.OCX"))
+        << "a refused copy does not stop the next one: " << user.copiesTried.join(", ").toStdString();
+    EXPECT_FALSE(user.FileExists("C:\\WINDOWS\\system32\\MSCOMM32.OCX"));
+#ifndef Q_OS_WIN
+    EXPECT_EQ(readAll(systemFolder('D') + "/MScomctl.OCX"), "controls") << "the next drive is still served";
+#endif
 }
 
 TEST(FileSystem, DrivePathsLiveUnderTheDrivesRootOffWindows)
