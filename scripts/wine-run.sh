@@ -3,7 +3,10 @@
 # scripts/build-windows.sh keeps in its cache, with the Qt and MinGW-w64
 # runtime DLLs on the program's search path.
 #
-# Usage: scripts/wine-run.sh PROGRAM.exe [ARGUMENTS...]
+# Usage: scripts/wine-run.sh [--packaged] PROGRAM.exe [ARGUMENTS...]
+#
+# --packaged: without the build's DLL path, for a program that must bring
+# its DLLs with it (the packages).
 #
 # The windows preset's CMAKE_CROSSCOMPILING_EMULATOR: CTest starts every test
 # program through it. Wine opens its windows (Qt's event dispatcher needs a
@@ -21,6 +24,12 @@ if [ $# -eq 0 ] || [ "$1" = --help ] || [ "$1" = -h ]; then
   sed -n '2,/^set -euo pipefail$/p' "${BASH_SOURCE[0]}" | sed '$d; s/^# \{0,1\}//'
   [ $# -gt 0 ] && exit 0
   exit 2
+fi
+
+dll_path=true
+if [ "$1" = --packaged ]; then
+  dll_path=false
+  shift
 fi
 
 cache=${ZELVAR_WINDOWS_CACHE:-$HOME/.cache/zelvar/windows}
@@ -45,8 +54,12 @@ export WINEPREFIX=$cache/wine
 # No Mono or Gecko: nothing here needs them, and their installers would ask.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEDEBUG=${WINEDEBUG:--all}
-WINEPATH="$(windows_path "$cache/qt/bin");$(windows_path "$runtime");$(windows_path "$pthread")"
-export WINEPATH
+if $dll_path; then
+  WINEPATH="$(windows_path "$cache/qt/bin");$(windows_path "$runtime");$(windows_path "$pthread")"
+  export WINEPATH
+else
+  unset WINEPATH
+fi
 
 # The Wine server, and the service processes the first program of a session
 # starts, would inherit that program's output and keep CTest waiting after
@@ -63,6 +76,7 @@ start_session() {
 }
 
 if [ -z "${DISPLAY:-}" ]; then
+  $dll_path || set -- --packaged "$@"
   exec xvfb-run -a "${BASH_SOURCE[0]}" "$@"
 fi
 start_session
