@@ -1,0 +1,16 @@
+# zelvar_windows_resources(TARGET DESCRIPTION): gives a Windows program its
+# manifest and its version information. Nothing elsewhere.
+function(zelvar_windows_resources target description)
+  if(NOT WIN32)
+    return()
+  endif()
+  get_target_property(ZELVAR_RC_NAME ${target} OUTPUT_NAME)
+  if(NOT ZELVAR_RC_NAME)
+    set(ZELVAR_RC_NAME ${target})
+  endif()
+  set(ZELVAR_RC_DESCRIPTION "${description}")
+  set(ZELVAR_RC_MANIFEST "${PROJECT_SOURCE_DIR}/packaging/windows/zelvar.manifest")
+  set(rc "${CMAKE_CURRENT_BINARY_DIR}/${target}-resources.rc")
+  configure_file("${PROJECT_SOURCE_DIR}/packaging/windows/resources.rc.in" "${rc}" @ONLY)
+  target_sources(${target} PRIVATE "${rc}")
+endfunction()
