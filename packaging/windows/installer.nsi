@@ -6,7 +6,9 @@
 ; make-packages.sh passes VERSION, OUTFILE, SIZE_KIB and the two file
 ; lists, INSTALL_LIST and UNINSTALL_LIST.
 
-Unicode true
+; A 64-bit installer for a 64-bit program: it needs no 32-bit layer (Wine
+; without one cannot start a 32-bit installer at all).
+Target amd64-unicode
 SetCompressor /SOLID lzma
 
 !define PRODUCT "Zelvar QT4 Data"
