@@ -203,7 +203,8 @@ MotorMap motorMap(const std::vector<SweepSpinUp>& sweep, const MapSettings& sett
     map.model = {weightedMean(kv), weightedMean(r), weightedMean(i0), rs.empty() ? 0.0 : median(rs)};
 
     // The lines, and the spin-ups grouped by supply, lowest first.
-    std::sort(used.begin(), used.end(), [](const SweepSpinUp* a, const SweepSpinUp* b) { return *a->supply < *b->supply; });
+    std::sort(used.begin(), used.end(),
+              [](const SweepSpinUp* a, const SweepSpinUp* b) { return *a->supply < *b->supply; });
     std::vector<std::vector<const SweepSpinUp*>> groups;
     for (const SweepSpinUp* s : used) {
         if (groups.empty() || !sameSupply(*groups.back().front()->supply, *s->supply))
@@ -224,14 +225,6 @@ MotorMap motorMap(const std::vector<SweepSpinUp>& sweep, const MapSettings& sett
                 level.lowRpm = std::min(level.lowRpm, p.rpm);
                 level.topRpm = std::max(level.topRpm, p.rpm);
                 level.floorMnm = std::min(level.floorMnm, p.correctedTorque);
-                // Where the torque is too small against its noise the
-                // measured efficiency means nothing (see SmoothingSettings).
-                if (p.corrected || !s->figures.losses) {
-                    if (!level.measuredKnown || p.efficiency > level.measuredBest.efficiency) {
-                        level.measuredBest = {*s->supply, p.rpm, p.correctedTorque, p.efficiency};
-                        level.measuredKnown = true;
-                    }
-                }
             }
             map.lines.push_back(std::move(line));
         }

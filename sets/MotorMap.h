@@ -93,12 +93,13 @@ struct MeasuredLine {
 struct SupplyLevel {
     double supply = 0.0; // V, their mean
     std::size_t spinUps = 0;
-    double lowRpm = 0.0;     // the lowest speed their lines start at
-    double topRpm = 0.0;     // the highest they reach
-    double floorMnm = 0.0;   // the least corrected torque they reach, at top speed
-    BestPoint best;          // the model's, over [lowRpm, topRpm]
-    BestPoint measuredBest;  // the highest measured efficiency on their lines
-    bool measuredKnown = false;
+    double lowRpm = 0.0;   // the lowest speed their lines start at
+    double topRpm = 0.0;   // the highest they reach
+    double floorMnm = 0.0; // the least corrected torque they reach, at top speed
+    // The model's, over [lowRpm, topRpm]. Not the highest measured point:
+    // towards top speed the measured torque is a small difference of
+    // large speeds, and its efficiency scatters above the truth.
+    BestPoint best;
 };
 
 struct MapSettings {

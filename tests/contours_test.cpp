@@ -178,8 +178,7 @@ INSTANTIATE_TEST_SUITE_P(
                     LevelCase{"ALevelOnTheLowestIsLeftOut", 60, 71, 5, 10, {65, 70}},
                     LevelCase{"TooManyDoubleTheStep", 0, 95, 5, 10, {10, 20, 30, 40, 50, 60, 70, 80, 90}},
                     LevelCase{"ThenFiveTimes", 0, 99, 1, 12, {10, 20, 30, 40, 50, 60, 70, 80, 90}},
-                    LevelCase{"NoRangeNoLevels", 50, 50, 5, 10, {}},
-                    LevelCase{"NoStepNoLevels", 0, 50, 0, 10, {}}),
+                    LevelCase{"NoRangeNoLevels", 50, 50, 5, 10, {}}, LevelCase{"NoStepNoLevels", 0, 50, 0, 10, {}}),
     zelvar::testing_support::CaseName());
 
 } // namespace

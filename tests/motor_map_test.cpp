@@ -163,11 +163,10 @@ TEST(MotorMapOfASweep, HasContoursAtTheirLevelAndABestPointPerSupply)
     }
     EXPECT_GE(levels.size(), 4) << "a map of a good motor spans several 5 % steps";
     for (const sets::SupplyLevel& level : map.supplies) {
-        const sets::BestPoint truth = sets::bestOnLine({m.kv, m.r, m.i0, m.rs}, level.supply, 50, topOf(m, level.supply));
+        const sets::BestPoint truth = sets::bestOnLine({m.kv, m.r, m.i0, m.rs}, level.supply, 50,
+                                                       topOf(m, level.supply));
         EXPECT_NEAR(level.best.rpm, truth.rpm, 1.0) << level.supply << " V";
         EXPECT_NEAR(level.best.efficiency, truth.efficiency, 1e-9) << level.supply << " V";
-        EXPECT_TRUE(level.measuredKnown);
-        EXPECT_NEAR(level.measuredBest.efficiency, truth.efficiency, 0.1) << "the line holds the best";
     }
     const QStringList best = bestPointLines(map);
     ASSERT_EQ(best.size(), 3);
