@@ -112,7 +112,8 @@ void layOut(QCustomPlot& plot, const ChartText& text, Notes notes)
     plot.setToolTip(notes == Notes::InToolTip ? text.notes.join(QLatin1Char('\n')) : QString());
 }
 
-QCPCurve* polyline(QCustomPlot& plot, const QString& name, const QPen& pen, const std::vector<sets::ContourPoint>& points)
+QCPCurve* polyline(QCustomPlot& plot, const QString& name, const QPen& pen,
+                   const std::vector<sets::ContourPoint>& points)
 {
     auto* curve = new QCPCurve(plot.xAxis, plot.yAxis);
     curve->setName(name);
@@ -239,9 +240,8 @@ ChartText motorMapText(const sets::MotorMap& map)
     text.notes << QStringLiteral("From the motor's model over %1 spin-ups at %2: Kv %3 RPM/V, R %4 Ω, I0 %5 A, "
                                  "supply resistance %6 Ω; the measured torque is corrected for the rig's losses.")
                       .arg(map.lines.size())
-                      .arg(supplies.join(QStringLiteral(", ")), fixed(map.model.kv, 1),
-                           fixed(map.model.resistance, 4), fixed(map.model.noLoadCurrent, 3),
-                           fixed(map.model.supplyResistance, 4));
+                      .arg(supplies.join(QStringLiteral(", ")), fixed(map.model.kv, 1), fixed(map.model.resistance, 4),
+                           fixed(map.model.noLoadCurrent, 3), fixed(map.model.supplyResistance, 4));
     text.notes << QStringLiteral("Left white beyond the lowest and highest supply (dashed) and outside the speeds and "
                                  "torques the spin-ups reached: nothing there is extrapolated.");
     for (const QString& left : map.leftOut)
@@ -283,6 +283,17 @@ void drawMotorMap(QCustomPlot& plot, const sets::MotorMap& map, Notes notes)
     plot.legend->setFillOrder(QCPLegend::foColumnsFirst, true);
 }
 
+void drawMotorMapAt(QCPPainter& painter, const QRect& place, const sets::MotorMap& map, Notes notes)
+{
+    QCustomPlot plot;
+    plot.resize(place.size());
+    drawMotorMap(plot, map, notes);
+    painter.save();
+    painter.translate(place.topLeft());
+    plot.toPainter(&painter, place.width(), place.height());
+    painter.restore();
+}
+
 QImage renderMotorMap(const sets::MotorMap& map, const QString& title, double scale, QSize size)
 {
     scale = std::clamp(scale, 0.25, 8.0);
@@ -297,11 +308,8 @@ QImage renderMotorMap(const sets::MotorMap& map, const QString& title, double sc
     for (const QString& line : sets::bestPointLines(map))
         heading.lines << QStringLiteral("Best efficiency at %1").arg(line);
     const int headingHeight = drawHeading(painter, QRect(0, 0, size.width(), size.height()), heading);
-    QCustomPlot plot;
-    plot.resize(size.width(), size.height() - headingHeight);
-    drawMotorMap(plot, map, Notes::UnderTitle);
-    painter.translate(0, headingHeight);
-    plot.toPainter(&painter, size.width(), size.height() - headingHeight);
+    drawMotorMapAt(painter, QRect(0, headingHeight, size.width(), size.height() - headingHeight), map,
+                   Notes::UnderTitle);
     return image;
 }
 

@@ -7,7 +7,9 @@
 #include <QSize>
 #include <QString>
 
+class QCPPainter;
 class QCustomPlot;
+class QRect;
 
 namespace zelvar::charts {
 
@@ -24,6 +26,10 @@ ChartText motorMapText(const sets::MotorMap& map);
 // Clears `plot` and draws `map` into it. A map that was refused leaves the
 // axes empty with the reason written across them.
 void drawMotorMap(QCustomPlot& plot, const sets::MotorMap& map, Notes notes);
+
+// The map drawn by a plot of `place`'s size into `place`, as vectors where
+// the painter draws them (the colour map itself is an image).
+void drawMotorMapAt(QCPPainter& painter, const QRect& place, const sets::MotorMap& map, Notes notes);
 
 // The map on a white image of `size` layout pixels at `scale` device
 // pixels each, headed by `title`, with the best points listed under it.

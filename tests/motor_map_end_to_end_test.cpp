@@ -6,6 +6,8 @@
 // model's own at points between and on the supplies, and its best points
 // against the model's best on each supply's line.
 
+#include "charts/MotorMapView.h"
+#include "charts/RunSheet.h"
 #include "run/RunAnalyzer.h"
 #include "run/RunController.h"
 #include "sets/MotorMap.h"
@@ -14,6 +16,7 @@
 #include "DynoSim.h"
 #include "EventLoop.h"
 #include "Files.h"
+#include "PdfText.h"
 #include "ReceivePath.h"
 
 #include <gtest/gtest.h>
@@ -22,10 +25,14 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <cmath>
 #include <cstdio>
+
+#include "charts/Plot.h"
 
 namespace zelvar {
 namespace {
@@ -70,9 +77,8 @@ struct Truth {
 void recordRun(const QString& dir, double supply)
 {
     const int lastTick = static_cast<int>(std::lround((kIdle + kSpin + kCoast + kBrake) * 100)) - 2;
-    QStringList arguments{"--pace",  "line",  "--wait-for-reader", "--repeat", "1",
-                          "--spin",  "6",     "--coast",           "30",       "--supply",
-                          QString::number(supply)};
+    QStringList arguments{"--pace", "line",     "--wait-for-reader",    "--repeat", "1", "--spin", "6", "--coast",
+                          "30",     "--supply", QString::number(supply)};
     SimProcess sim(arguments << kRig, dir);
     const QString device = sim.device();
     ASSERT_FALSE(device.isEmpty()) << sim.finish().err.toStdString();
@@ -217,11 +223,84 @@ TEST_F(MotorMapOfASweep, ZelvarAnalyzeWritesTheMapAndItsCsv)
     // One supply only: a message, and no image.
     QProcess one;
     const QString lone = dirs_->filePath("lone.png");
-    one.start(QStringLiteral(ZELVAR_ANALYZE_PATH), {"--map", lone, "--radius", "30", "--weight", "240", "--dir", runDirs_[1]});
+    one.start(QStringLiteral(ZELVAR_ANALYZE_PATH),
+              {"--map", lone, "--radius", "30", "--weight", "240", "--dir", runDirs_[1]});
     ASSERT_TRUE(one.waitForFinished(120000));
     EXPECT_EQ(one.exitCode(), 1);
     EXPECT_TRUE(QString::fromUtf8(one.readAllStandardError()).contains("two supply voltages"));
     EXPECT_FALSE(QFileInfo::exists(lone));
+}
+
+TEST_F(MotorMapOfASweep, TheMapTabDrawsTheTickedRunsAndRefusesOneSupply)
+{
+    ASSERT_EQ(runDirs_.size(), 3) << "the runs were not recorded";
+    QStringList ticked = runDirs_;
+    charts::MotorMapView view([&] { return ticked; });
+    view.resize(900, 700);
+    QPushButton* map = view.findChild<QPushButton*>("MapRunsButton");
+    ASSERT_NE(map, nullptr);
+    QString status;
+    QObject::connect(&view, &charts::MotorMapView::statusChanged, [&](const QString& text) { status = text; });
+    map->click();
+    ASSERT_TRUE(pumpUntil([&] { return !view.reading(); }, 60s));
+    ASSERT_TRUE(view.map().has_value());
+    EXPECT_TRUE(view.map()->drawn()) << view.map()->refused.toStdString();
+    EXPECT_EQ(status, "The motor's map of 3 spin-ups at 3 supplies");
+    EXPECT_EQ(view.bestPoints().count("Best efficiency at "), 3) << view.bestPoints().toStdString();
+    // The colour map, and the contours, bounding supplies, measured lines
+    // drawn as curves over it.
+    QCustomPlot* plot = view.plot();
+    int colourMaps = 0, curves = 0;
+    for (int k = 0; k < plot->plottableCount(); ++k) {
+        colourMaps += qobject_cast<QCPColorMap*>(plot->plottable(k)) != nullptr;
+        curves += qobject_cast<QCPCurve*>(plot->plottable(k)) != nullptr;
+    }
+    EXPECT_EQ(colourMaps, 1);
+    EXPECT_GE(static_cast<std::size_t>(curves), view.map()->contours.size() + 2 + 3);
+    const QString csv = dirs_->filePath("view.csv");
+    EXPECT_TRUE(view.findChild<QPushButton*>("SaveMapCsvButton")->isEnabled());
+    ASSERT_TRUE(view.saveCsv(csv)) << status.toStdString();
+    EXPECT_EQ(testing_support::readAll(csv), sets::mapCsv(*view.map()));
+
+    ticked = {runDirs_[0]};
+    map->click();
+    ASSERT_TRUE(pumpUntil([&] { return !view.reading(); }, 60s));
+    EXPECT_FALSE(view.map()->drawn());
+    EXPECT_TRUE(status.startsWith("No map: a map needs runs at two supply voltages or more")) << status.toStdString();
+    EXPECT_TRUE(view.bestPoints().startsWith("No map: ")) << view.bestPoints().toStdString();
+    EXPECT_FALSE(view.findChild<QPushButton*>("SaveMapImageButton")->isEnabled());
+    EXPECT_FALSE(view.saveImage(dirs_->filePath("none.png")));
+}
+
+TEST_F(MotorMapOfASweep, TheComparisonSheetHoldsTheMapOnItsSecondPage)
+{
+    ASSERT_EQ(runDirs_.size(), 3) << "the runs were not recorded";
+    if (const QString missing = testing_support::missingPdfTools(); !missing.isEmpty())
+        GTEST_SKIP() << missing.toStdString();
+    std::vector<charts::SheetRun> runs;
+    for (const QString& dir : runDirs_) {
+        const QString report = QDir(dir).filePath("save.csv");
+        curves::ReportCurves drawn = curves::loadReport(report);
+        curves::MotorFigures figures = curves::measureMotor(drawn);
+        runs.push_back({std::move(drawn), std::move(figures), report, QString()});
+    }
+    const QString sheet = dirs_->filePath("comparison.pdf");
+    ASSERT_EQ(charts::writeRunSheet(sheet, runs), QString());
+    EXPECT_TRUE(testing_support::pdfInfo(sheet).contains(QRegularExpression("Pages: +2\n")));
+    const QString text = testing_support::pdfText(sheet);
+    EXPECT_TRUE(text.contains("The motor's map of these runs is on page 2.")) << text.toStdString();
+    EXPECT_TRUE(text.contains("The motor's map\n")) << text.toStdString();
+    // The PDF's text may set "ffi" as one ligature.
+    for (const char* supply : {"8.00 V: ", "12.00 V: ", "16.00 V: "})
+        EXPECT_TRUE(text.contains(QRegularExpression(QStringLiteral("Best e(ffi|\uFB03)ciency at ") + supply)))
+            << supply;
+
+    // Two runs at one supply: one page, which says why it has no map.
+    const std::vector<charts::SheetRun> same{runs[1], runs[1]};
+    ASSERT_EQ(charts::writeRunSheet(sheet, same), QString());
+    EXPECT_TRUE(testing_support::pdfInfo(sheet).contains(QRegularExpression("Pages: +1\n")));
+    EXPECT_TRUE(testing_support::pdfText(sheet).simplified().contains(
+        "No motor's map: a map needs runs at two supply voltages or more"));
 }
 
 } // namespace

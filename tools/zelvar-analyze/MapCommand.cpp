@@ -36,7 +36,8 @@ QString writeMotorMap(const std::vector<MapRun>& runs, const QString& image, dou
     if (!map.drawn())
         return QStringLiteral("no motor's map of %1: %2").arg(names.join(QStringLiteral(", ")), map.refused);
     if (!image.isEmpty()) {
-        const QString title = QStringLiteral("Zelvar QT4 Data: the motor's map of %1").arg(names.join(QStringLiteral(", ")));
+        const QString title =
+            QStringLiteral("Zelvar QT4 Data: the motor's map of %1").arg(names.join(QStringLiteral(", ")));
         if (!charts::saveMotorMap(image, map, title, scale))
             return QStringLiteral("cannot write the image \"%1\"").arg(image);
         std::printf("%s: motor's map of %zu spin-ups at %zu supplies\n", qPrintable(shown(image)), map.lines.size(),
