@@ -1,6 +1,7 @@
 // The motor's map against the simulated dyno's truth, end to end: dyno-sim
-// sweeps the supply over three runs of a rig with losses, each a spin-up, a
-// coast-down and the brake; the program's receive path records them, the
+// sweeps the supply over 8, 12 and 16 V in one stream of a rig with losses,
+// each run a spin-up, a coast-down and the brake (and the same as three runs
+// of their own, for the window and the sheet); the program's receive path records them, the
 // analysis writes their reports, and the map is made from them as the chart
 // window and zelvar-analyze --map make it. Its efficiency is held against the
 // model's own at points between and on the supplies, and its best points
@@ -72,14 +73,13 @@ struct Truth {
     }
 };
 
-// One run at `supply` recorded into `dir`'s Temp.dat and analysed into its
-// save.csv.
-void recordRun(const QString& dir, double supply)
+// The `runs` runs of one dyno-sim stream recorded into `dir`'s Temp.dat and
+// analysed into its save.csv; `supplies` chooses their supplies.
+void recordRuns(const QString& dir, const QStringList& supplies, int runs)
 {
-    const int lastTick = static_cast<int>(std::lround((kIdle + kSpin + kCoast + kBrake) * 100)) - 2;
-    QStringList arguments{"--pace", "line",     "--wait-for-reader",    "--repeat", "1", "--spin", "6", "--coast",
-                          "30",     "--supply", QString::number(supply)};
-    SimProcess sim(arguments << kRig, dir);
+    const int lastTick = runs * static_cast<int>(std::lround((kIdle + kSpin + kCoast + kBrake) * 100)) - 2;
+    QStringList arguments{"--pace", "line", "--wait-for-reader", "--spin", "6", "--coast", "30"};
+    SimProcess sim(arguments << supplies << kRig, dir);
     const QString device = sim.device();
     ASSERT_FALSE(device.isEmpty()) << sim.finish().err.toStdString();
     ReceivePath rx{27};
@@ -97,10 +97,18 @@ protected:
     static void SetUpTestSuite()
     {
         dirs_ = new QTemporaryDir;
+        // The sweep in one stream, a spin-up at each supply.
+        const QString sweep = dirs_->filePath("sweep");
+        QDir().mkpath(sweep);
+        recordRuns(sweep, {"--supplies", "8,12,16"}, 3);
+        if (testing::Test::HasFatalFailure())
+            return;
+        sweepDir_ = sweep;
+        // And as three runs of their own, for the window and the sheet.
         for (double supply : kSupplies) {
             const QString dir = dirs_->filePath(QStringLiteral("%1V").arg(supply));
             QDir().mkpath(dir);
-            recordRun(dir, supply);
+            recordRuns(dir, {"--repeat", "1", "--supply", QString::number(supply)}, 1);
             if (testing::Test::HasFatalFailure())
                 return;
             runDirs_ << dir;
@@ -114,18 +122,16 @@ protected:
 
     static constexpr double kSupplies[] = {8.0, 12.0, 16.0};
     static inline QTemporaryDir* dirs_ = nullptr;
+    static inline QString sweepDir_;
     static inline QStringList runDirs_;
 };
 
 TEST_F(MotorMapOfASweep, IsWithinTwoPointsOfTheModelsTruthWithItsBestPointsNearTheTruths)
 {
-    ASSERT_EQ(runDirs_.size(), 3) << "the runs were not recorded";
-    std::vector<sets::SweepSpinUp> sweep;
-    for (const QString& dir : runDirs_) {
-        std::vector<sets::SweepSpinUp> spinUps = sets::sweepOfReport(QDir(dir).filePath("save.csv"), dir);
-        ASSERT_EQ(spinUps.size(), 1u) << dir.toStdString();
-        sweep.push_back(spinUps.front());
-    }
+    ASSERT_FALSE(sweepDir_.isEmpty()) << "the sweep was not recorded";
+    // One stream, three spin-ups, each a point of the sweep at its supply.
+    const std::vector<sets::SweepSpinUp> sweep = sets::sweepOfReport(QDir(sweepDir_).filePath("save.csv"), "sweep");
+    ASSERT_EQ(sweep.size(), 3u);
     for (std::size_t k = 0; k < sweep.size(); ++k) {
         ASSERT_TRUE(sweep[k].supply.has_value()) << sweep[k].supplyNote.toStdString();
         EXPECT_NEAR(*sweep[k].supply, kSupplies[k], 0.05) << "the supply the records show";
@@ -192,21 +198,26 @@ TEST_F(MotorMapOfASweep, IsWithinTwoPointsOfTheModelsTruthWithItsBestPointsNearT
     }
 }
 
-TEST_F(MotorMapOfASweep, ZelvarAnalyzeWritesTheMapAndItsCsv)
+// The flywheel is dyno-sim's: these folders are not the archive's.
+const QStringList kFlywheel{"--radius", "30", "--weight", "240"};
+
+TEST_F(MotorMapOfASweep, ZelvarAnalyzeWritesTheMapAndItsCsvOfOneStreamOrOfSeveralRuns)
 {
     ASSERT_EQ(runDirs_.size(), 3) << "the runs were not recorded";
     const QString image = dirs_->filePath("map.png"), csv = dirs_->filePath("map.csv");
-    QProcess tool;
-    // The flywheel is dyno-sim's: these folders are not the archive's.
-    QStringList arguments{"--map", image, "--map-csv", csv, "--radius", "30", "--weight", "240"};
+    QStringList severalRuns;
     for (const QString& dir : runDirs_)
-        arguments << "--dir" << dir;
-    tool.start(QStringLiteral(ZELVAR_ANALYZE_PATH), arguments);
-    ASSERT_TRUE(tool.waitForFinished(120000));
-    const QString out = QString::fromUtf8(tool.readAllStandardOutput());
-    ASSERT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
-    EXPECT_TRUE(out.contains("motor's map of 3 spin-ups at 3 supplies")) << out.toStdString();
-    EXPECT_EQ(out.count("best efficiency at "), 3) << out.toStdString();
+        severalRuns << "--dir" << dir;
+    for (const QStringList& dirs : {QStringList{"--dir", sweepDir_}, severalRuns}) {
+        QProcess tool;
+        tool.start(QStringLiteral(ZELVAR_ANALYZE_PATH),
+                   QStringList{"--map", image, "--map-csv", csv} + kFlywheel + dirs);
+        ASSERT_TRUE(tool.waitForFinished(120000));
+        const QString out = QString::fromUtf8(tool.readAllStandardOutput());
+        ASSERT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
+        EXPECT_TRUE(out.contains("motor's map of 3 spin-ups at 3 supplies")) << out.toStdString();
+        EXPECT_EQ(out.count("best efficiency at "), 3) << out.toStdString();
+    }
     EXPECT_TRUE(QImage(image).width() > 0);
     const QList<QByteArray> lines = testing_support::readAll(csv).split('\n');
     ASSERT_GT(lines.size(), 1000);
@@ -223,8 +234,7 @@ TEST_F(MotorMapOfASweep, ZelvarAnalyzeWritesTheMapAndItsCsv)
     // One supply only: a message, and no image.
     QProcess one;
     const QString lone = dirs_->filePath("lone.png");
-    one.start(QStringLiteral(ZELVAR_ANALYZE_PATH),
-              {"--map", lone, "--radius", "30", "--weight", "240", "--dir", runDirs_[1]});
+    one.start(QStringLiteral(ZELVAR_ANALYZE_PATH), QStringList{"--map", lone, "--dir", runDirs_[1]} + kFlywheel);
     ASSERT_TRUE(one.waitForFinished(120000));
     EXPECT_EQ(one.exitCode(), 1);
     EXPECT_TRUE(QString::fromUtf8(one.readAllStandardError()).contains("two supply voltages"));
