@@ -137,11 +137,12 @@ bool MotorMapView::saveImage(const QString& path, double scale)
         Q_EMIT statusChanged(QStringLiteral("No map image written: there is no map on show"));
         return false;
     }
-    const QString title = QStringLiteral("Zelvar QT4 Data: the motor's map of %1").arg(runs_.join(QStringLiteral(", ")));
+    const QString title =
+        QStringLiteral("Zelvar QT4 Data: the motor's map of %1").arg(runs_.join(QStringLiteral(", ")));
     const bool saved = saveMotorMap(path, *map_, title, scale);
-    Q_EMIT statusChanged(saved ? QStringLiteral("Saved the map %1").arg(QDir::toNativeSeparators(path))
-                               : QStringLiteral("No map image written: cannot write %1")
-                                     .arg(QDir::toNativeSeparators(path)));
+    Q_EMIT statusChanged(
+        saved ? QStringLiteral("Saved the map %1").arg(QDir::toNativeSeparators(path))
+              : QStringLiteral("No map image written: cannot write %1").arg(QDir::toNativeSeparators(path)));
     return saved;
 }
 
