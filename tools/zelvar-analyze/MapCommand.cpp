@@ -40,16 +40,16 @@ QString writeMotorMap(const std::vector<MapRun>& runs, const QString& image, dou
             QStringLiteral("Zelvar QT4 Data: the motor's map of %1").arg(names.join(QStringLiteral(", ")));
         if (!charts::saveMotorMap(image, map, title, scale))
             return QStringLiteral("cannot write the image \"%1\"").arg(image);
-        std::printf("%s: motor's map of %zu spin-ups at %zu supplies\n", qPrintable(shown(image)), map.lines.size(),
-                    map.supplies.size());
+        std::printf("%s: motor's map of %lld spin-ups at %lld supplies\n", qPrintable(shown(image)),
+                    static_cast<long long>(map.lines.size()), static_cast<long long>(map.supplies.size()));
     }
     if (!csv.isEmpty()) {
         const QByteArray data = sets::mapCsv(map);
         QFile file(csv);
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(data) != data.size())
             return QStringLiteral("cannot write \"%1\": %2").arg(csv, file.errorString());
-        std::printf("%s: motor's map, %zu x %zu grid points\n", qPrintable(shown(csv)), map.grid.columns(),
-                    map.grid.rows());
+        std::printf("%s: motor's map, %lld x %lld grid points\n", qPrintable(shown(csv)),
+                    static_cast<long long>(map.grid.columns()), static_cast<long long>(map.grid.rows()));
     }
     for (const QString& line : sets::bestPointLines(map))
         std::printf("best efficiency at %s\n", line.toUtf8().constData());
