@@ -925,11 +925,11 @@ charts::RunHeading ChartWindow::heading() const
 
 void ChartWindow::showButtonsFor(int tab)
 {
-    // The buttons below the tabs only where they do something: the Runs tab
-    // has its own.
+    // The buttons below the tabs only where they do something: the Runs and
+    // Map tabs have their own.
     for (QWidget* button : reportButtons_)
         button->setVisible(tab == kReportTab);
-    saveImageButton_->setVisible(tab != kRunsTab);
+    saveImageButton_->setVisible(tab != kRunsTab && tabs_->widget(tab) != motorMap_);
 }
 
 void ChartWindow::showEvent(QShowEvent* event)

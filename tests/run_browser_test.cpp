@@ -510,6 +510,7 @@ TEST_F(RunsTab, TheMapTabMapsTheTickedRuns)
             tabs->setCurrentIndex(i);
     }
     ASSERT_EQ(tabs->currentWidget(), window_->motorMapView());
+    EXPECT_FALSE(window_->findChild<QPushButton*>("SaveImageButton")->isVisible()) << "the map saves its own image";
     click("MapRunsButton");
     ASSERT_TRUE(pumpUntil([this] { return !window_->motorMapView()->reading(); }, 30s));
     const auto& map = window_->motorMapView()->map();
