@@ -1,4 +1,5 @@
 #include "charts/ChartWindow.h"
+#include "charts/MotorMapView.h"
 
 #include "archive/RunJson.h"
 #include "charts/AxisScale.h"
@@ -213,6 +214,10 @@ ChartWindow::ChartWindow(const session::LiveTrace& trace, ChartWindowOptions opt
     runBrowser_ = new RunBrowser(options_.applicationDirectory, options_.runs, tabs_);
     tabs_->addTab(runBrowser_, QStringLiteral("Runs"));
     tabs_->setTabToolTip(kRunsTab, QStringLiteral("The runs kept in the runs folder"));
+    motorMap_ = new charts::MotorMapView([this] { return runBrowser_->tickedFolders(); }, tabs_);
+    tabs_->addTab(motorMap_, QStringLiteral("Map"));
+    tabs_->setTabToolTip(tabs_->indexOf(motorMap_),
+                         QStringLiteral("The motor's efficiency over torque and speed, from the ticked runs"));
 
     auto* addOverlays = new QPushButton(QStringLiteral("Add earlier reports..."), this);
     addOverlays->setObjectName(QStringLiteral("AddOverlayButton"));
@@ -278,6 +283,7 @@ ChartWindow::ChartWindow(const session::LiveTrace& trace, ChartWindowOptions opt
     connect(runBrowser_, &RunBrowser::statusChanged, this, &ChartWindow::setStatus);
     connect(runBrowser_, &RunBrowser::runDeleted, this, &ChartWindow::forgetRun);
     connect(runBrowser_, &RunBrowser::analyseRequested, this, &ChartWindow::analyseRun);
+    connect(motorMap_, &charts::MotorMapView::statusChanged, this, &ChartWindow::setStatus);
     connect(tabs_, &QTabWidget::currentChanged, this, [this](int index) {
         showButtonsFor(index);
         // The runs are read when first looked at, not with every window.
@@ -940,11 +946,11 @@ charts::RunHeading ChartWindow::heading() const
 
 void ChartWindow::showButtonsFor(int tab)
 {
-    // The buttons below the tabs only where they do something: the Runs tab
-    // has its own.
+    // The buttons below the tabs only where they do something: the Runs and
+    // Map tabs have their own.
     for (QWidget* button : reportButtons_)
         button->setVisible(tab == kReportTab);
-    saveImageButton_->setVisible(tab != kRunsTab);
+    saveImageButton_->setVisible(tab != kRunsTab && tabs_->widget(tab) != motorMap_);
 }
 
 void ChartWindow::showEvent(QShowEvent* event)

@@ -34,8 +34,9 @@ class QTableWidget;
 class QTimer;
 
 namespace zelvar::charts {
+class MotorMapView;
 class PlotNavigation;
-}
+} // namespace zelvar::charts
 
 namespace zelvar {
 
@@ -158,6 +159,8 @@ public:
     // it after a run was archived.
     void refreshRuns();
     RunBrowser* runBrowser() const { return runBrowser_; }
+    // The Map tab.
+    charts::MotorMapView* motorMapView() const { return motorMap_; }
 
     // Redraws the live chart when the trace changed and the redraw limit
     // allows it; the poll timer calls it.
@@ -279,6 +282,7 @@ private:
     QProgressBar* progress_ = nullptr;
     QTimer* poll_ = nullptr;
     RunBrowser* runBrowser_ = nullptr;
+    charts::MotorMapView* motorMap_ = nullptr;
 };
 
 } // namespace zelvar

@@ -1,5 +1,6 @@
 #include "charts/RunSheet.h"
 
+#include "charts/MotorMapPlot.h"
 #include "charts/MotorSummary.h"
 #include "charts/UnitChoice.h"
 
@@ -7,6 +8,7 @@
 #include "archive/RunJson.h"
 #include "curves/FigureFormats.h"
 #include "sets/FigureSpread.h"
+#include "sets/MotorMap.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -238,7 +240,42 @@ int comparisonTableHeight()
     return kLineHeight + 2 + static_cast<int>(curves::figureRows({}).size()) * (2 * 12 + 4);
 }
 
-void drawComparisonSheet(QCPPainter& painter, const QRect& page, const std::vector<SheetRun>& runs)
+// The motor's map of the runs, every spin-up of each read from its report
+// again; a report that cannot be read refuses the map with the reason.
+sets::MotorMap comparisonMap(const std::vector<SheetRun>& runs)
+{
+    std::vector<sets::SweepSpinUp> sweep;
+    for (const SheetRun& run : runs) {
+        try {
+            std::vector<sets::SweepSpinUp> spinUps = sets::sweepOfReport(run.reportPath, sheetFacts(run).name);
+            sweep.insert(sweep.end(), std::make_move_iterator(spinUps.begin()), std::make_move_iterator(spinUps.end()));
+        } catch (const std::exception& e) {
+            sets::MotorMap refused;
+            refused.refused = QString::fromUtf8(e.what());
+            return refused;
+        }
+    }
+    return sets::motorMap(sweep);
+}
+
+// The comparison's second page: the motor's map, its best points listed
+// above it.
+void drawMapPage(QCPPainter& painter, const QRect& page, const sets::MotorMap& map)
+{
+    const int width = page.width() - 2 * kMargin;
+    int y = kMargin;
+    y += drawText(painter, QRect(kMargin, y, width, 200), QStringLiteral("The motor's map"), sheetFont(17, true));
+    y += drawText(painter, QRect(kMargin, y, width, 100), programLine(), sheetFont(10), QColor(80, 80, 80)) + 8;
+    QStringList best;
+    for (const QString& line : sets::bestPointLines(map))
+        best << QStringLiteral("Best efficiency at %1").arg(line);
+    y += drawText(painter, QRect(kMargin, y, width, 300), best.join(QLatin1Char('\n')), sheetFont(11)) + 8;
+    const int height = std::min(page.height() - y - kMargin, width);
+    drawMotorMapAt(painter, QRect(kMargin, y, width, height), map, Notes::UnderTitle);
+}
+
+void drawComparisonSheet(QCPPainter& painter, const QRect& page, const std::vector<SheetRun>& runs,
+                         const sets::MotorMap& map)
 {
     const int width = page.width() - 2 * kMargin;
     int y = kMargin;
@@ -273,6 +310,8 @@ void drawComparisonSheet(QCPPainter& painter, const QRect& page, const std::vect
         drawn.back().name = label;
     }
     y += drawFacts(painter, QRect(kMargin, y, width, 600), list) + 6;
+    footer << (map.drawn() ? QStringLiteral("The motor's map of these runs is on page 2.")
+                           : QStringLiteral("No motor's map: %1.").arg(map.refused));
     footer << printedLine();
 
     const int table = comparisonTableHeight();
@@ -400,10 +439,18 @@ QString writeRunSheet(const QString& path, const std::vector<SheetRun>& runs, Pa
     painter.setMode(QCPPainter::pmNoCaching);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRect page(0, 0, writer.width(), writer.height());
-    if (runs.size() == 1)
+    if (runs.size() == 1) {
         drawSingleSheet(painter, page, runs.front());
-    else
-        drawComparisonSheet(painter, page, runs);
+    } else {
+        // Runs at one supply, the usual repeatability set, give no map: the
+        // sheet says so on its one page.
+        const sets::MotorMap map = comparisonMap(runs);
+        drawComparisonSheet(painter, page, runs, map);
+        if (map.drawn()) {
+            writer.newPage();
+            drawMapPage(painter, page, map);
+        }
+    }
     if (!painter.end())
         return QStringLiteral("cannot write \"%1\"").arg(QDir::toNativeSeparators(path));
     return {};

@@ -17,7 +17,8 @@ namespace zelvar::charts {
 // The run sheet: one page that a user hands on, with the run's conditions,
 // the motor's figures and the curves; or, for several runs, a comparison
 // sheet with their curves over each other and their figures side by side
-// with the mean and standard deviation across them. A vector PDF, its text
+// with the mean and standard deviation across them, and on a second page the
+// motor's map where the runs span two supply voltages or more. A vector PDF, its text
 // real text in embedded fonts, made without a print dialog.
 
 enum class Paper { A4, Letter };

@@ -6,6 +6,7 @@
 #include "ChartReadings.h"
 #include "archive/RunArchive.h"
 #include "charts/ChartWindow.h"
+#include "charts/MotorMapView.h"
 #include "charts/RunBrowser.h"
 #include "session/LiveTrace.h"
 
@@ -495,5 +496,28 @@ INSTANTIATE_TEST_SUITE_P(
                     DeleteCase{"KeptWithoutATrashUnlessConfirmedAgain", 90, {true, false}, false, 2, "kept"},
                     DeleteCase{"ARecordingRunIsNotDeleted", 99, {true}, true, 0, "kept"}),
     CaseName());
+
+// The Map tab maps the runs ticked here: runs of one supply give the reason
+// there is no map, not an empty picture.
+TEST_F(RunsTab, TheMapTabMapsTheTickedRuns)
+{
+    ASSERT_NO_FATAL_FAILURE(open(3));
+    tick(0);
+    tick(1);
+    auto* tabs = window_->findChild<QTabWidget*>("ChartTabs");
+    for (int i = 0; i < tabs->count(); ++i) {
+        if (tabs->tabText(i) == "Map")
+            tabs->setCurrentIndex(i);
+    }
+    ASSERT_EQ(tabs->currentWidget(), window_->motorMapView());
+    EXPECT_FALSE(window_->findChild<QPushButton*>("SaveImageButton")->isVisible()) << "the map saves its own image";
+    click("MapRunsButton");
+    ASSERT_TRUE(pumpUntil([this] { return !window_->motorMapView()->reading(); }, 30s));
+    const auto& map = window_->motorMapView()->map();
+    ASSERT_TRUE(map.has_value());
+    EXPECT_EQ(map->refused, "a map needs runs at two supply voltages or more; the spin-ups all ran at 12.00 V");
+    EXPECT_EQ(map->lines.size(), 2u) << "one spin-up of each ticked run";
+    EXPECT_EQ(window_->status(), "No map: " + map->refused);
+}
 
 } // namespace

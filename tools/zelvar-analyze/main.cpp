@@ -2,11 +2,13 @@
 // (save.csv) exactly as the Stop button does, with the flywheel and ESC values
 // given on the command line instead of the dyno's set-up frame. With --png it
 // also draws the report's charts into an image, and with --sheet it writes
-// the run sheet (several --dir: a comparison sheet), without a display. A run
+// the run sheet (several --dir: a comparison sheet), and with --map the
+// motor's map of several runs, without a display. A run
 // folder of the archive is analysed with the values its run.json holds, and
 // its figures there are brought up to date; --list shows the archive.
 
 #include "ArchiveCommands.h"
+#include "MapCommand.h"
 #include "UnitOptions.h"
 
 #include "archive/RunArchive.h"
@@ -61,7 +63,7 @@ int fail(int code, const QString& message)
 bool wantsImage(int argc, char* argv[])
 {
     for (int i = 1; i < argc; ++i) {
-        for (const char* option : {"--png", "--sheet"}) {
+        for (const char* option : {"--png", "--sheet", "--map"}) {
             const std::size_t length = std::strlen(option);
             if (std::strncmp(argv[i], option, length) == 0 && (argv[i][length] == '\0' || argv[i][length] == '='))
                 return true;
@@ -169,7 +171,9 @@ int main(int argc, char* argv[])
                        "complete; after a failure the previous save.csv is left as it was.\n"
                        "With --png, the report's charts (torque, output power and efficiency against\n"
                        "RPM, raw and smoothed) are also drawn into a PNG image, and with --sheet the\n"
-                       "run sheet is written as a one-page PDF; no display is needed.\n"
+                       "run sheet is written as a one-page PDF; no display is needed. With --map\n"
+                       "and --map-csv, the motor's map of the runs named by repeated --dir, at two\n"
+                       "supply voltages or more.\n"
                        "When --dir is a run folder of the archive (DATA/runs/<started>, with its\n"
                        "run.json), the flywheel and ESC values left out are taken from its run.json,\n"
                        "and the motor's figures in run.json are brought up to date after the analysis.\n"
@@ -218,6 +222,19 @@ int main(int argc, char* argv[])
                        "figures with the mean and standard deviation.")
             .arg(charts::kMaxSheetRuns),
         QStringLiteral("FILE"));
+    const QCommandLineOption mapImage(
+        QStringLiteral("map"),
+        QStringLiteral("Draw the motor's map into FILE, a PNG image: its efficiency over torque and RPM between the "
+                       "supply voltages of the runs named by --dir (repeated; at least two supplies), from the "
+                       "motor's model fitted over all their spin-ups, with contour lines, the measured lines and "
+                       "the best-efficiency point of each supply. Each spin-up counts at the supply its records "
+                       "show at its start."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption mapCsvOption(
+        QStringLiteral("map-csv"),
+        QStringLiteral("Write the motor's map to FILE as CSV: rpm,torque_mNm,efficiency_pct, one row per grid "
+                       "point, the efficiency empty outside the measured region."),
+        QStringLiteral("FILE"));
     const QCommandLineOption paperOption(QStringLiteral("paper"),
                                          QStringLiteral("The --sheet's paper: \"a4\" (default) or \"letter\"."),
                                          QStringLiteral("SIZE"), QStringLiteral("a4"));
@@ -247,9 +264,9 @@ int main(int argc, char* argv[])
                                                        "blanks at least between them (default), or \"tsv\", "
                                                        "separated by tabs."),
                                         QStringLiteral("FORMAT"), QStringLiteral("table"));
-    const QList<QCommandLineOption> analysisOptions{radius,      weight,    neutral,     full,        dir,
-                                                    png,         pngScale,  sheet,       paperOption, summary,
-                                                    summaryJson, curvesCsv, spinUpOption};
+    const QList<QCommandLineOption> analysisOptions{radius,      weight,    neutral,      full,        dir,
+                                                    png,         pngScale,  sheet,        paperOption, summary,
+                                                    summaryJson, curvesCsv, spinUpOption, mapImage,    mapCsvOption};
     parser.addOptions(analysisOptions);
     parser.addOptions({list, listFormat});
     parser.addOptions(analyze::unitOptions());
@@ -295,8 +312,9 @@ int main(int argc, char* argv[])
     if (!scaleRead || imageScale < 0.5 || imageScale > 8.0)
         return fail(kBadArguments,
                     QStringLiteral("--png-scale: \"%1\" is not a scale from 0.5 to 8").arg(parser.value(pngScale)));
-    if (parser.isSet(pngScale) && !parser.isSet(png))
-        return fail(kBadArguments, QStringLiteral("--png-scale goes with --png (see --help)"));
+    const bool mapping = parser.isSet(mapImage) || parser.isSet(mapCsvOption);
+    if (parser.isSet(pngScale) && !parser.isSet(png) && !parser.isSet(mapImage))
+        return fail(kBadArguments, QStringLiteral("--png-scale goes with --png or --map (see --help)"));
     std::optional<charts::Paper> paper = charts::paperFromText(parser.value(paperOption));
     if (!paper)
         return fail(kBadArguments,
@@ -304,15 +322,15 @@ int main(int argc, char* argv[])
     if (parser.isSet(paperOption) && !parser.isSet(sheet))
         return fail(kBadArguments, QStringLiteral("--paper goes with --sheet (see --help)"));
     // Several runs are named by repeating --dir; they make a comparison
-    // sheet, and nothing else takes more than one.
+    // sheet or a motor's map, and nothing else takes more than one.
     const QStringList directories = parser.values(dir);
     if (directories.size() > 1) {
-        if (!parser.isSet(sheet) || parser.isSet(png) || parser.isSet(summary) || parser.isSet(summaryJson)
-            || parser.isSet(curvesCsv))
-            return fail(kBadArguments, QStringLiteral("several --dir make a comparison sheet: they go with --sheet "
-                                                      "alone, without --png, --summary, --summary-json and "
-                                                      "--curves-csv (see --help)"));
-        if (directories.size() > static_cast<qsizetype>(charts::kMaxSheetRuns))
+        if ((!parser.isSet(sheet) && !mapping) || parser.isSet(png) || parser.isSet(summary)
+            || parser.isSet(summaryJson) || parser.isSet(curvesCsv))
+            return fail(kBadArguments, QStringLiteral("several --dir make a comparison sheet or a motor's map: they "
+                                                      "go with --sheet, --map and --map-csv alone, without --png, "
+                                                      "--summary, --summary-json and --curves-csv (see --help)"));
+        if (parser.isSet(sheet) && directories.size() > static_cast<qsizetype>(charts::kMaxSheetRuns))
             return fail(kBadArguments, QStringLiteral("a comparison sheet holds at most %1 runs, not %2")
                                            .arg(charts::kMaxSheetRuns)
                                            .arg(directories.size()));
@@ -328,7 +346,7 @@ int main(int argc, char* argv[])
     // while its report is current: only a missing report, or values other
     // than those its run.json holds, make the analysis run again.
     const bool looking = parser.isSet(summary) || parser.isSet(summaryJson) || parser.isSet(curvesCsv)
-                      || parser.isSet(png) || parser.isSet(sheet);
+                      || parser.isSet(png) || parser.isSet(sheet) || mapping;
     const bool showProgress = isatty(fileno(stderr)) != 0;
 
     // Each directory's report brought up to date, and with a run folder its
@@ -426,15 +444,33 @@ int main(int argc, char* argv[])
                         runs.size() == 1 ? "run sheet"
                                          : qPrintable(QStringLiteral("comparison sheet of %1 runs").arg(runs.size())));
         }
+        if (mapping) {
+            std::vector<analyze::MapRun> runs;
+            for (const QString& directory : directories) {
+                QString report;
+                bool runFolder = false;
+                std::optional<curves::MotorFigures> figures;
+                if (parser.isSet(sheet)) {
+                    report = QDir(directory).absoluteFilePath(QLatin1String(runfiles::kReportFileName));
+                } else if (const int code = prepare(directory, report, runFolder, figures); code != kOk) {
+                    return code;
+                }
+                runs.push_back({report, QFileInfo(QDir(directory).absolutePath()).fileName()});
+            }
+            const QString failure = analyze::writeMotorMap(runs, parser.value(mapImage), imageScale,
+                                                           parser.value(mapCsvOption));
+            if (!failure.isEmpty())
+                return fail(kAnalysisFailed, failure);
+        }
         const QString directory = directories.constFirst();
         QString report, failure;
         bool runFolder = false;
         std::optional<curves::MotorFigures> figures;
-        if (!parser.isSet(sheet)) {
+        if (!parser.isSet(sheet) && !mapping) {
             if (const int code = prepare(directory, report, runFolder, figures); code != kOk)
                 return code;
         } else {
-            // Prepared for the sheet: its report is current.
+            // Prepared for the sheet or the map: its report is current.
             report = QDir(directory).absoluteFilePath(QLatin1String(runfiles::kReportFileName));
             runFolder = archive::isRunFolder(directory);
         }
