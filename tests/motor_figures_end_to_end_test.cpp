@@ -55,7 +55,7 @@ void PrintTo(const Rig& r, std::ostream* os)
 
 class MotorFiguresAgainstTheSimulatedDyno : public testing::TestWithParam<Rig> {};
 
-TEST_P(MotorFiguresAgainstTheSimulatedDyno, MeetTheTargetsOfTheIssue)
+TEST_P(MotorFiguresAgainstTheSimulatedDyno, MeetTheirAccuracyTargets)
 {
     constexpr double kIdle = 1.0, kSpin = 6.0, kBrake = 1.0;
     const Rig& rig = GetParam();
