@@ -125,12 +125,15 @@ QMenu* makeUnitsMenu(QWidget* parent, std::function<void()> changed)
     auto* menu = new QMenu(parent);
     menu->setObjectName(QStringLiteral("UnitsMenu"));
     const curves::DisplayUnits& units = shownUnits();
-    addGroup<curves::TorqueUnit>(menu, QStringLiteral("Torque"), curves::kTorqueUnits, units.torque,
-                                 [](curves::DisplayUnits& u, curves::TorqueUnit t) { u.torque = t; }, changed);
-    addGroup<curves::PowerUnit>(menu, QStringLiteral("Power"), curves::kPowerUnits, units.power,
-                                [](curves::DisplayUnits& u, curves::PowerUnit p) { u.power = p; }, changed);
-    addGroup<curves::SpeedUnit>(menu, QStringLiteral("Speed"), curves::kSpeedUnits, units.speed,
-                                [](curves::DisplayUnits& u, curves::SpeedUnit v) { u.speed = v; }, changed);
+    addGroup<curves::TorqueUnit>(
+        menu, QStringLiteral("Torque"), curves::kTorqueUnits, units.torque,
+        [](curves::DisplayUnits& u, curves::TorqueUnit t) { u.torque = t; }, changed);
+    addGroup<curves::PowerUnit>(
+        menu, QStringLiteral("Power"), curves::kPowerUnits, units.power,
+        [](curves::DisplayUnits& u, curves::PowerUnit p) { u.power = p; }, changed);
+    addGroup<curves::SpeedUnit>(
+        menu, QStringLiteral("Speed"), curves::kSpeedUnits, units.speed,
+        [](curves::DisplayUnits& u, curves::SpeedUnit v) { u.speed = v; }, changed);
     return menu;
 }
 

@@ -53,7 +53,8 @@ TEST_P(DisplayUnitOf, ConvertingAndBackGivesTheNumberShownToItsPrintedDigits)
     const double unitStep = c.unit.toOwn(std::pow(10.0, -(c.ownDecimals + c.unit.extraDecimals)));
     EXPECT_LE(unitStep, ownStep * (1 + 1e-12)) << "the unit's last digit is worth no more than the program's";
     EXPECT_GT(unitStep, ownStep / 10) << "nor needlessly less";
-    for (const double own : {0.0, 0.004, 0.5, 1.05, 7.0615, 23.45, 98.0665, 339.9, 745.7, 1234.5678, 29843.0, 104719.7}) {
+    for (const double own :
+         {0.0, 0.004, 0.5, 1.05, 7.0615, 23.45, 98.0665, 339.9, 745.7, 1234.5678, 29843.0, 104719.7}) {
         const QString shown = c.unit.text(own, c.ownDecimals);
         bool ok = false;
         const double back = c.unit.toOwn(QLocale::c().toDouble(shown, &ok));
@@ -72,13 +73,12 @@ INSTANTIATE_TEST_SUITE_P(
                     UnitCase{"OunceInch", unitOf(TorqueUnit::OunceInch), 7.061551814, 1, "oz-in", "oz·in"},
                     UnitCase{"KilogramForceCentimetre", unitOf(TorqueUnit::KilogramForceCentimetre), 98.0665, 1,
                              "kgf-cm", "kgf·cm"},
-                    UnitCase{"KtInOunceInchPerAmpere", unitOf(TorqueUnit::OunceInch), 7.061551814, 3, "oz-in",
-                             "oz·in"},
+                    UnitCase{"KtInOunceInchPerAmpere", unitOf(TorqueUnit::OunceInch), 7.061551814, 3, "oz-in", "oz·in"},
                     UnitCase{"Watt", unitOf(PowerUnit::Watt), 1.0, 2, "W", "W"},
                     UnitCase{"Horsepower", unitOf(PowerUnit::Horsepower), 745.699872, 2, "hp", "hp"},
                     UnitCase{"Rpm", unitOf(SpeedUnit::Rpm), 1.0, 0, "rpm", "RPM"},
-                    UnitCase{"RadianPerSecond", unitOf(SpeedUnit::RadianPerSecond), 60 / (2 * 3.14159265358979),
-                             0, "rad/s", "rad/s"}),
+                    UnitCase{"RadianPerSecond", unitOf(SpeedUnit::RadianPerSecond), 60 / (2 * 3.14159265358979), 0,
+                             "rad/s", "rad/s"}),
     zelvar::testing_support::CaseName());
 
 TEST(DisplayUnits, KeysNameTheirUnitsAndNothingElse)
