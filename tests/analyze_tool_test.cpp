@@ -395,7 +395,8 @@ std::vector<std::pair<QString, QString>> printedFigures(const QString& summary)
 {
     static const QRegularExpression line(R"(^ {0,2}\S.*?\s{2,}(-?[0-9.]+)( ± [0-9.]+)? \S+$)");
     std::vector<std::pair<QString, QString>> figures;
-    for (const QString& text : summary.split('\n')) {
+    static const QRegularExpression lineEnd("\r?\n"); // Windows writes "\r\n"
+    for (const QString& text : summary.split(lineEnd)) {
         const QRegularExpressionMatch m = line.match(text);
         if (m.hasMatch() && !text.startsWith("Spin-up"))
             figures.emplace_back(m.captured(1), m.captured(2).trimmed());

@@ -215,8 +215,8 @@ TEST(ChartUnits, TheChosenUnitsShowInTheReadOutTheAxesAndTheFiguresAndAreKept)
     EXPECT_GT(plot->xAxis->range().upper, topRpm * kRadPerSPerRpm);
 
     const curves::SmoothedPoint& known = smoothed.points[smoothed.points.size() / 2];
-    QTest::mouseMove(plot, QPoint(qRound(plot->xAxis->coordToPixel(known.rpm * kRadPerSPerRpm)),
-                                  plot->axisRect()->rect().center().y()));
+    hover(plot,
+          QPoint(qRound(plot->xAxis->coordToPixel(known.rpm * kRadPerSPerRpm)), plot->axisRect()->rect().center().y()));
     // "run: 1570.8 rad/s, 48.32 oz·in, 0.03893 hp, ..."
     static const QRegularExpression line(R"(: ([0-9.]+) rad/s, ([0-9.]+) oz·in, ([0-9.]+) hp, )");
     const QRegularExpressionMatch read = line.match(window->readout());
