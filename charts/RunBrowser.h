@@ -41,6 +41,9 @@ class RunListModel;
 struct RunBrowserOptions {
     // Writes a run's note into its run.json; archive::setNote when not set.
     std::function<void(const QString& folder, const QString& note)> setNote = {};
+    // Writes what a run is of into its run.json; archive::setMotor when not
+    // set.
+    std::function<void(const QString& folder, const archive::RunMotor& motor)> setMotor = {};
     // Asks the operator a yes/no question; a message box when not set.
     std::function<bool(const QString& question)> confirm = {};
     // The program was started with --no-archive: the setting is shown off
