@@ -49,7 +49,7 @@ ComparedRun readComparedRun(const QString& folder)
         const bool complete = std::any_of(curves.spinUps.begin(), curves.spinUps.end(),
                                           [](const curves::FoundSpinUp& s) { return s.complete; });
         run.included = complete;
-        run.exclusion = complete              ? QString()
+        run.exclusion = complete               ? QString()
                       : curves.spinUps.empty() ? QStringLiteral("no spin-up")
                                                : QStringLiteral("no complete spin-up (the run ended at top speed)");
     } catch (const std::exception& e) {

@@ -21,9 +21,9 @@ struct KeyDigits {
     int decimals; // -1: four significant digits
 };
 constexpr KeyDigits kKeys[] = {
-    {"kv_rpm_per_v", 1},       {"resistance_ohm", 4},      {"no_load_current_a", 3},   {"kt_mNm_per_a", 3},
-    {"peak_torque_mNm", 1},    {"peak_torque_rpm", 0},     {"peak_power_w", 2},        {"peak_power_rpm", 0},
-    {"peak_efficiency_pct", 1}, {"peak_efficiency_rpm", 0}, {"loss_c0_mNm", -1},        {"loss_c1_mNm_s", -1},
+    {"kv_rpm_per_v", 1},        {"resistance_ohm", 4},      {"no_load_current_a", 3}, {"kt_mNm_per_a", 3},
+    {"peak_torque_mNm", 1},     {"peak_torque_rpm", 0},     {"peak_power_w", 2},      {"peak_power_rpm", 0},
+    {"peak_efficiency_pct", 1}, {"peak_efficiency_rpm", 0}, {"loss_c0_mNm", -1},      {"loss_c1_mNm_s", -1},
     {"loss_c2_mNm_s2", -1},
 };
 constexpr const char* kKvKey = "kv_rpm_per_v";
@@ -238,15 +238,14 @@ QByteArray comparisonJson(const RunComparison& comparison)
     QJsonObject figures;
     for (const FigureComparison& f : comparison.figures) {
         const std::optional<Spread>& s = f.spread;
-        figures.insert(f.key,
-                       QJsonObject{{QStringLiteral("mean"), s ? QJsonValue(s->mean) : QJsonValue()},
-                                   {QStringLiteral("sd"), s ? orNull(s->standardDeviation) : QJsonValue()},
-                                   {QStringLiteral("min"), s ? QJsonValue(s->lowest) : QJsonValue()},
-                                   {QStringLiteral("max"), s ? QJsonValue(s->highest) : QJsonValue()},
-                                   {QStringLiteral("n"), s ? qint64(s->count) : qint64(0)},
-                                   {QStringLiteral("drift"),
-                                    f.drift == Drift::None ? QJsonValue() : QJsonValue(driftText(f.drift))},
-                                   {QStringLiteral("outliers"), QJsonArray::fromStringList(f.outliers)}});
+        figures.insert(f.key, QJsonObject{{QStringLiteral("mean"), s ? QJsonValue(s->mean) : QJsonValue()},
+                                          {QStringLiteral("sd"), s ? orNull(s->standardDeviation) : QJsonValue()},
+                                          {QStringLiteral("min"), s ? QJsonValue(s->lowest) : QJsonValue()},
+                                          {QStringLiteral("max"), s ? QJsonValue(s->highest) : QJsonValue()},
+                                          {QStringLiteral("n"), s ? qint64(s->count) : qint64(0)},
+                                          {QStringLiteral("drift"),
+                                           f.drift == Drift::None ? QJsonValue() : QJsonValue(driftText(f.drift))},
+                                          {QStringLiteral("outliers"), QJsonArray::fromStringList(f.outliers)}});
     }
     const QJsonObject o{{QStringLiteral("format"), kComparisonJsonFormat},
                         {QStringLiteral("runs"), runs},
@@ -261,9 +260,7 @@ QByteArray comparisonCsv(const RunComparison& comparison)
         header << f.key;
     QStringList lines{header.join(QLatin1Char(','))};
     // Full precision in the file: it is read by programs, not people.
-    const auto full = [](const std::optional<double>& v) {
-        return v ? QLocale::c().toString(*v, 'g', 10) : QString();
-    };
+    const auto full = [](const std::optional<double>& v) { return v ? QLocale::c().toString(*v, 'g', 10) : QString(); };
     for (std::size_t r = 0; r < comparison.runs.size(); ++r) {
         const ComparedRun& run = comparison.runs[r];
         const NameplateKv kv = comparison.nameplate(r);
@@ -285,7 +282,8 @@ QByteArray comparisonCsv(const RunComparison& comparison)
         lines << fields.join(QLatin1Char(','));
     };
     statistic("mean", [&](const FigureComparison& f) { return f.spread ? full(f.spread->mean) : QString(); });
-    statistic("sd", [&](const FigureComparison& f) { return f.spread ? full(f.spread->standardDeviation) : QString(); });
+    statistic("sd",
+              [&](const FigureComparison& f) { return f.spread ? full(f.spread->standardDeviation) : QString(); });
     statistic("min", [&](const FigureComparison& f) { return f.spread ? full(f.spread->lowest) : QString(); });
     statistic("max", [&](const FigureComparison& f) { return f.spread ? full(f.spread->highest) : QString(); });
     statistic("n", [](const FigureComparison& f) { return QString::number(f.spread ? f.spread->count : 0); });
@@ -324,8 +322,8 @@ ComparisonTable comparisonTable(const RunComparison& comparison)
         }
         const std::optional<Spread>& s = f.spread;
         row.push_back({s ? number(s->mean, decimals) : QStringLiteral("-"), false});
-        row.push_back({s && s->standardDeviation ? deviation(*s->standardDeviation, decimals) : QStringLiteral("-"),
-                       false});
+        row.push_back(
+            {s && s->standardDeviation ? deviation(*s->standardDeviation, decimals) : QStringLiteral("-"), false});
         row.push_back({s ? number(s->lowest, decimals) : QStringLiteral("-"), false});
         row.push_back({s ? number(s->highest, decimals) : QStringLiteral("-"), false});
         row.push_back({QString::number(s ? s->count : 0), false});
@@ -337,9 +335,8 @@ ComparisonTable comparisonTable(const RunComparison& comparison)
     for (std::size_t r = 0; r < comparison.runs.size(); ++r) {
         const ComparedRun& run = comparison.runs[r];
         const QString label = QStringLiteral("%1 %2").arg(r + 1).arg(runLabel(run));
-        const QString started = run.started.isValid()
-                                  ? run.started.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-                                  : QStringLiteral("start not known");
+        const QString started = run.started.isValid() ? run.started.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                                                      : QStringLiteral("start not known");
         QString line = QStringLiteral("%1: %2, motor %3").arg(label, started, run.motor);
         if (!run.included)
             line += QStringLiteral("; left out of the statistics: %1").arg(run.exclusion);
@@ -378,7 +375,8 @@ QString comparisonText(const RunComparison& comparison)
         for (qsizetype i = 0; i < fields.size(); ++i) {
             // Names to the left, numbers to the right.
             const qsizetype width = widths[static_cast<std::size_t>(i)];
-            line += i == 0 ? fields[i].leftJustified(width + 2) : fields[i].rightJustified(width) + QStringLiteral("  ");
+            line += i == 0 ? fields[i].leftJustified(width + 2)
+                           : fields[i].rightJustified(width) + QStringLiteral("  ");
         }
         text += line.trimmed() + QLatin1Char('\n');
     }

@@ -110,9 +110,9 @@ struct ComparisonCell {
     bool flagged = false; // an outlier, or a drift
 };
 struct ComparisonTable {
-    QStringList header;                        // "Figure", a column per run, then the statistics
+    QStringList header;                            // "Figure", a column per run, then the statistics
     std::vector<std::vector<ComparisonCell>> rows; // a row per figure
-    QStringList notes;                         // runs left out and why, the nameplates
+    QStringList notes;                             // runs left out and why, the nameplates
 };
 ComparisonTable comparisonTable(const RunComparison& comparison);
 // The table as text for a terminal, columns aligned.

@@ -42,8 +42,8 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, DriftOverTheRunOrder,
     testing::Values(
         // R of a winding that warms: 0.100 to 0.106 ohm with ± 0.001 each.
-        DriftCase{"RisingResistance", {0.100, 0.1015, 0.103, 0.1045, 0.106}, {0.001, 0.001, 0.001, 0.001, 0.001},
-                  Drift::Up},
+        DriftCase{
+            "RisingResistance", {0.100, 0.1015, 0.103, 0.1045, 0.106}, {0.001, 0.001, 0.001, 0.001, 0.001}, Drift::Up},
         DriftCase{"FallingPower", {150, 148, 147, 145, 143}, {1, 1, 1, 1, 1}, Drift::Down},
         // Scatter of ± its own size, no trend: the slope is 0.
         DriftCase{"ScatterWithoutTrend", {10.0, 10.3, 9.7, 10.3, 10.0}, {0.3, 0.3, 0.3, 0.3, 0.3}, Drift::None},
@@ -70,8 +70,9 @@ TEST(OutliersOfRuns, ARunWithinItsOwnUncertaintyOfTheOthersIsNotFlagged)
 
 QJsonObject figures(double kv, double kvSigma, double r)
 {
-    return QJsonObject{{"kv_rpm_per_v", kv},        {"kv_rpm_per_v_sigma", kvSigma}, {"resistance_ohm", r},
-                       {"resistance_ohm_sigma", 0.001}, {"peak_power_w", QJsonValue()}, {"peak_power_w_sigma", QJsonValue()}};
+    return QJsonObject{{"kv_rpm_per_v", kv},           {"kv_rpm_per_v_sigma", kvSigma},
+                       {"resistance_ohm", r},          {"resistance_ohm_sigma", 0.001},
+                       {"peak_power_w", QJsonValue()}, {"peak_power_w_sigma", QJsonValue()}};
 }
 
 ComparedRun run(const char* folder, int minute, double kv, double r, bool included = true)

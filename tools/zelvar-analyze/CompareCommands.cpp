@@ -72,8 +72,8 @@ QString writeComparison(const sets::RunComparison& comparison, bool table, const
 {
     if (table)
         std::printf("%s", sets::comparisonText(comparison).toUtf8().constData());
-    for (const auto& [path, data] : {std::pair{jsonPath, sets::comparisonJson(comparison)},
-                                     std::pair{csvPath, sets::comparisonCsv(comparison)}}) {
+    for (const auto& [path, data] :
+         {std::pair{jsonPath, sets::comparisonJson(comparison)}, std::pair{csvPath, sets::comparisonCsv(comparison)}}) {
         if (path.isEmpty())
             continue;
         QFile file(path);
