@@ -123,8 +123,8 @@ QStringList recordRuns(const QTemporaryDir& root, const QStringList& options)
         archive::RunJson json = archive::RunJson::started(start, "zelvar-data");
         json.setState(archive::Ending::Stopped);
         json.setEndedAt(start.started.addSecs(10));
-        json.setValues({values.radiusMm.toDouble(), values.weightG.toDouble(), values.escNeutral, values.escFull, {},
-                        {}});
+        json.setValues(
+            {values.radiusMm.toDouble(), values.weightG.toDouble(), values.escNeutral, values.escFull, {}, {}});
         archive::writeRunJson(folder, json);
         folders << folder;
     }
@@ -164,7 +164,8 @@ TEST(RunSetAgainstTheSimulatedDyno, FiveRunsOfAnUnchangedRigRepeatKvWithoutADrif
     const QJsonObject o = compared(root, folders, &table);
     const QJsonObject figures = o.value("figures").toObject();
     for (const QJsonValue run : o.value("runs").toArray())
-        EXPECT_TRUE(run.toObject().value("included").toBool()) << run.toObject().value("folder").toString().toStdString();
+        EXPECT_TRUE(run.toObject().value("included").toBool())
+            << run.toObject().value("folder").toString().toStdString();
     const QJsonObject kv = figures.value("kv_rpm_per_v").toObject();
     EXPECT_EQ(kv.value("n").toInt(), kRuns);
     EXPECT_LT(relativeSd(kv), 0.001) << table.toStdString();
@@ -180,11 +181,10 @@ TEST(RunSetAgainstTheSimulatedDyno, FiveRunsOfAnUnchangedRigRepeatKvWithoutADrif
     std::printf("[ measured ] five runs: Kv %.2f ± %.3f RPM/V over the runs (sd %.4f %%, truth %.0f, %+.3f %%), R "
                 "%.5f ± %.5f ohm (truth %.3f, %+.2f %%), peak torque %.2f ± %.3f mN·m, peak power %.3f ± %.4f W\n%s",
                 kv.value("mean").toDouble(), kv.value("sd").toDouble(), 100 * relativeSd(kv), kTrueKv,
-                100 * (kv.value("mean").toDouble() / kTrueKv - 1), r.value("mean").toDouble(),
-                r.value("sd").toDouble(), kTrueResistance,
-                100 * (r.value("mean").toDouble() / kTrueResistance - 1), torque.value("mean").toDouble(),
-                torque.value("sd").toDouble(), power.value("mean").toDouble(), power.value("sd").toDouble(),
-                qPrintable(table));
+                100 * (kv.value("mean").toDouble() / kTrueKv - 1), r.value("mean").toDouble(), r.value("sd").toDouble(),
+                kTrueResistance, 100 * (r.value("mean").toDouble() / kTrueResistance - 1),
+                torque.value("mean").toDouble(), torque.value("sd").toDouble(), power.value("mean").toDouble(),
+                power.value("sd").toDouble(), qPrintable(table));
 }
 
 TEST(RunSetAgainstTheSimulatedDyno, ANameplateKvFivePerCentOffIsShownFivePerCentOff)
@@ -194,8 +194,8 @@ TEST(RunSetAgainstTheSimulatedDyno, ANameplateKvFivePerCentOffIsShownFivePerCent
     ASSERT_EQ(folders.size(), kRuns);
     // The nameplate 5 % above the motor's true Kv, written as an operator
     // labels a run afterwards.
-    const ProgramOutcome label =
-        runAnalyze({"--dir", folders[0], "--nameplate-kv", QString::number(1.05 * kTrueKv), "--motor", "sim 2500"});
+    const ProgramOutcome label = runAnalyze(
+        {"--dir", folders[0], "--nameplate-kv", QString::number(1.05 * kTrueKv), "--motor", "sim 2500"});
     ASSERT_EQ(label.exitCode, 0) << label.err.toStdString();
     EXPECT_TRUE(label.out.contains("nameplate Kv 2625 RPM/V")) << label.out.toStdString();
     EXPECT_EQ(archive::readRunJson(folders[0]).motor().nameplateKv, 1.05 * kTrueKv);
