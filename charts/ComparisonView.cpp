@@ -23,9 +23,9 @@ void fillComparisonTable(QTableWidget& table, const sets::RunComparison& compari
     for (int c = 1; c <= static_cast<int>(comparison.runs.size()); ++c) {
         const sets::ComparedRun& run = comparison.runs[static_cast<std::size_t>(c - 1)];
         if (QTableWidgetItem* header = table.horizontalHeaderItem(c))
-            header->setToolTip(run.included ? run.folder
-                                            : QStringLiteral("%1\nLeft out of the statistics: %2")
-                                                  .arg(run.folder, run.exclusion));
+            header->setToolTip(
+                run.included ? run.folder
+                             : QStringLiteral("%1\nLeft out of the statistics: %2").arg(run.folder, run.exclusion));
     }
     for (int r = 0; r < static_cast<int>(t.rows.size()); ++r) {
         const std::vector<sets::ComparisonCell>& row = t.rows[static_cast<std::size_t>(r)];

@@ -1,5 +1,6 @@
 #include "charts/RunSheet.h"
 
+#include "charts/ComparisonTable.h"
 #include "charts/MotorSummary.h"
 
 #include "archive/RunArchive.h"
@@ -403,6 +404,10 @@ QString writeRunSheet(const QString& path, const std::vector<SheetRun>& runs, Pa
         drawSingleSheet(painter, page, runs.front());
     else
         drawComparisonSheet(painter, page, runs);
+    // The statistics of a comparison get a page of their own: the charts
+    // keep the first page's room.
+    if (runs.size() > 1 && writer.newPage())
+        drawComparisonPage(painter, page, sheetComparison(runs));
     if (!painter.end())
         return QStringLiteral("cannot write \"%1\"").arg(QDir::toNativeSeparators(path));
     return {};

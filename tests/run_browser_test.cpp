@@ -283,7 +283,9 @@ TEST_F(RunsTab, SheetsAreSavedOfTheReportOnShowAndOfTheTickedRuns)
     const Case cases[] = {
         {{10}, {"Run sheet: " + nameOf(10), "motor 10"}, "Saved the run sheet"},
         {{0, 5, 10},
-         {"Comparison of 3 runs", nameOf(0), nameOf(5), nameOf(10), "motor 0", "Mean ± SD"},
+         // The second page: the runs' statistics, as --compare prints them.
+         {"Comparison of 3 runs", nameOf(0), nameOf(5), nameOf(10), "motor 0", "Mean ± SD",
+          "Comparison of 3 runs: the statistics", "3 of 3 runs in the statistics", "kv_rpm_per_v", "Drift"},
          "Saved the comparison sheet of 3 runs"},
     };
     for (const Case& c : cases) {
@@ -298,7 +300,9 @@ TEST_F(RunsTab, SheetsAreSavedOfTheReportOnShowAndOfTheTickedRuns)
         const QString text = testing_support::pdfText(path);
         for (const QString& part : c.inText)
             EXPECT_TRUE(text.contains(part)) << part.toStdString() << " not in:\n" << text.toStdString();
-        EXPECT_TRUE(testing_support::pdfInfo(path).contains(QRegularExpression("Pages: +1\n")));
+        // A comparison's statistics on a page of their own.
+        const QString pages = c.ticked.size() == 1 ? "1" : "2";
+        EXPECT_TRUE(testing_support::pdfInfo(path).contains(QRegularExpression("Pages: +" + pages + "\n")));
     }
 
     pickRow(rowOf(10));
