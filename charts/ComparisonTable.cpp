@@ -51,8 +51,7 @@ sets::RunComparison sheetComparison(const std::vector<SheetRun>& runs)
         const std::optional<std::size_t> drawn = run.curves.spinUp;
         c.included = drawn && *drawn < run.curves.spinUps.size() && run.curves.spinUps[*drawn].complete;
         if (!c.included)
-            c.exclusion = drawn ? QStringLiteral("the spin-up drawn is not complete")
-                                : QStringLiteral("no spin-up");
+            c.exclusion = drawn ? QStringLiteral("the spin-up drawn is not complete") : QStringLiteral("no spin-up");
         if (drawn)
             c.figures = QJsonDocument::fromJson(curves::summaryJson(run.figures)).object();
         compared.push_back(std::move(c));
