@@ -1,5 +1,6 @@
 #include "charts/ChartPlots.h"
 #include "charts/MotorSummary.h"
+#include "charts/UnitChoice.h"
 
 #include "archive/RunJson.h"
 
@@ -271,6 +272,35 @@ void clear(QCustomPlot& plot)
     plot.yAxis->grid()->setVisible(true);
 }
 
+// Points in the shown units (charts/UnitChoice.h): a speed on x, and on y
+// a value of `y`'s quantity, or as it is without one (an efficiency).
+std::vector<QPointF> shown(std::vector<QPointF> points, const curves::DisplayUnit* y)
+{
+    const curves::DisplayUnit& x = shownUnits().speedUnit();
+    for (QPointF& p : points)
+        p = QPointF(x.fromOwn(p.x()), y ? y->fromOwn(p.y()) : p.y());
+    return points;
+}
+
+curves::ThinnedSeries shown(curves::ThinnedSeries series, const curves::DisplayUnit* y)
+{
+    const curves::DisplayUnit& x = shownUnits().speedUnit();
+    series.points = shown(std::move(series.points), y);
+    // The factors are positive: the ranges keep their order.
+    series.xLo = x.fromOwn(series.xLo);
+    series.xHi = x.fromOwn(series.xHi);
+    if (y) {
+        series.yLo = y->fromOwn(series.yLo);
+        series.yHi = y->fromOwn(series.yHi);
+    }
+    return series;
+}
+
+QString speedAxisTitle()
+{
+    return QStringLiteral("Speed (%1)").arg(shownUnits().speedUnit().name);
+}
+
 std::vector<QPointF> correctedPoints(const curves::MotorFigures& figures, double curves::CorrectedPoint::*value)
 {
     // At most a couple of thousand points: a line has no more pixels.
@@ -363,18 +393,19 @@ void drawTorquePower(QCustomPlot& plot, const ReportCurves& report, const std::v
     clear(plot);
     layOut(plot, torquePowerText(report, figures), notes);
 
-    const curves::ThinnedSeries rawTorque = rawPoints(report, &ReportPoint::torque);
-    const curves::ThinnedSeries rawPower = rawPoints(report, &ReportPoint::outputPower);
-    const std::vector<QPointF> torque = smoothedPoints(report, &SmoothedPoint::torque);
-    const std::vector<QPointF> power = smoothedPoints(report, &SmoothedPoint::outputPower);
+    const curves::DisplayUnit* torqueUnit = &shownUnits().torqueUnit();
+    const curves::DisplayUnit* powerUnit = &shownUnits().powerUnit();
+    const curves::ThinnedSeries rawTorque = shown(rawPoints(report, &ReportPoint::torque), torqueUnit);
+    const curves::ThinnedSeries rawPower = shown(rawPoints(report, &ReportPoint::outputPower), powerUnit);
+    const std::vector<QPointF> torque = shown(smoothedPoints(report, &SmoothedPoint::torque), torqueUnit);
+    const std::vector<QPointF> power = shown(smoothedPoints(report, &SmoothedPoint::outputPower), powerUnit);
     const bool corrected = figures && figures->losses;
-    const std::vector<QPointF> correctedTorque = corrected
-                                                   ? correctedPoints(*figures, &curves::CorrectedPoint::correctedTorque)
-                                                   : std::vector<QPointF>();
-    const std::vector<QPointF> correctedPower = corrected
-                                                  ? correctedPoints(*figures,
-                                                                    &curves::CorrectedPoint::correctedOutputPower)
-                                                  : std::vector<QPointF>();
+    const std::vector<QPointF> correctedTorque =
+        corrected ? shown(correctedPoints(*figures, &curves::CorrectedPoint::correctedTorque), torqueUnit)
+                  : std::vector<QPointF>();
+    const std::vector<QPointF> correctedPower =
+        corrected ? shown(correctedPoints(*figures, &curves::CorrectedPoint::correctedOutputPower), powerUnit)
+                  : std::vector<QPointF>();
 
     Span rpm, torqueSpan, powerSpan;
     rpm.addAll(rawTorque, true);
@@ -387,15 +418,15 @@ void drawTorquePower(QCustomPlot& plot, const ReportCurves& report, const std::v
     powerSpan.addAll(correctedPower, false);
     std::vector<std::pair<std::vector<QPointF>, std::vector<QPointF>>> overlayCurves;
     for (const ReportCurves& overlay : overlays) {
-        overlayCurves.emplace_back(smoothedPoints(overlay, &SmoothedPoint::torque),
-                                   smoothedPoints(overlay, &SmoothedPoint::outputPower));
+        overlayCurves.emplace_back(shown(smoothedPoints(overlay, &SmoothedPoint::torque), torqueUnit),
+                                   shown(smoothedPoints(overlay, &SmoothedPoint::outputPower), powerUnit));
         rpm.addAll(overlayCurves.back().first, true);
         torqueSpan.addAll(overlayCurves.back().first, false);
         powerSpan.addAll(overlayCurves.back().second, false);
     }
-    setAxis(plot.xAxis, QStringLiteral("Speed (RPM)"), rpm);
-    setAxis(plot.yAxis, QStringLiteral("Torque (mN·m)"), torqueSpan);
-    setAxis(plot.yAxis2, QStringLiteral("Output power (W)"), powerSpan);
+    setAxis(plot.xAxis, speedAxisTitle(), rpm);
+    setAxis(plot.yAxis, QStringLiteral("Torque (%1)").arg(torqueUnit->name), torqueSpan);
+    setAxis(plot.yAxis2, QStringLiteral("Output power (%1)").arg(powerUnit->name), powerSpan);
     // One grid, the torque axis's: two sets of lines would not meet.
     plot.yAxis2->grid()->setVisible(false);
 
@@ -426,10 +457,11 @@ void drawEfficiency(QCustomPlot& plot, const ReportCurves& report, const std::ve
     clear(plot);
     layOut(plot, efficiencyText(report), notes);
 
-    const curves::ThinnedSeries raw = rawPoints(report, &ReportPoint::efficiency);
-    const std::vector<QPointF> smoothed = smoothedPoints(report, &SmoothedPoint::efficiency);
+    const curves::ThinnedSeries raw = shown(rawPoints(report, &ReportPoint::efficiency), nullptr);
+    const std::vector<QPointF> smoothed = shown(smoothedPoints(report, &SmoothedPoint::efficiency), nullptr);
     const std::vector<QPointF> corrected = figures && figures->losses
-                                             ? correctedPoints(*figures, &curves::CorrectedPoint::efficiency)
+                                             ? shown(correctedPoints(*figures, &curves::CorrectedPoint::efficiency),
+                                                     nullptr)
                                              : std::vector<QPointF>();
     Span rpm, efficiency;
     efficiency.add(100.0);
@@ -439,11 +471,11 @@ void drawEfficiency(QCustomPlot& plot, const ReportCurves& report, const std::ve
     efficiency.addAll(smoothed, false);
     std::vector<std::vector<QPointF>> overlayCurves;
     for (const ReportCurves& overlay : overlays) {
-        overlayCurves.push_back(smoothedPoints(overlay, &SmoothedPoint::efficiency));
+        overlayCurves.push_back(shown(smoothedPoints(overlay, &SmoothedPoint::efficiency), nullptr));
         rpm.addAll(overlayCurves.back(), true);
         efficiency.addAll(overlayCurves.back(), false);
     }
-    setAxis(plot.xAxis, QStringLiteral("Speed (RPM)"), rpm);
+    setAxis(plot.xAxis, speedAxisTitle(), rpm);
     setAxis(plot.yAxis, QStringLiteral("Efficiency (%)"), efficiency);
     scatter(plot, plot.yAxis, QStringLiteral("Efficiency, report"), kEfficiencyRaw, raw);
     line(plot, plot.yAxis, QStringLiteral("Efficiency, smoothed"), kEfficiencySmoothed, 2.5, Qt::SolidLine, smoothed);

@@ -6,6 +6,7 @@
 #include "charts/MotorSummary.h"
 #include "charts/PlotNavigation.h"
 #include "charts/Readout.h"
+#include "charts/UnitChoice.h"
 #include "records/RunFiles.h"
 
 #include <QComboBox>
@@ -158,6 +159,7 @@ ChartWindow::ChartWindow(const session::LiveTrace& trace, ChartWindowOptions opt
     spinUpRow->addWidget(overlaySpinUp);
     spinUpRow->addWidget(whole);
     spinUpRow->addWidget(notesButton);
+    spinUpRow->addWidget(makeUnitsButton(reportPage));
     reportLayout->addLayout(spinUpRow);
     // How the curves were made gives way to the curves: a line that opens.
     notes_ = new QLabel(reportPage);
@@ -825,24 +827,43 @@ void ChartWindow::followMouse(QCustomPlot& plot, QMouseEvent* event)
 {
     if (!plot.axisRect()->rect().contains(event->position().toPoint()))
         return;
-    showReadout(plot.xAxis->pixelToCoord(event->position().x()));
+    // The axis is in the shown speed unit; the read-out looks up RPM.
+    showReadout(charts::shownUnits().speedUnit().toOwn(plot.xAxis->pixelToCoord(event->position().x())));
 }
 
 void ChartWindow::showReadout(double rpm)
 {
     const curves::ReportCurves none;
+    readoutRpm_ = rpm;
     const std::vector<charts::ReadoutRow> rows = charts::readoutAt(rpm, report_ ? *report_ : none, overlays_);
     readout_->setText(rows.empty() ? QStringLiteral("No smoothed curve to read") : charts::readoutText(rows));
     for (QCustomPlot* plot : {torquePowerPlot_, efficiencyPlot_}) {
         auto* cursor = plot->findChild<QCPItemStraightLine*>(QStringLiteral("ReadoutCursor"));
         if (!cursor)
             continue;
-        const double x = rows.empty() ? rpm : rows.front().point.rpm;
+        const double x = charts::shownUnits().speedUnit().fromOwn(rows.empty() ? rpm : rows.front().point.rpm);
         cursor->point1->setCoords(x, 0.0);
         cursor->point2->setCoords(x, 1.0);
         cursor->setVisible(true);
         plot->replot(QCustomPlot::rpQueuedReplot);
     }
+}
+
+QPushButton* ChartWindow::makeUnitsButton(QWidget* parent)
+{
+    // The units chosen last time, for this window's read-out, charts,
+    // figures and sheets.
+    charts::setShownUnits(charts::readUnitSetting());
+    auto* units = new QPushButton(QStringLiteral("Units"), parent);
+    units->setObjectName(QStringLiteral("UnitsButton"));
+    units->setToolTip(QStringLiteral("The units of torque, power and speed in the read-out, the charts, the figures "
+                                     "and the sheets; the files keep theirs"));
+    units->setMenu(charts::makeUnitsMenu(units, [this] {
+        redrawReport();
+        if (readoutRpm_)
+            showReadout(*readoutRpm_);
+    }));
+    return units;
 }
 
 QString ChartWindow::readout() const

@@ -236,6 +236,7 @@ private:
     void showButtonsFor(int tab);
     void followMouse(QCustomPlot& plot, QMouseEvent* event);
     void setStatus(const QString& text);
+    QPushButton* makeUnitsButton(QWidget* parent);
     std::chrono::milliseconds now() const;
 
     const session::LiveTrace& trace_;
@@ -245,6 +246,7 @@ private:
     int liveRedraws_ = 0;
     std::optional<curves::ReportCurves> report_;
     std::optional<curves::MotorFigures> figures_;
+    std::optional<double> readoutRpm_; // where the read-out was last taken, to take it again in other units
     QString reportPath_;
     bool progressShown_ = false;
     std::deque<ReadBatch> waiting_;

@@ -1,5 +1,6 @@
 #include "charts/MotorSummary.h"
 
+#include "charts/UnitChoice.h"
 #include "curves/FigureFormats.h"
 
 #include <QFontMetrics>
@@ -52,8 +53,7 @@ QString headLine(const curves::MotorFigures& figures)
 void fillFiguresTable(QTableWidget& table, const curves::MotorFigures* figures)
 {
     table.clearContents();
-    const std::vector<curves::FigureRow> rows = figures ? curves::figureRows(*figures)
-                                                        : std::vector<curves::FigureRow>();
+    const std::vector<curves::FigureRow> rows = figures ? shownFigureRows(*figures) : std::vector<curves::FigureRow>();
     table.setColumnCount(4);
     table.setHorizontalHeaderLabels(
         {QStringLiteral("Figure"), QStringLiteral("Value"), QStringLiteral("±"), QStringLiteral("Unit")});
@@ -94,7 +94,7 @@ void drawFigures(QPainter& painter, const QRect& place, const curves::MotorFigur
     QRect area = place.adjusted(kMargin, kMargin, -kMargin, -kMargin);
     painter.drawText(QRect(area.left(), area.top(), area.width(), kRowHeight), Qt::AlignLeft | Qt::AlignVCenter,
                      headLine(figures));
-    const std::vector<curves::FigureRow> rows = curves::figureRows(figures);
+    const std::vector<curves::FigureRow> rows = shownFigureRows(figures);
     const QFontMetrics metrics(figuresFont());
     painter.setFont(figuresFont());
     // Columns as wide as their widest cell, so that the digits line up

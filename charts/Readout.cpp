@@ -1,5 +1,7 @@
 #include "charts/Readout.h"
 
+#include "charts/UnitChoice.h"
+
 #include <QLocale>
 #include <QStringList>
 
@@ -37,12 +39,17 @@ std::vector<ReadoutRow> readoutAt(double rpm, const curves::ReportCurves& report
 QString readoutText(const std::vector<ReadoutRow>& rows)
 {
     const QLocale c = QLocale::c();
+    const curves::DisplayUnits& units = shownUnits();
+    // In the program's units: 0 decimals of RPM, 1 of mN·m, 2 of W.
+    const auto shown = [](const curves::DisplayUnit& unit, double value, int decimals) {
+        return unit.text(value, decimals) + QLatin1Char(' ') + unit.name;
+    };
     QStringList lines;
     for (const ReadoutRow& row : rows) {
         const curves::SmoothedPoint& p = row.point;
-        lines << QStringLiteral("%1: %2 RPM, %3 mN·m, %4 W, %5")
-                     .arg(row.name, c.toString(p.rpm, 'f', 0), c.toString(p.torque, 'f', 1),
-                          c.toString(p.outputPower, 'f', 2),
+        lines << QStringLiteral("%1: %2, %3, %4, %5")
+                     .arg(row.name, shown(units.speedUnit(), p.rpm, 0), shown(units.torqueUnit(), p.torque, 1),
+                          shown(units.powerUnit(), p.outputPower, 2),
                           p.efficiencyResolved ? c.toString(p.efficiency, 'f', 1) + QStringLiteral(" %")
                                                : QStringLiteral("efficiency not resolved"));
     }

@@ -23,7 +23,8 @@ std::optional<curves::SmoothedPoint> nearestInRpm(const curves::ReportCurves& cu
 std::vector<ReadoutRow> readoutAt(double rpm, const curves::ReportCurves& report,
                                   const std::vector<curves::ReportCurves>& overlays);
 
-// A line per row: "name: 12000 RPM, 23.1 mN·m, 29.04 W, 61.2 %".
+// A line per row: "name: 12000 RPM, 23.1 mN·m, 29.04 W, 61.2 %", in the
+// shown units (charts/UnitChoice.h).
 QString readoutText(const std::vector<ReadoutRow>& rows);
 
 } // namespace zelvar::charts

@@ -2,6 +2,7 @@
 
 #include "charts/ComparisonTable.h"
 #include "charts/MotorSummary.h"
+#include "charts/UnitChoice.h"
 
 #include "archive/RunArchive.h"
 #include "archive/RunJson.h"
@@ -177,9 +178,9 @@ int drawComparisonTable(QPainter& painter, const QRect& area, const std::vector<
     std::vector<std::vector<curves::FigureRow>> columns;
     for (const SheetRun& run : runs) {
         figures.push_back(run.figures);
-        columns.push_back(curves::figureRows(run.figures));
+        columns.push_back(shownFigureRows(run.figures));
     }
-    const std::vector<sets::FigureRowSpread> spreads = sets::figureSpreads(figures);
+    const std::vector<sets::FigureRowSpread> spreads = shownSpreads(figures);
     const int nameWidth = 150, unitWidth = 52;
     const int columnCount = static_cast<int>(runs.size()) + 1;
     const int cellWidth = (area.width() - nameWidth - unitWidth) / columnCount;

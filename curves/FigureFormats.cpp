@@ -1,5 +1,7 @@
 #include "curves/FigureFormats.h"
 
+#include "curves/DisplayUnits.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
@@ -99,9 +101,14 @@ std::vector<FigureRow> figureRows(const MotorFigures& m)
 
 QString summaryTable(const MotorFigures& m)
 {
+    return summaryTable(m, DisplayUnits{});
+}
+
+QString summaryTable(const MotorFigures& m, const DisplayUnits& units)
+{
     QStringList lines;
     lines << QStringLiteral("Spin-up %1: %2 records with the motor powered").arg(m.spinUp + 1).arg(m.poweredRecords);
-    for (const FigureRow& row : figureRows(m)) {
+    for (const FigureRow& row : shownRows(figureRows(m), units)) {
         const QString name = ((row.atRpm ? QStringLiteral("  ") : QString()) + row.name).leftJustified(24);
         if (!row.text.refused.isEmpty())
             lines << QStringLiteral("%1 refused: %2").arg(name, row.text.refused);

@@ -36,7 +36,8 @@ struct FigureRow {
 };
 std::vector<FigureRow> figureRows(const MotorFigures& m);
 
-// The figures as a short table, one line each.
+// The figures as a short table, one line each, in the program's units
+// (DisplayUnits.h writes it in others).
 QString summaryTable(const MotorFigures& m);
 // The layout of summaryJson(): 2 since spin-ups count from 1 there.
 inline constexpr int kFiguresJsonFormat = 2;

@@ -15,6 +15,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
 namespace {
 
 using zelvar::testing_support::readAll;
@@ -55,7 +59,7 @@ TEST_F(AnalyzeToolTest, HelpExplainsEveryOption)
     const Outcome o = runTool({"--help"});
     EXPECT_EQ(o.exitCode, 0);
     for (const char* option : {"--radius", "--weight", "--esc-neutral", "--esc-full", "--dir", "--version", "--spin-up",
-                               "--sheet", "--paper"})
+                               "--sheet", "--paper", "--torque-unit", "--power-unit", "--speed-unit"})
         EXPECT_TRUE(o.out.contains(option)) << option << " missing from:\n" << o.out.toStdString();
 }
 
@@ -94,6 +98,9 @@ TEST_F(AnalyzeToolTest, BadCallsSayWhyInOneLineAndTouchNothing)
         {args({"--paper", "a5"}), 2, "--paper: \"a5\" is neither"},
         {args({"--paper", "letter"}), 2, "--paper goes with --sheet"},
         {args({"--dir", dir_.path(), "--summary"}), 2, "several --dir make a comparison sheet"},
+        {args({"--torque-unit", "lbf-ft"}), 2, "--torque-unit: \"lbf-ft\" is none of mNm|Nm|oz-in|kgf-cm"},
+        {args({"--power-unit", "kW"}), 2, "--power-unit: \"kW\" is none of W|hp"},
+        {args({"--speed-unit", "RPM"}), 2, "--speed-unit: \"RPM\" is none of rpm|rad/s"},
     };
     for (const BadCall& c : calls) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
@@ -408,6 +415,74 @@ zelvar::curves::MotorFigures figuresOfJson(const QJsonObject& json)
                        json.value(key).isNull() ? "refused" : ""};
     }
     return m;
+}
+
+// --torque-unit, --power-unit and --speed-unit change the printed summary
+// and the sheet, and nothing in the files: save.csv, run.json and the JSON
+// and CSV outputs keep the program's units, byte for byte.
+TEST_F(AnalyzeToolTest, UnitsChangeTheTablesAndNotTheFiles)
+{
+    const QString folder = dir_.filePath("runs/2026-03-01_10-00-00");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    writeAll(folder + "/Temp.dat", zelvar::testing_support::runOfSpinUps({3.0}));
+    writeJson(folder + "/run.json", archivedRun());
+    const auto look = [&](const QString& name, const QStringList& units) {
+        const Outcome o = runTool(QStringList{"--dir", folder, "--summary", "--summary-json",
+                                              dir_.filePath(name + ".json"), "--curves-csv",
+                                              dir_.filePath(name + ".csv")}
+                                  + units);
+        EXPECT_EQ(o.exitCode, 0) << o.err.toStdString();
+        return o.out;
+    };
+    ASSERT_EQ(runTool({"--dir", folder}).exitCode, 0) << "the first analysis writes the report";
+    const QString own = look("own", {});
+    const QByteArray report = readAll(folder + "/save.csv");
+    const QByteArray json = readAll(folder + "/run.json");
+    const QString shown = look("shown", {"--torque-unit", "kgf-cm", "--power-unit", "hp", "--speed-unit", "rad/s"});
+    EXPECT_EQ(readAll(folder + "/save.csv"), report);
+    EXPECT_EQ(readAll(folder + "/run.json"), json);
+    EXPECT_EQ(readAll(dir_.filePath("shown.json")), readAll(dir_.filePath("own.json")));
+    EXPECT_EQ(readAll(dir_.filePath("shown.csv")), readAll(dir_.filePath("own.csv")));
+    EXPECT_EQ(look("default", {"--torque-unit", "mNm", "--power-unit", "W", "--speed-unit", "rpm"}), own)
+        << "the defaults are the program's units";
+
+    // Each printed figure is the JSON's, in the unit its line names, to the
+    // digits printed.
+    const QJsonObject figures = readJson(dir_.filePath("own.json"));
+    const std::vector<std::pair<QString, QString>> printed = printedFigures(shown);
+    ASSERT_EQ(printed.size(), std::size(kFigureKeys)) << shown.toStdString();
+    const struct {
+        const char* unit;
+        double perOwn;
+    } units[] = {{"RPM/V", 1},
+                 {"ohm", 1},
+                 {"A", 1},
+                 {"kgf·cm/A", 1 / 98.0665},
+                 {"kgf·cm", 1 / 98.0665},
+                 {"rad/s", std::numbers::pi / 30},
+                 {"hp", 1 / 745.699872},
+                 {"rad/s", std::numbers::pi / 30},
+                 {"%", 1},
+                 {"rad/s", std::numbers::pi / 30}};
+    const QStringList lines = shown.split('\n');
+    for (std::size_t k = 0; k < std::size(kFigureKeys); ++k) {
+        SCOPED_TRACE(kFigureKeys[k]);
+        const QString& value = printed[k].first;
+        const int decimals = value.contains('.') ? static_cast<int>(value.size() - value.indexOf('.') - 1) : 0;
+        EXPECT_NEAR(value.toDouble(), figures.value(kFigureKeys[k]).toDouble() * units[k].perOwn,
+                    0.5 * std::pow(10.0, -decimals) * (1 + 1e-9));
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const QString& l) {
+            return l.contains(value) && l.endsWith(QString::fromUtf8(units[k].unit));
+        })) << shown.toStdString();
+    }
+
+    if (zelvar::testing_support::missingPdfTools().isEmpty()) {
+        const QString sheet = dir_.filePath("s.pdf");
+        ASSERT_EQ(runTool({"--dir", folder, "--sheet", sheet, "--torque-unit", "oz-in"}).exitCode, 0);
+        const QString text = zelvar::testing_support::pdfText(sheet);
+        EXPECT_TRUE(text.contains("oz·in")) << text.toStdString();
+        EXPECT_FALSE(text.contains("mN·m")) << text.toStdString();
+    }
 }
 
 // A sheet is one page of the paper asked for, and its text holds every

@@ -7,22 +7,28 @@
 #include "PlotContents.h"
 #include "charts/ChartWindow.h"
 #include "charts/Readout.h"
+#include "charts/UnitChoice.h"
 #include "records/SequentialFiles.h"
 #include "run/RunAnalyzer.h"
 #include "session/LiveTrace.h"
 
 #include "Files.h"
+#include "ScratchSettings.h"
 #include "SyntheticRuns.h"
 
 #include <QApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWheelEvent>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 using namespace zelvar;
 using namespace zelvar::testing_support;
@@ -143,6 +149,91 @@ TEST_F(ChartReading, TheReadOutFollowsTheMouseWithTheSmoothedPointNearestInSpeed
     const QStringList lines = window_->readout().split('\n');
     ASSERT_EQ(lines.size(), 2) << window_->readout().toStdString();
     EXPECT_TRUE(lines[1].startsWith("other.csv: ")) << lines[1].toStdString();
+}
+
+// The units picked in the window's Units menu: the read-out, the axes and
+// the motor's figures show them, and a window opened later still does.
+TEST(ChartUnits, TheChosenUnitsShowInTheReadOutTheAxesAndTheFiguresAndAreKept)
+{
+    const ScratchSettings settings;
+    // The program's units again for the tests after this one, however it ends.
+    struct Restore {
+        ~Restore() { charts::setShownUnits({}); }
+    } restore;
+    QTemporaryDir dir;
+    writeAll(dir.filePath("Temp.dat"), runOfSpinUps({5.0}));
+    SequentialFiles files;
+    RunAnalyzer(files, dir.path()).analyze({Decimal(30), Decimal(240), QString(), QString()});
+    session::LiveTrace trace;
+    const auto open = [&] {
+        auto window = std::make_unique<ChartWindow>(trace, ChartWindowOptions{dir.path(), {}});
+        window->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        window->showReport(dir.filePath("save.csv"));
+        EXPECT_TRUE(waitForReadings(*window));
+        QApplication::processEvents();
+        return window;
+    };
+    // The table's row of a figure: its value and unit.
+    const auto figureCells = [](const ChartWindow& window, const QString& name) {
+        const auto* table = window.findChild<QTableWidget*>("MotorSummary");
+        for (int r = 0; table && r < table->rowCount(); ++r)
+            if (table->item(r, 0)->text() == name)
+                return std::make_pair(table->item(r, 1)->text(), table->item(r, 3)->text());
+        return std::make_pair(QString(), QString());
+    };
+    constexpr double kMnmPerOzIn = 7.061551814, kWPerHp = 745.699872, kRadPerSPerRpm = 3.14159265358979 / 30;
+
+    std::unique_ptr<ChartWindow> window = open();
+    ASSERT_TRUE(window->figures() && window->figures()->peakTorque.known());
+    auto* menu = window->findChild<QMenu*>("UnitsMenu");
+    ASSERT_NE(menu, nullptr);
+    for (const char* unit : {"Unit_oz-in", "Unit_hp", "Unit_rad/s"}) {
+        auto* action = menu->findChild<QAction*>(unit);
+        ASSERT_NE(action, nullptr) << unit;
+        action->trigger();
+    }
+
+    QCustomPlot* plot = window->torquePowerChart();
+    EXPECT_EQ(plot->xAxis->label(), "Speed (rad/s)");
+    EXPECT_EQ(plot->yAxis->label(), "Torque (oz·in)");
+    EXPECT_EQ(plot->yAxis2->label(), "Output power (hp)");
+    const curves::SmoothedSpinUp& smoothed = *window->report()->smoothed;
+    const double topRpm = std::max_element(smoothed.points.begin(), smoothed.points.end(), [](auto& a, auto& b) {
+                              return a.rpm < b.rpm;
+                          })->rpm;
+    EXPECT_LT(plot->xAxis->range().upper, 1.2 * topRpm * kRadPerSPerRpm) << "the speed axis in rad/s";
+    EXPECT_GT(plot->xAxis->range().upper, topRpm * kRadPerSPerRpm);
+
+    const curves::SmoothedPoint& known = smoothed.points[smoothed.points.size() / 2];
+    QTest::mouseMove(plot, QPoint(qRound(plot->xAxis->coordToPixel(known.rpm * kRadPerSPerRpm)),
+                                  plot->axisRect()->rect().center().y()));
+    // "run: 1570.8 rad/s, 48.32 oz·in, 0.03893 hp, ..."
+    static const QRegularExpression line(R"(: ([0-9.]+) rad/s, ([0-9.]+) oz·in, ([0-9.]+) hp, )");
+    const QRegularExpressionMatch read = line.match(window->readout());
+    ASSERT_TRUE(read.hasMatch()) << window->readout().toStdString();
+    const auto point = charts::nearestInRpm(*window->report(), read.captured(1).toDouble() / kRadPerSPerRpm);
+    ASSERT_TRUE(point);
+    EXPECT_NEAR(read.captured(1).toDouble(), point->rpm * kRadPerSPerRpm, 0.05);
+    EXPECT_NEAR(read.captured(2).toDouble(), point->torque / kMnmPerOzIn, 0.005);
+    EXPECT_NEAR(read.captured(3).toDouble(), point->outputPower / kWPerHp, 0.000005);
+
+    const auto peak = figureCells(*window, "Peak torque");
+    EXPECT_EQ(peak.second, "oz·in");
+    EXPECT_NEAR(peak.first.toDouble(), window->figures()->peakTorque.value / kMnmPerOzIn,
+                0.01 + window->figures()->peakTorque.sigma / kMnmPerOzIn);
+    EXPECT_EQ(figureCells(*window, "Kt").second, "oz·in/A");
+    EXPECT_EQ(figureCells(*window, "Peak output power").second, "hp");
+    EXPECT_EQ(figureCells(*window, "Kv").second, "RPM/V") << "Kv stays in the nameplate's unit";
+
+    // Kept in the settings file: the next window, in a program started
+    // afresh, shows them too.
+    window.reset();
+    charts::setShownUnits({});
+    window = open();
+    EXPECT_EQ(figureCells(*window, "Peak torque").second, "oz·in");
+    EXPECT_EQ(window->torquePowerChart()->xAxis->label(), "Speed (rad/s)");
+    EXPECT_TRUE(window->findChild<QAction*>("Unit_hp")->isChecked());
 }
 
 TEST_F(ChartReading, TheReportOnShowIsNotDrawnOverItselfNorAnOverlayTwice)

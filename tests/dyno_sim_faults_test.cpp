@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -301,6 +302,44 @@ TEST(SimOptions, ValuesAreTakenInTheUnitsTheyAreGivenIn)
     EXPECT_EQ(o.lastTick(), 2 * 475 - 1) << "two runs of 0.25 + 3 + 1.5 + 0 s";
 }
 
+// A set of runs: their supplies, one list or a sweep, and a warming winding.
+TEST(SimOptions, RunsOfASetTakeTheirSuppliesAndTheWindingsHeating)
+{
+    struct Case {
+        QStringList arguments;
+        double firstSupply;
+        std::vector<double> supplies; // the schedule's list
+        bool sweep;
+        int repeat;
+        std::optional<HeatingParameters> heating;
+    };
+    const Case cases[] = {
+        {{}, 12, {}, false, 0, std::nullopt},
+        {{"--supply", "7.4"}, 7.4, {}, false, 0, std::nullopt},
+        {{"--supply", "8, 12,16", "--repeat", "5"}, 8, {8, 12, 16}, false, 5, std::nullopt},
+        {{"--supplies", "8,12,16"}, 8, {8, 12, 16}, true, 3, std::nullopt},
+        {{"--supplies", "8,12,16", "--repeat", "0"}, 8, {8, 12, 16}, true, 0, std::nullopt},
+        {{"--supplies", "11.1", "--repeat", "4"}, 11.1, {11.1}, true, 4, std::nullopt},
+        {{"--heating"}, 12, {}, false, 0, HeatingParameters{}},
+        {{"--heating", "--heat-capacity", "25", "--cooling-time", "90"}, 12, {}, false, 0, HeatingParameters{25, 90}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        const ParseResult r = parse(c.arguments);
+        ASSERT_EQ(r.action, ParseResult::Action::Run) << r.text.toStdString();
+        const SimOptions& o = r.options;
+        EXPECT_EQ(o.motor.supplyVoltage, c.firstSupply);
+        EXPECT_EQ(o.supplies.volts, c.supplies);
+        EXPECT_EQ(o.supplies.sweep, c.sweep);
+        EXPECT_EQ(o.schedule.repeat, c.repeat);
+        ASSERT_EQ(o.heating.has_value(), c.heating.has_value());
+        if (c.heating) {
+            EXPECT_EQ(o.heating->heatCapacity, c.heating->heatCapacity);
+            EXPECT_EQ(o.heating->coolingSeconds, c.heating->coolingSeconds);
+        }
+    }
+}
+
 TEST(SimOptions, TheStreamEndsWithItsDurationElseWithTheRunsElseAtTheLastTickCount)
 {
     struct Case {
@@ -361,6 +400,20 @@ TEST(SimOptions, BadValuesAreRefusedWithOneLineNamingTheOption)
         {{"--vanish-after", "0"}, "--vanish-after: 0 is too small (more than 0)"},
         {{"--seed", "-3"}, "--seed: \"-3\" is not a whole number"},
         {{"--com", "0"}, "--com: 0 is out of range"},
+        {{"--supply", "8,,12"}, "--supply: \"\" is not a number"},
+        {{"--supply", "8,700"}, "--supply: 700 is too large (at most 655.35)"},
+        {{"--supply", "8,12,16", "--repeat", "2"}, "--supply: 3 supplies for 2 runs (--repeat)"},
+        {{"--supplies", "8,0"}, "--supplies: 0 is too small (more than 0)"},
+        {{"--supplies", "8,twelve"}, "--supplies: \"twelve\" is not a number"},
+        {{"--supplies", "0.01,12"}, "is not below the stall current of 0.0952380952381 A at 0.01 V"},
+        {{"--supplies", "8,12", "--friction", "300"},
+         "--friction: 300 mN m is not below the motor's stall torque of 289."},
+        {{"--supplies", "8,12", "--friction", "300"}, "mN m at 8 V: the flywheel would not turn"},
+        {{"--supply", "12", "--supplies", "8,12"}, "--supply and --supplies: give the runs' supplies with one"},
+        {{"--heat-capacity", "50"}, "--heat-capacity: only with --heating"},
+        {{"--cooling-time", "60"}, "--cooling-time: only with --heating"},
+        {{"--heating", "--heat-capacity", "0"}, "--heat-capacity: 0 is too small (more than 0)"},
+        {{"--heating", "--cooling-time", "soon"}, "--cooling-time: \"soon\" is not a number"},
         {{"--frobnicate"}, "Unknown option 'frobnicate'"},
         {{"--radius"}, "Missing value after '--radius'"},
         {{"extra"}, "unexpected argument \"extra\""},

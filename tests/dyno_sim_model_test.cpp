@@ -6,6 +6,7 @@
 #include "tools/dyno-sim/Dyno.h"
 #include "tools/dyno-sim/FrameEncoder.h"
 #include "tools/dyno-sim/MotorModel.h"
+#include "tools/dyno-sim/WindingHeat.h"
 
 #include <gtest/gtest.h>
 
@@ -452,6 +453,108 @@ TEST(DynoSchedule, BrakeStopsTheFlywheelWithinTheBrakeTimeWithTheMotorOff)
         EXPECT_EQ(dyno.state().rpm, 0.0);
         EXPECT_EQ(dyno.state().torque, 0.0);
     }
+}
+
+// The runs' supplies: run k takes the list's k-th, the last holding for the
+// runs after it, or with a sweep the list starting over; the supply shows in
+// the stall current of each spin-up's first tick and in the truth.
+TEST(DynoSchedule, EachRunIsFedByItsOwnSupply)
+{
+    struct Case {
+        const char* name;
+        std::vector<double> supplies;
+        bool sweep;
+        std::vector<double> expected; // per run
+    };
+    const Case cases[] = {
+        {"no list: the motor's supply", {}, false, {12, 12, 12, 12}},
+        {"a list, the last holding", {8, 10}, false, {8, 10, 10, 10}},
+        {"a sweep, starting over", {8, 12, 16}, true, {8, 12, 16, 8}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const RunSchedule schedule{5, 20, 5, 4};
+        const MotorParameters motor;
+        Dyno dyno(motor, {}, schedule, {}, std::nullopt, RunSupplies{c.supplies, c.sweep});
+        std::vector<double> supplies, stallCurrents;
+        for (int tick = 0; tick < 4 * schedule.cycleTicks(); ++tick) {
+            const TickState s = dyno.state();
+            if (tick % schedule.cycleTicks() == schedule.idleTicks) {
+                supplies.push_back(s.supplyVoltage);
+                stallCurrents.push_back(s.current);
+            }
+            dyno.advance();
+        }
+        EXPECT_EQ(supplies, c.expected);
+        for (std::size_t run = 0; run < stallCurrents.size(); ++run)
+            EXPECT_DOUBLE_EQ(stallCurrents[run], c.expected[run] / totalResistance(motor)) << "run " << run + 1;
+    }
+}
+
+// The winding's heat as one lump: exact for a constant power whatever the
+// steps, and cooling as exp(-t / tau).
+TEST(WindingHeat, HeatsByTheEnergyOverTheCapacityAndCoolsWithItsTimeConstant)
+{
+    const HeatingParameters parameters{40.0, 200.0};
+    WindingHeat once(parameters);
+    once.step(400.0, 0.0);
+    EXPECT_DOUBLE_EQ(once.rise(), 10.0) << "400 J into 40 J/K";
+    EXPECT_DOUBLE_EQ(once.resistance(0.1), 0.1 * (1 + 0.039)) << "copper: +0.39 % per kelvin";
+    once.step(0.0, 200.0);
+    EXPECT_NEAR(once.rise(), 10.0 / std::exp(1.0), 1e-12) << "one time constant later";
+
+    // 5 W for 60 s, in one step and in 6000 steps of 10 ms.
+    WindingHeat whole(parameters), ticked(parameters);
+    whole.step(300.0, 60.0);
+    for (int i = 0; i < 6000; ++i)
+        ticked.step(0.05, 0.01);
+    const double settled = 5.0 * 200.0 / 40.0; // P tau / C
+    EXPECT_NEAR(whole.rise(), settled * (1 - std::exp(-60.0 / 200.0)), 1e-9);
+    EXPECT_NEAR(ticked.rise(), whole.rise(), 1e-9);
+}
+
+// With --heating the winding's resistance follows its I^2 R loss: without
+// cooling the rise is the loss over the heat capacity; runs back to back
+// warm it run by run, and a long rest between them lets it cool to nearly
+// cold.
+TEST(DynoHeating, TheWindingsResistanceFollowsItsLossAndCoolsBetweenRuns)
+{
+    const MotorParameters motor;
+    const auto resistanceAtEachSpinUp = [&](const RunSchedule& schedule, const HeatingParameters& heating,
+                                            double* lossAtEnd = nullptr) {
+        Dyno dyno(motor, {}, schedule, {}, heating);
+        std::vector<double> resistances;
+        for (long long tick = 0; tick < schedule.totalTicks(); ++tick) {
+            if (tick % schedule.cycleTicks() == schedule.idleTicks)
+                resistances.push_back(dyno.state().windingResistance);
+            dyno.advance();
+        }
+        if (lossAtEnd != nullptr)
+            *lossAtEnd = dyno.model().energy().windingLoss;
+        resistances.push_back(dyno.state().windingResistance);
+        return resistances;
+    };
+    const RunSchedule backToBack{100, 500, 100, 5, 0};
+
+    double loss = 0;
+    const std::vector<double> kept = resistanceAtEachSpinUp(backToBack, {60.0, 1e15}, &loss);
+    EXPECT_EQ(kept.front(), motor.windingResistance) << "cold at the first spin-up";
+    EXPECT_NEAR(kept.back(), motor.windingResistance * (1 + kCopperPerKelvin * loss / 60.0), 1e-12)
+        << "without cooling the rise is the loss over the heat capacity";
+    for (std::size_t run = 1; run < kept.size(); ++run)
+        EXPECT_GT(kept[run], kept[run - 1]) << "each run warms the winding further; run " << run + 1;
+
+    const std::vector<double> defaults = resistanceAtEachSpinUp(backToBack, {});
+    EXPECT_LT(defaults.back(), kept.back()) << "cooling between runs";
+    EXPECT_GT(defaults[4] - defaults[0], 0.04 * motor.windingResistance)
+        << "the defaults: five runs back to back drift well beyond one run's uncertainty";
+
+    RunSchedule rested = backToBack;
+    rested.idleTicks = 300 * 100 * 5; // five time constants
+    const std::vector<double> cooled = resistanceAtEachSpinUp(rested, {});
+    for (std::size_t run = 1; run + 1 < cooled.size(); ++run)
+        EXPECT_LT(cooled[run] - motor.windingResistance, 0.05 * (defaults[1] - motor.windingResistance))
+            << "cooled to within 5 % of one run's rise after a long rest; run " << run + 1;
 }
 
 struct TickCase {

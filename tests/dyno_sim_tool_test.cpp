@@ -2,6 +2,8 @@
 // and end to end with the program's receive path on the pseudo-terminal it
 // opens (QSerialPort back end, frame receiver, run file, run analysis).
 
+#include "curves/MotorFigures.h"
+#include "curves/ReportLoader.h"
 #include "link/FrameReceiver.h"
 #include "link/TelemetryFrame.h"
 #include "platform/Clock.h"
@@ -37,6 +39,7 @@
 #include <string>
 #include <tuple>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace zelvar {
@@ -99,10 +102,12 @@ std::vector<Sample> recordedSamples(const QString& runFile)
 struct TruthRow {
     double time, rpm, torqueMnm, outputPower, inputPower, voltage, current;
     double motorTorqueMnm, lossTorqueMnm, motorOutputPower;
+    double windingResistance, supplyVoltage;
 };
 
 constexpr const char* kTruthHeader = "time_s,rpm,torque_mNm,output_power_W,input_power_W,voltage_V,current_A,"
-                                     "motor_torque_mNm,loss_torque_mNm,motor_output_power_W";
+                                     "motor_torque_mNm,loss_torque_mNm,motor_output_power_W,"
+                                     "winding_resistance_ohm,supply_V";
 
 std::vector<TruthRow> readTruth(const QString& path)
 {
@@ -112,9 +117,10 @@ std::vector<TruthRow> readTruth(const QString& path)
         lines.removeFirst();
     for (const QByteArray& line : lines) {
         const QByteArrayList f = line.trimmed().split(',');
-        if (f.size() == 10)
+        if (f.size() == 12)
             rows.push_back({f[0].toDouble(), f[1].toDouble(), f[2].toDouble(), f[3].toDouble(), f[4].toDouble(),
-                            f[5].toDouble(), f[6].toDouble(), f[7].toDouble(), f[8].toDouble(), f[9].toDouble()});
+                            f[5].toDouble(), f[6].toDouble(), f[7].toDouble(), f[8].toDouble(), f[9].toDouble(),
+                            f[10].toDouble(), f[11].toDouble()});
     }
     return rows;
 }
@@ -134,25 +140,50 @@ TEST(DynoSimTool, HelpExplainsEveryOption)
 {
     const Outcome o = runSim({"--help"});
     EXPECT_EQ(o.exitCode, 0);
-    for (const char* option : {"--radius",        "--weight",
-                               "--esc-neutral",   "--esc-full",
-                               "--interval",      "--kv",
-                               "--resistance",    "--no-load-current",
-                               "--supply",        "--supply-resistance",
-                               "--idle",          "--spin",
-                               "--brake",         "--repeat",
-                               "--duration",      "--kind",
-                               "--pace",          "--baud",
-                               "--stray",         "--bad-trailer",
-                               "--bad-kind",      "--duplicate",
-                               "--burst",         "--vanish-after",
-                               "--seed",          "--com",
-                               "--link-file",     "--wait-for-reader",
-                               "--out",           "--truth",
-                               "--version",       "ZELVAR_COM",
-                               "--friction",      "--windage",
-                               "--coast",         "motor_torque_mNm",
-                               "loss_torque_mNm", "motor_output_power_W"})
+    for (const char* option : {"--radius",
+                               "--weight",
+                               "--esc-neutral",
+                               "--esc-full",
+                               "--interval",
+                               "--kv",
+                               "--resistance",
+                               "--no-load-current",
+                               "--supply",
+                               "--supply-resistance",
+                               "--idle",
+                               "--spin",
+                               "--brake",
+                               "--repeat",
+                               "--duration",
+                               "--kind",
+                               "--pace",
+                               "--baud",
+                               "--stray",
+                               "--bad-trailer",
+                               "--bad-kind",
+                               "--duplicate",
+                               "--burst",
+                               "--vanish-after",
+                               "--seed",
+                               "--com",
+                               "--link-file",
+                               "--wait-for-reader",
+                               "--out",
+                               "--truth",
+                               "--version",
+                               "ZELVAR_COM",
+                               "--friction",
+                               "--windage",
+                               "--coast",
+                               "motor_torque_mNm",
+                               "loss_torque_mNm",
+                               "motor_output_power_W",
+                               "--supplies",
+                               "--heating",
+                               "--heat-capacity",
+                               "--cooling-time",
+                               "winding_resistance_ohm",
+                               "supply_V"})
         EXPECT_TRUE(o.out.contains(option)) << option << " missing from:\n" << o.out.toStdString();
 }
 
@@ -242,7 +273,7 @@ TEST(DynoSimTool, TheLossFreeRigStreamsAndTellsTheTruthByteForByteAsBefore)
     QByteArray firstSeven;
     for (const QByteArray& line : readAll(files.truth).split('\n')) {
         const QByteArrayList f = line.trimmed().split(',');
-        if (f.size() == 10)
+        if (f.size() >= 10)
             firstSeven += f.mid(0, 7).join(',') + "\r\n";
     }
     const auto sha256 = [](const QByteArray& bytes) {
@@ -258,7 +289,57 @@ TEST(DynoSimTool, TheLossFreeRigStreamsAndTellsTheTruthByteForByteAsBefore)
     for (const TruthRow& t : truth) {
         ASSERT_EQ(t.lossTorqueMnm, 0.0) << "at " << t.time << " s";
         ASSERT_EQ(t.motorTorqueMnm, t.current > 0 ? t.torqueMnm : 0.0) << "at " << t.time << " s";
+        ASSERT_EQ(std::make_pair(t.windingResistance, t.supplyVoltage), std::make_pair(0.1, 12.0))
+            << "without --heating the winding stays cold; at " << t.time << " s";
     }
+}
+
+// A sweep in one stream: each spin-up at its supply, which the records show
+// as the open supply while the flywheel coasts; with --heating the truth
+// gives the winding's resistance as it warms with each spin-up and cools
+// between them.
+TEST(DynoSimTool, ASweepFeedsEachRunFromItsSupplyAndTheTruthGivesTheWarmingWinding)
+{
+    const double supplies[] = {8, 12, 16};
+    const SimFiles files;
+    const Outcome o = files.run({"--pace", "line", "--idle", "0.2", "--spin", "1", "--coast", "0.3", "--brake", "0.3",
+                                 "--supplies", "8,12,16", "--heating", "--cooling-time", "30"});
+    ASSERT_EQ(o.exitCode, 0) << o.err.toStdString();
+    const std::vector<TruthRow> truth = readTruth(files.truth);
+    ASSERT_EQ(truth.size(), 540u) << "without --repeat, one run per supply of 0.2 + 1 + 0.3 + 0.3 s";
+
+    std::vector<double> resistanceAtSpinUp, resistanceAfterSpin;
+    for (std::size_t tick = 0; tick < truth.size(); ++tick) {
+        const TruthRow& t = truth[tick];
+        const std::size_t run = tick / 180, at = tick % 180;
+        const std::string where = "run " + std::to_string(run + 1) + " at " + std::to_string(t.time) + " s";
+        ASSERT_EQ(t.supplyVoltage, supplies[run]) << where;
+        if (at == 20) {
+            resistanceAtSpinUp.push_back(t.windingResistance);
+            EXPECT_DOUBLE_EQ(t.current, supplies[run] / (t.windingResistance + 0.005)) << where << ": stall current";
+        }
+        if (at == 120)
+            resistanceAfterSpin.push_back(t.windingResistance);
+        if (tick > 0 && t.current > 0 && truth[tick - 1].current > 0) {
+            EXPECT_GT(t.windingResistance, truth[tick - 1].windingResistance) << where << ": warming while powered";
+        }
+        if (tick > 0 && truth[tick - 1].current == 0 && truth[tick - 1].windingResistance > 0.1) {
+            EXPECT_LT(t.windingResistance, truth[tick - 1].windingResistance) << where << ": cooling unpowered";
+        }
+    }
+    EXPECT_EQ(resistanceAtSpinUp.front(), 0.1) << "the winding starts cold";
+    for (std::size_t run = 0; run < 3; ++run)
+        EXPECT_GT(resistanceAfterSpin[run], resistanceAtSpinUp[run]) << "run " << run + 1;
+
+    // The records: the coast's voltage is each run's open supply.
+    std::vector<int> coastVoltages;
+    for (const TelemetryFrame& f : framesIn(readAll(files.stream))) {
+        const TruthRow& t = truth[static_cast<std::size_t>(f.tickCount())];
+        if (f.is(TelemetryFrame::RunSample) && t.current == 0 && t.voltage > 0
+            && (coastVoltages.empty() || coastVoltages.back() != f.word(5)))
+            coastVoltages.push_back(f.word(5));
+    }
+    EXPECT_EQ(coastVoltages, (std::vector<int>{800, 1200, 1600}));
 }
 
 // Each run spins, coasts for the coast time with the motor disconnected, and
@@ -367,6 +448,63 @@ TEST(DynoSimEndToEnd, ADeviceThatDisappearsEndsTheRunWithErrorAndItsRecordsKept)
     const Outcome o = sim.finish();
     EXPECT_EQ(o.exitCode, 0);
     EXPECT_TRUE(o.err.contains("the device disappeared")) << o.err.toStdString();
+}
+
+// Five runs back to back of the default rig with --heating, received and
+// analysed as the program does: the winding's resistance, as the motor's
+// figures measure it on each spin-up, rises from the first to the last by
+// more than three times the first's uncertainty, so that a set of runs has
+// a drift to find; and each spin-up's figure follows the truth's resistance
+// over its powered ticks.
+TEST(DynoSimEndToEnd, FiveHeatedRunsMeasureARisingResistanceWellBeyondOneRunsUncertainty)
+{
+    constexpr int kRuns = 5, kCycleTicks = 700; // the default 1 + 5 + 1 s
+    QTemporaryDir dir;
+    const QString truthFile = dir.filePath("truth.csv");
+    SimProcess sim({"--pace", "line", "--wait-for-reader", "--repeat", "5", "--heating", "--truth", truthFile},
+                   dir.path());
+    const QString device = sim.device();
+    ASSERT_FALSE(device.isEmpty()) << sim.finish().err.toStdString();
+    ReceivePath rx{24};
+    ASSERT_NO_FATAL_FAILURE(rx.start(device, dir.filePath("Temp.dat")));
+    ASSERT_TRUE(pumpUntil([&] { return rx.shownTick() >= kRuns * kCycleTicks - 2 || rx.failed(); }, 180s))
+        << "shown run time " << rx.shownTick() / 100.0 << " s";
+    ASSERT_FALSE(rx.failed()) << rx.receiver.lastError().toStdString();
+    rx.stop();
+    sim.finish();
+    ASSERT_NO_THROW(RunAnalyzer(rx.files, dir.path()).analyze(readFlywheelAndEsc(rx.form, QLocale::c())));
+    const std::vector<TruthRow> truth = readTruth(truthFile);
+    ASSERT_EQ(truth.size(), static_cast<std::size_t>(kRuns * kCycleTicks));
+
+    std::vector<curves::Figure> measured;
+    for (std::size_t k = 0; k < kRuns; ++k) {
+        curves::LoadRequest request;
+        request.spinUp = k;
+        request.points = false;
+        const curves::ReportCurves report = curves::loadReport(dir.filePath("save.csv"), request);
+        ASSERT_EQ(report.spinUps.size(), static_cast<std::size_t>(kRuns));
+        const curves::MotorFigures m = curves::measureMotor(report);
+        ASSERT_TRUE(m.resistance.known()) << "spin-up " << k + 1 << ": " << m.resistance.refused.toStdString();
+        measured.push_back(m.resistance);
+
+        // The truth's resistance over the spin-up's powered ticks: it warms
+        // within the spin-up, so the figure lies within its range.
+        double least = 1e9, most = 0;
+        for (std::size_t tick = k * kCycleTicks; tick < (k + 1) * kCycleTicks; ++tick)
+            if (truth[tick].current > 0) {
+                least = std::min(least, truth[tick].windingResistance);
+                most = std::max(most, truth[tick].windingResistance);
+            }
+        EXPECT_GT(m.resistance.value, least - 0.02 * least) << "spin-up " << k + 1;
+        EXPECT_LT(m.resistance.value, most + 0.02 * most) << "spin-up " << k + 1;
+        std::printf("[ measured ] spin-up %zu: R %.5f ± %.5f ohm, truth %.5f to %.5f ohm over the spin-up\n", k + 1,
+                    m.resistance.value, m.resistance.sigma, least, most);
+    }
+    const double rise = measured.back().value - measured.front().value;
+    EXPECT_GE(rise, 3 * measured.front().sigma);
+    std::printf("[ measured ] R rose by %.5f ohm from the first spin-up to the fifth: %.1f times the first's ± of "
+                "%.5f ohm\n",
+                rise, rise / measured.front().sigma, measured.front().sigma);
 }
 
 // At 115200 baud, 8N1, the line carries 11520 bytes a second: 886 frames.

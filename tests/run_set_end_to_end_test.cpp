@@ -68,11 +68,6 @@ ProgramOutcome runAnalyze(const QStringList& arguments)
     return o;
 }
 
-bool simHas(const char* option)
-{
-    return testing_support::runSim({"--help"}).out.contains(QLatin1String(option));
-}
-
 // Five runs recorded from one stream of dyno-sim with `options`, each cut
 // into `root`/run<k> with its Temp.dat, its save.csv and a run.json started
 // a minute after the one before. Returns the folders, in the order they ran.
@@ -218,13 +213,10 @@ TEST(RunSetAgainstTheSimulatedDyno, ANameplateKvFivePerCentOffIsShownFivePerCent
                 first[header.indexOf("kv_rpm_per_v")].constData(), shown);
 }
 
-// dyno-sim's --heating (the winding warms with what it dissipates, and
-// cools between runs) comes with the simulator's sets; until the simulator
-// has it this test says so and is skipped.
+// dyno-sim's --heating: the winding warms with what it dissipates and cools
+// between runs, as copper does, so R rises from run to run.
 TEST(RunSetAgainstTheSimulatedDyno, AWarmingWindingIsFlaggedAsRDriftingUp)
 {
-    if (!simHas("--heating"))
-        GTEST_SKIP() << "dyno-sim has no --heating option yet";
     QTemporaryDir root;
     const QStringList folders = recordRuns(root, {"--heating"});
     ASSERT_EQ(folders.size(), kRuns);

@@ -16,14 +16,16 @@ namespace zelvar::testing_support {
 struct TruthRow {
     double time = 0; // s
     double rpm = 0;
-    double torqueMnm = 0;        // the net torque, J·dω/dt
-    double outputPower = 0;      // W, net torque × ω
-    double inputPower = 0;       // W, at the motor's terminals
-    double voltage = 0;          // V
-    double current = 0;          // A
-    double motorTorqueMnm = 0;   // the shaft's (0 in files of a simulator without losses)
-    double lossTorqueMnm = 0;    // the rig's friction and windage
-    double motorOutputPower = 0; // W, shaft torque × ω
+    double torqueMnm = 0;         // the net torque, J·dω/dt
+    double outputPower = 0;       // W, net torque × ω
+    double inputPower = 0;        // W, at the motor's terminals
+    double voltage = 0;           // V
+    double current = 0;           // A
+    double motorTorqueMnm = 0;    // the shaft's (0 in files of a simulator without losses)
+    double lossTorqueMnm = 0;     // the rig's friction and windage
+    double motorOutputPower = 0;  // W, shaft torque × ω
+    double windingResistance = 0; // Ω, the winding's at this tick (0 in files of a simulator before --heating)
+    double supplyVoltage = 0;     // V, the open supply of the tick's run
 };
 
 inline std::vector<TruthRow> readTruth(const QString& path)
@@ -40,6 +42,10 @@ inline std::vector<TruthRow> readTruth(const QString& path)
             r.motorTorqueMnm = f[7].toDouble();
             r.lossTorqueMnm = f[8].toDouble();
             r.motorOutputPower = f[9].toDouble();
+        }
+        if (f.size() >= 12) {
+            r.windingResistance = f[10].toDouble();
+            r.supplyVoltage = f[11].toDouble();
         }
         rows.push_back(r);
     }

@@ -10,21 +10,48 @@ long long RunSchedule::totalTicks() const
     return repeat > 0 ? static_cast<long long>(repeat) * cycleTicks() : -1;
 }
 
+int RunSchedule::runAt(long long tick) const
+{
+    const int cycle = cycleTicks();
+    if (cycle <= 0)
+        return 0;
+    const long long run = tick / cycle;
+    return static_cast<int>(repeat > 0 ? std::min<long long>(run, repeat - 1) : run);
+}
+
+double RunSupplies::of(int run, double otherwise) const
+{
+    if (volts.empty())
+        return otherwise;
+    const auto count = static_cast<int>(volts.size());
+    return volts[static_cast<std::size_t>(sweep ? run % count : std::min(run, count - 1))];
+}
+
 QByteArray truthHeader()
 {
-    return QByteArrayLiteral("time_s,rpm,torque_mNm,output_power_W,input_power_W,voltage_V,current_A,"
-                             "motor_torque_mNm,loss_torque_mNm,motor_output_power_W\r\n");
+    return QByteArrayLiteral(
+        "time_s,rpm,torque_mNm,output_power_W,input_power_W,voltage_V,current_A,"
+        "motor_torque_mNm,loss_torque_mNm,motor_output_power_W,winding_resistance_ohm,supply_V\r\n");
 }
 
 QByteArray truthLine(const TickState& s)
 {
     // The shortest text that reads back as the same double, and "." whatever
     // the user's locale: the values read back are the model's own.
-    char line[320];
+    char line[400];
     char* at = line;
-    const double values[] = {
-        s.time(),          s.rpm,     s.torque * 1000.0,      s.outputPower,         s.inputPower,
-        s.terminalVoltage, s.current, s.motorTorque * 1000.0, s.lossTorque * 1000.0, s.motorOutputPower};
+    const double values[] = {s.time(),
+                             s.rpm,
+                             s.torque * 1000.0,
+                             s.outputPower,
+                             s.inputPower,
+                             s.terminalVoltage,
+                             s.current,
+                             s.motorTorque * 1000.0,
+                             s.lossTorque * 1000.0,
+                             s.motorOutputPower,
+                             s.windingResistance,
+                             s.supplyVoltage};
     for (const double value : values) {
         if (at != line)
             *at++ = ',';
@@ -35,9 +62,14 @@ QByteArray truthLine(const TickState& s)
     return QByteArray(line, at - line);
 }
 
-Dyno::Dyno(const MotorParameters& motor, const Flywheel& flywheel, const RunSchedule& schedule, const RigLosses& losses)
-    : model_(motor, flywheel, losses), schedule_(schedule)
+Dyno::Dyno(const MotorParameters& motor, const Flywheel& flywheel, const RunSchedule& schedule, const RigLosses& losses,
+           const std::optional<HeatingParameters>& heating, const RunSupplies& supplies)
+    : model_(motor, flywheel, losses), schedule_(schedule), supplies_(supplies),
+      coldResistance_(motor.windingResistance), baseSupply_(motor.supplyVoltage)
 {
+    if (heating)
+        heat_.emplace(*heating);
+    model_.setSupplyVoltage(supplies_.of(0, baseSupply_));
 }
 
 Phase Dyno::phaseAt(int tick) const
@@ -78,6 +110,8 @@ TickState Dyno::state() const
     s.tick = tick_;
     s.phase = phase();
     s.rpm = model_.rpm();
+    s.windingResistance = model_.motor().windingResistance;
+    s.supplyVoltage = model_.motor().supplyVoltage;
     const double omega = model_.speed();
     if (s.phase == Phase::SpinUp) {
         const OperatingPoint p = model_.operatingPoint(true);
@@ -104,6 +138,7 @@ TickState Dyno::state() const
 
 void Dyno::advance()
 {
+    const double windingLossBefore = model_.energy().windingLoss;
     if (phase() == Phase::SpinUp) {
         model_.runPowered(kTickSeconds);
         brakeRate_ = 0.0;
@@ -116,7 +151,16 @@ void Dyno::advance()
     } else {
         brakeRate_ = 0.0;
     }
+    if (heat_) {
+        // The resistance follows the heat tick by tick, as the motor's does:
+        // most of a run's rise comes early in its spin-up, where the current
+        // is highest.
+        heat_->step(model_.energy().windingLoss - windingLossBefore, kTickSeconds);
+        model_.setWindingResistance(heat_->resistance(coldResistance_));
+    }
     ++tick_;
+    // A new run may have a supply of its own; the flywheel stands between runs.
+    model_.setSupplyVoltage(supplies_.of(schedule_.runAt(tick_), baseSupply_));
 }
 
 } // namespace zelvar::dynosim

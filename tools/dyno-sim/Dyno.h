@@ -1,8 +1,12 @@
 #pragma once
 
 #include "tools/dyno-sim/MotorModel.h"
+#include "tools/dyno-sim/WindingHeat.h"
 
 #include <QByteArray>
+
+#include <optional>
+#include <vector>
 
 namespace zelvar::dynosim {
 
@@ -25,6 +29,20 @@ struct RunSchedule {
     int cycleTicks() const { return idleTicks + spinTicks + coastTicks + brakeTicks; }
     // Ticks until the last run has ended; -1 when the runs have no end.
     long long totalTicks() const;
+    // The run a tick belongs to, from 0; the flywheel standing after the
+    // last run belongs to the last.
+    int runAt(long long tick) const;
+};
+
+// Each run may have a supply of its own: run k (from 0) is fed by volts[k];
+// past the end of the list the last one holds, or in a sweep the list starts
+// over. Without a list every run has the motor's supply.
+struct RunSupplies {
+    std::vector<double> volts; // open circuit
+    bool sweep = false;
+
+    // The open supply of run `run`; `otherwise` without a list.
+    double of(int run, double otherwise) const;
 };
 
 enum class Phase { Idle, SpinUp, Coast, Brake };
@@ -35,14 +53,16 @@ struct TickState {
     int tick = 0;
     Phase phase = Phase::Idle;
     double rpm = 0.0;
-    double terminalVoltage = 0.0;  // V; the open supply's while coasting, 0 while the motor is off
-    double current = 0.0;          // A
-    double torque = 0.0;           // N m that accelerates the flywheel, J dw/dt: negative while it slows
-    double outputPower = 0.0;      // W, torque * speed
-    double inputPower = 0.0;       // W, into the motor's terminals
-    double motorTorque = 0.0;      // N m from the motor's shaft; 0 while it is not powered
-    double lossTorque = 0.0;       // N m the rig's friction and windage take
-    double motorOutputPower = 0.0; // W, motor torque * speed
+    double terminalVoltage = 0.0;   // V; the open supply's while coasting, 0 while the motor is off
+    double current = 0.0;           // A
+    double torque = 0.0;            // N m that accelerates the flywheel, J dw/dt: negative while it slows
+    double outputPower = 0.0;       // W, torque * speed
+    double inputPower = 0.0;        // W, into the motor's terminals
+    double motorTorque = 0.0;       // N m from the motor's shaft; 0 while it is not powered
+    double lossTorque = 0.0;        // N m the rig's friction and windage take
+    double motorOutputPower = 0.0;  // W, motor torque * speed
+    double windingResistance = 0.0; // ohm, the winding's now (warmer than the cold one's with --heating)
+    double supplyVoltage = 0.0;     // V, the open supply of this tick's run
 
     // tick / 100 rather than tick * 0.01: the nearest double to the decimal
     // run time, as the program computes it.
@@ -51,16 +71,19 @@ struct TickState {
 
 // The model's true values, one CSV line per tick, in the report's units:
 // time_s, rpm, torque_mNm, output_power_W, input_power_W, voltage_V, current_A,
-// motor_torque_mNm, loss_torque_mNm, motor_output_power_W. The motor's and
-// the losses' columns come last so that readers of the first seven keep
-// reading them where they were.
+// motor_torque_mNm, loss_torque_mNm, motor_output_power_W,
+// winding_resistance_ohm, supply_V. Newer columns come after older ones so
+// that readers of the first seven (or ten) keep reading them where they were.
 QByteArray truthHeader();
 QByteArray truthLine(const TickState& state);
 
 class Dyno {
 public:
+    // With `heating` the winding warms with its I^2 R loss and cools between
+    // runs; without, its resistance stays the motor's.
     Dyno(const MotorParameters& motor, const Flywheel& flywheel, const RunSchedule& schedule,
-         const RigLosses& losses = {});
+         const RigLosses& losses = {}, const std::optional<HeatingParameters>& heating = std::nullopt,
+         const RunSupplies& supplies = {});
 
     const MotorModel& model() const { return model_; }
     const RunSchedule& schedule() const { return schedule_; }
@@ -78,6 +101,10 @@ private:
 
     MotorModel model_;
     RunSchedule schedule_;
+    RunSupplies supplies_;
+    double coldResistance_;
+    double baseSupply_;
+    std::optional<WindingHeat> heat_;
     int tick_ = 0;
     double brakeRate_ = 0.0; // rad/s^2 while braking, else 0
 };

@@ -76,6 +76,11 @@ public:
     const Flywheel& flywheel() const { return flywheel_; }
     const RigLosses& losses() const { return losses_; }
 
+    // Between runs the supply may change (a sweep over voltages), and a
+    // warming winding changes its resistance as the motor runs.
+    void setSupplyVoltage(double volts) { motor_.supplyVoltage = volts; }
+    void setWindingResistance(double ohms) { motor_.windingResistance = ohms; }
+
     // Kt = 60 / (2 pi Kv) in N m/A; in SI units the back-EMF constant is
     // the same number in V s/rad.
     double torqueConstant() const;

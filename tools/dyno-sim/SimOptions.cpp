@@ -8,6 +8,7 @@
 #include <limits>
 #include <optional>
 #include <stdexcept>
+#include <vector>
 
 namespace zelvar::dynosim {
 
@@ -55,6 +56,31 @@ public:
         if (value > most)
             fail(name, QStringLiteral("%1 is too large (at most %2)").arg(text, describe(most)));
         return value;
+    }
+
+    // A list of numbers separated by commas, such as 8,12,16.
+    std::optional<std::vector<double>> numbers(const QString& name, double least, double most,
+                                               bool leastIncluded = true)
+    {
+        if (!parser_.isSet(name))
+            return std::nullopt;
+        const QString text = parser_.value(name);
+        std::vector<double> values;
+        for (const QString& part : text.split(QLatin1Char(','))) {
+            bool ok = false;
+            const double value = QLocale::c().toDouble(part.trimmed(), &ok);
+            if (!ok || !std::isfinite(value))
+                fail(name, QStringLiteral("\"%1\" is not a number").arg(part.trimmed()));
+            if (value < least || (!leastIncluded && value == least))
+                fail(name,
+                     QStringLiteral("%1 is too small (%2 %3)")
+                         .arg(part.trimmed(), leastIncluded ? QStringLiteral("at least") : QStringLiteral("more than"),
+                              describe(least)));
+            if (value > most)
+                fail(name, QStringLiteral("%1 is too large (at most %2)").arg(part.trimmed(), describe(most)));
+            values.push_back(value);
+        }
+        return values;
     }
 
     std::optional<long long> integer(const QString& name, long long least, long long most)
@@ -143,8 +169,24 @@ void addOptions(QCommandLineParser& parser)
         option("resistance", "Motor winding resistance in ohm.", "OHM", num(d.motor.windingResistance)),
         option("no-load-current", "Motor no-load current in A (its friction and iron losses).", "A",
                num(d.motor.noLoadCurrent)),
-        option("supply", "Supply voltage in V, open circuit.", "V", num(d.motor.supplyVoltage)),
+        option("supply",
+               "Supply voltage in V, open circuit. A list such as 8,12,16 gives the runs one each, in order; the "
+               "last holds for the runs after it.",
+               "V[,V...]", num(d.motor.supplyVoltage)),
+        option("supplies",
+               "A sweep in one stream: one spin-up at each of these open-circuit supply voltages in V, in order, "
+               "such as 8,12,16. Without --repeat the stream is one sweep; with it the runs start the list over.",
+               "V,V..."),
         option("supply-resistance", "Internal resistance of the supply in ohm.", "OHM", num(d.motor.supplyResistance)),
+        // The winding's warmth.
+        option("heating",
+               "The winding warms with its I^2 R loss and cools toward the ambient between runs, its resistance "
+               "growing by 0.39 % per kelvin as copper's does; --resistance is the cold winding's. Off by default: "
+               "the resistance stays the same."),
+        option("heat-capacity", "With --heating: the heat capacity of the winding and the iron around it, in J/K.",
+               "J/K", num(HeatingParameters{}.heatCapacity)),
+        option("cooling-time", "With --heating: the time constant in s in which the winding cools toward the ambient.",
+               "S", num(HeatingParameters{}.coolingSeconds)),
         // The rig.
         option("friction",
                "Bearing friction of the rig in mN m, up to 1000 and below the motor's stall torque: a constant "
@@ -204,7 +246,9 @@ void addOptions(QCommandLineParser& parser)
         option("truth",
                "Write the model's true values per tick to FILE as CSV: time_s, rpm, torque_mNm (the net "
                "torque that accelerates the flywheel), output_power_W, input_power_W, voltage_V, current_A, "
-               "motor_torque_mNm, loss_torque_mNm (the rig's friction and windage), motor_output_power_W.",
+               "motor_torque_mNm, loss_torque_mNm (the rig's friction and windage), motor_output_power_W, "
+               "winding_resistance_ohm (the winding's, warming with --heating), supply_V (the open supply of the "
+               "run).",
                "FILE"),
     });
 }
@@ -232,36 +276,59 @@ void readOptions(const QCommandLineParser& parser, SimOptions& o)
     assign(o.motor.windingResistance, read.number(QStringLiteral("resistance"), 0.0, big, false));
     assign(o.motor.noLoadCurrent, read.number(QStringLiteral("no-load-current"), 0.0, big));
     // The frame carries at most 655.35 V.
-    assign(o.motor.supplyVoltage, read.number(QStringLiteral("supply"), 0.0, 655.35, false));
+    const bool sweep = parser.isSet(QStringLiteral("supplies"));
+    const QString supplyName = sweep ? QStringLiteral("supplies") : QStringLiteral("supply");
+    if (sweep && parser.isSet(QStringLiteral("supply")))
+        throw BadValue("--supply and --supplies: give the runs' supplies with one of them");
+    const std::vector<double> supplies =
+        read.numbers(supplyName, 0.0, 655.35, false).value_or(std::vector<double>{o.motor.supplyVoltage});
+    o.motor.supplyVoltage = supplies.front();
+    if (supplies.size() > 1 || sweep) {
+        o.supplies.volts = supplies;
+        o.supplies.sweep = sweep;
+    }
     assign(o.motor.supplyResistance, read.number(QStringLiteral("supply-resistance"), 0.0, big));
 
-    const MotorModel model(o.motor, o.flywheel);
-    if (model.stallCurrent() > 6553.5)
-        throw BadValue(QStringLiteral("--supply and --resistance: the stall current of %1 A is more than the "
-                                      "6553.5 A a frame carries")
-                           .arg(describe(model.stallCurrent()))
-                           .toStdString());
-    if (o.motor.noLoadCurrent >= model.stallCurrent())
-        throw BadValue(QStringLiteral("--no-load-current: %1 A is not below the stall current of %2 A: the "
-                                      "motor would not turn")
-                           .arg(describe(o.motor.noLoadCurrent), describe(model.stallCurrent()))
-                           .toStdString());
-    if (model.noLoadRpm() > 6553500.0)
-        throw BadValue(QStringLiteral("--kv and --supply: the no-load speed of %1 RPM is more than the 6553500 "
-                                      "RPM a frame carries")
-                           .arg(describe(model.noLoadRpm()))
-                           .toStdString());
+    // Every supply must give a motor the frames can carry; the cold winding
+    // draws the most current, and a warm one only less.
+    const auto at = [&](double volts) {
+        return supplies.size() > 1 ? QStringLiteral(" at %1 V").arg(describe(volts)) : QString();
+    };
+    std::vector<MotorModel> models;
+    for (const double volts : supplies) {
+        MotorParameters motor = o.motor;
+        motor.supplyVoltage = volts;
+        const MotorModel& model = models.emplace_back(motor, o.flywheel);
+        if (model.stallCurrent() > 6553.5)
+            throw BadValue(QStringLiteral("--%1 and --resistance: the stall current of %2 A%3 is more than the "
+                                          "6553.5 A a frame carries")
+                               .arg(supplyName, describe(model.stallCurrent()), at(volts))
+                               .toStdString());
+        if (o.motor.noLoadCurrent >= model.stallCurrent())
+            throw BadValue(QStringLiteral("--no-load-current: %1 A is not below the stall current of %2 A%3: the "
+                                          "motor would not turn")
+                               .arg(describe(o.motor.noLoadCurrent), describe(model.stallCurrent()), at(volts))
+                               .toStdString());
+        if (model.noLoadRpm() > 6553500.0)
+            throw BadValue(QStringLiteral("--kv and --%1: the no-load speed of %2 RPM%3 is more than the 6553500 "
+                                          "RPM a frame carries")
+                               .arg(supplyName, describe(model.noLoadRpm()), at(volts))
+                               .toStdString());
+    }
 
     // Far beyond the losses of any small motor's rig: a larger value is a
     // slip of the unit.
     constexpr double kMostLossMnm = 1000.0;
     const double friction = read.number(QStringLiteral("friction"), 0.0, kMostLossMnm).value_or(0.0);
     const double windage = read.number(QStringLiteral("windage"), 0.0, kMostLossMnm).value_or(0.0);
-    if (friction >= 1000.0 * model.stallTorque())
-        throw BadValue(QStringLiteral("--friction: %1 mN m is not below the motor's stall torque of %2 mN m: the "
-                                      "flywheel would not turn")
-                           .arg(describe(friction), describe(1000.0 * model.stallTorque()))
-                           .toStdString());
+    for (std::size_t i = 0; i < models.size(); ++i) {
+        const double stallTorque = models[i].stallTorque();
+        if (friction >= 1000.0 * stallTorque)
+            throw BadValue(QStringLiteral("--friction: %1 mN m is not below the motor's stall torque of %2 mN m%3: "
+                                          "the flywheel would not turn")
+                               .arg(describe(friction), describe(1000.0 * stallTorque), at(supplies[i]))
+                               .toStdString());
+    }
     o.losses = RigLosses::fromMeasured(friction, windage);
 
     assign(o.schedule.idleTicks, read.ticks(QStringLiteral("idle"), 0.0));
@@ -269,6 +336,24 @@ void readOptions(const QCommandLineParser& parser, SimOptions& o)
     assign(o.schedule.coastTicks, read.ticks(QStringLiteral("coast"), 0.0));
     assign(o.schedule.brakeTicks, read.ticks(QStringLiteral("brake"), 0.0));
     assign(o.schedule.repeat, read.integer(QStringLiteral("repeat"), 0, 1000000));
+    const auto count = static_cast<int>(supplies.size());
+    if (sweep && !parser.isSet(QStringLiteral("repeat")))
+        o.schedule.repeat = count;
+    if (o.schedule.repeat > 0 && o.schedule.repeat < count)
+        Reader::fail(supplyName, QStringLiteral("%1 supplies for %2 runs (--repeat): some would never be used")
+                                     .arg(count)
+                                     .arg(o.schedule.repeat));
+
+    if (parser.isSet(QStringLiteral("heating"))) {
+        HeatingParameters heating;
+        assign(heating.heatCapacity, read.number(QStringLiteral("heat-capacity"), 0.0, big, false));
+        assign(heating.coolingSeconds, read.number(QStringLiteral("cooling-time"), 0.0, big, false));
+        o.heating = heating;
+    } else {
+        for (const char* name : {"heat-capacity", "cooling-time"})
+            if (parser.isSet(QString::fromLatin1(name)))
+                Reader::fail(QString::fromLatin1(name), QStringLiteral("only with --heating"));
+    }
     assign(o.durationTicks, read.ticks(QStringLiteral("duration"), 0.0));
     assign(o.vanishTick, read.ticks(QStringLiteral("vanish-after"), 0.0, false));
 
@@ -331,7 +416,9 @@ ParseResult parseArguments(const QStringList& arguments)
                        "sees the device disappear). Faults are chosen with the options below; --seed\n"
                        "replays a fault pattern. By default the rig has no losses of its own; --friction\n"
                        "and --windage give it some, and --coast lets the flywheel coast down on them\n"
-                       "between each spin and its brake."));
+                       "between each spin and its brake. For a set of runs, --supply with a list or\n"
+                       "--supplies feeds them from several supply voltages, and --heating lets the\n"
+                       "winding warm from run to run."));
     parser.addHelpOption();
     parser.addVersionOption();
     addOptions(parser);

@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <optional>
 
 namespace zelvar::dynosim {
 
@@ -26,6 +27,8 @@ struct SimOptions {
     RigLosses losses;
     SetupCode setup;
     RunSchedule schedule;
+    RunSupplies supplies;                     // a list for --supply V,V... and --supplies; else empty
+    std::optional<HeatingParameters> heating; // --heating
     TelemetryFrame::Kind kind = TelemetryFrame::RunSample;
     Pace pace = Pace::RealTime;
     int baud = 115200;

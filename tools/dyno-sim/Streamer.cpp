@@ -139,8 +139,8 @@ class Session {
 public:
     Session(const SimOptions& options, PtyLink& link, OutputFile& out, OutputFile& truth)
         : options_(options), link_(link), out_(out), truth_(truth),
-          dyno_(options.motor, options.flywheel, options.schedule, options.losses), faults_(options.faults),
-          setup_(setupFrame(options.setup))
+          dyno_(options.motor, options.flywheel, options.schedule, options.losses, options.heating, options.supplies),
+          faults_(options.faults), setup_(setupFrame(options.setup))
     {
     }
 

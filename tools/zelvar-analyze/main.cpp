@@ -8,10 +8,13 @@
 
 #include "ArchiveCommands.h"
 #include "CompareCommands.h"
+#include "UnitOptions.h"
 
 #include "archive/RunArchive.h"
 #include "charts/ChartPlots.h"
 #include "charts/RunSheet.h"
+#include "charts/UnitChoice.h"
+#include "curves/DisplayUnits.h"
 #include "curves/FigureFormats.h"
 #include "curves/MotorFigures.h"
 #include "curves/ReportLoader.h"
@@ -109,7 +112,7 @@ std::optional<curves::MotorFigures> measureReport(const QString& report, std::op
 QString writeFigures(const curves::MotorFigures& figures, bool table, const QString& jsonPath, const QString& csvPath)
 {
     if (table)
-        std::printf("%s", curves::summaryTable(figures).toUtf8().constData());
+        std::printf("%s", curves::summaryTable(figures, charts::shownUnits()).toUtf8().constData());
     for (const auto& [path, data] :
          {std::pair{jsonPath, curves::summaryJson(figures)}, std::pair{csvPath, curves::curvesCsv(figures)}}) {
         if (path.isEmpty())
@@ -282,6 +285,7 @@ int main(int argc, char* argv[])
                                                     supplyText,  compare,   compareJson,  compareCsv};
     parser.addOptions(analysisOptions);
     parser.addOptions({list, listFormat});
+    parser.addOptions(analyze::unitOptions());
 
     if (!parser.parse(QCoreApplication::arguments()))
         return fail(kBadArguments, parser.errorText() + QStringLiteral(" (see --help)"));
@@ -292,6 +296,12 @@ int main(int argc, char* argv[])
     if (!parser.positionalArguments().isEmpty())
         return fail(kBadArguments, QStringLiteral("unexpected argument \"%1\" (see --help)")
                                        .arg(parser.positionalArguments().constFirst()));
+    // The tables' units, for the summary, the charts and the sheets alike.
+    QString unitFailure;
+    const std::optional<curves::DisplayUnits> units = analyze::chosenUnits(parser, unitFailure);
+    if (!units)
+        return fail(kBadArguments, unitFailure + QStringLiteral(" (see --help)"));
+    charts::setShownUnits(*units);
     if (parser.isSet(list)) {
         const auto given = [&](const QCommandLineOption& o) { return parser.isSet(o); };
         if (std::any_of(analysisOptions.begin(), analysisOptions.end(), given))
