@@ -20,6 +20,9 @@ namespace zelvar::archive {
 namespace {
 
 constexpr const char* kEnabledKey = "archive/enabled";
+constexpr const char* kMotorKey = "archive/motor";
+constexpr const char* kNameplateKvKey = "archive/nameplate_kv";
+constexpr const char* kSupplyTextKey = "archive/supply_text";
 constexpr qint64 kCopyChunk = 1 << 20;
 
 QString str(const char* key)
@@ -123,6 +126,7 @@ RunSummary summaryOf(const QString& folder, const RunJson& run)
     s.peakPowerRpm = run.peakPowerRpm();
     s.note = run.note();
     s.values = run.values();
+    s.motor = run.motor();
     return s;
 }
 
@@ -165,6 +169,13 @@ void setNote(const QString& folder, const QString& note)
     writeRunJson(folder, run);
 }
 
+void setMotor(const QString& folder, const RunMotor& motor)
+{
+    RunJson run = readRunJson(folder);
+    run.setMotor(motor);
+    writeRunJson(folder, run);
+}
+
 void recordFigures(const QString& folder, const curves::MotorFigures& figures)
 {
     RunJson run = readRunJson(folder);
@@ -201,6 +212,31 @@ void setEnabledInSettings(bool enabled)
 {
     QSettings settings = settings::open();
     settings.setValue(str(kEnabledKey), enabled);
+    settings::save(settings);
+}
+
+RunMotor motorForRunsToCome()
+{
+    const QSettings settings = settings::open();
+    RunMotor motor;
+    motor.name = settings.value(str(kMotorKey)).toString();
+    bool read = false;
+    const double kv = settings.value(str(kNameplateKvKey)).toDouble(&read);
+    if (read && kv > 0.0)
+        motor.nameplateKv = kv;
+    motor.supplyText = settings.value(str(kSupplyTextKey)).toString();
+    return motor;
+}
+
+void setMotorForRunsToCome(const RunMotor& motor)
+{
+    QSettings settings = settings::open();
+    settings.setValue(str(kMotorKey), motor.name.trimmed());
+    if (motor.nameplateKv)
+        settings.setValue(str(kNameplateKvKey), *motor.nameplateKv);
+    else
+        settings.remove(str(kNameplateKvKey));
+    settings.setValue(str(kSupplyTextKey), motor.supplyText.trimmed());
     settings::save(settings);
 }
 
@@ -350,6 +386,12 @@ void RunArchive::setNote(const QString& folder, const QString& note)
 {
     queue(QStringLiteral("The note of the run in %1 was not saved: ").arg(QDir::toNativeSeparators(folder)),
           [folder, note] { archive::setNote(folder, note); });
+}
+
+void RunArchive::setMotor(const QString& folder, const RunMotor& motor)
+{
+    queue(QStringLiteral("The motor of the run in %1 was not saved: ").arg(QDir::toNativeSeparators(folder)),
+          [folder, motor] { archive::setMotor(folder, motor); });
 }
 
 } // namespace zelvar::archive

@@ -50,6 +50,7 @@ struct RunSummary {
     std::optional<double> peakPowerRpm;
     QString note;
     RunValues values;
+    RunMotor motor;
 
     // Seconds from start to end; none while the end is not known.
     std::optional<double> durationSeconds() const;
@@ -72,6 +73,8 @@ RunSummary summaryOf(const QString& folder, const RunJson& run);
 
 // The note, written into run.json.
 void setNote(const QString& folder, const QString& note);
+// What the run is of, written into run.json.
+void setMotor(const QString& folder, const RunMotor& motor);
 // The motor's figures (as --summary-json writes them) and the peak output
 // power with its RPM, written into run.json.
 void recordFigures(const QString& folder, const curves::MotorFigures& figures);
@@ -85,6 +88,11 @@ void copyInto(const QString& from, const QString& to, RunFileScan* scan = nullpt
 // switched off.
 bool enabledInSettings();
 void setEnabledInSettings(bool enabled);
+// What the runs to come are of, from the program's settings: Start writes
+// it into each new run.json, so that it carries from run to run until the
+// operator changes it.
+RunMotor motorForRunsToCome();
+void setMotorForRunsToCome(const RunMotor& motor);
 
 // The archive of the program's data directory, as Start and Stop keep it.
 //
@@ -123,6 +131,8 @@ public:
     void recordFigures(const QString& folder, const curves::MotorFigures& figures);
     // A run's note, written after the copies asked before it.
     void setNote(const QString& folder, const QString& note);
+    // What a run is of, written after the copies asked before it.
+    void setMotor(const QString& folder, const RunMotor& motor);
 
     void waitForCopies();
 

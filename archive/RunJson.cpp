@@ -33,6 +33,9 @@ constexpr QLatin1String kInterval{"interval"};
 constexpr QLatin1String kProgram{"program"};
 constexpr QLatin1String kVersion{"version"};
 constexpr QLatin1String kNote{"note"};
+constexpr QLatin1String kMotor{"motor"};
+constexpr QLatin1String kNameplateKv{"nameplate_kv_rpm_per_v"};
+constexpr QLatin1String kSupplyText{"supply_text"};
 constexpr QLatin1String kRecords{"records"};
 constexpr QLatin1String kFirstRunTime{"first_run_time_s"};
 constexpr QLatin1String kLastRunTime{"last_run_time_s"};
@@ -98,18 +101,26 @@ QString endingText(Ending ending)
     return QStringLiteral("unfinished");
 }
 
+QString motorName(const RunMotor& motor)
+{
+    const QString name = motor.name.trimmed();
+    return name.isEmpty() ? QString::fromLatin1(kUnnamedMotor) : name;
+}
+
 RunJson RunJson::started(const RunStart& start, const QString& program)
 {
-    return RunJson(QJsonObject{{key::kFormat, kRunJsonFormat},
-                               {key::kState, endingText(Ending::Recording)},
-                               {key::kStarted, isoTime(start.started)},
-                               {key::kPort, start.port},
-                               {key::kDevice, start.device},
-                               {key::kLineSettings, start.lineSettings},
-                               {key::kInterval, start.interval},
-                               {key::kProgram, program},
-                               {key::kVersion, start.programVersion},
-                               {key::kNote, QString()}});
+    RunJson run(QJsonObject{{key::kFormat, kRunJsonFormat},
+                            {key::kState, endingText(Ending::Recording)},
+                            {key::kStarted, isoTime(start.started)},
+                            {key::kPort, start.port},
+                            {key::kDevice, start.device},
+                            {key::kLineSettings, start.lineSettings},
+                            {key::kInterval, start.interval},
+                            {key::kProgram, program},
+                            {key::kVersion, start.programVersion},
+                            {key::kNote, QString()}});
+    run.setMotor(start.motor);
+    return run;
 }
 
 RunJson RunJson::fromJson(QJsonObject json, const QString& source)
@@ -185,6 +196,19 @@ QString RunJson::note() const
 void RunJson::setNote(const QString& note)
 {
     json_.insert(key::kNote, note);
+}
+
+RunMotor RunJson::motor() const
+{
+    return {json_.value(key::kMotor).toString(), numberOf(json_.value(key::kNameplateKv)),
+            json_.value(key::kSupplyText).toString()};
+}
+
+void RunJson::setMotor(const RunMotor& motor)
+{
+    json_.insert(key::kMotor, motor.name.trimmed());
+    json_.insert(key::kNameplateKv, orNull(motor.nameplateKv));
+    json_.insert(key::kSupplyText, motor.supplyText.trimmed());
 }
 
 std::optional<std::int64_t> RunJson::records() const

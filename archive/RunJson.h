@@ -30,6 +30,22 @@ enum class Ending {
 // "recording", "stopped", "error", "unfinished".
 QString endingText(Ending ending);
 
+// What the run is of: the motor under test, its nameplate Kv when the
+// operator gave one, and what supplied it ("3S LiPo"), as they were set for
+// the runs to come at Start or written on the run afterwards.
+struct RunMotor {
+    QString name;                      // empty: the runs of no name count as one motor, "unnamed"
+    std::optional<double> nameplateKv; // RPM/V
+    QString supplyText;
+
+    bool operator==(const RunMotor&) const = default;
+};
+
+// What the runs of no motor name are listed and compared as.
+inline constexpr const char* kUnnamedMotor = "unnamed";
+// The motor's name, or "unnamed".
+QString motorName(const RunMotor& motor);
+
 // What run.json says at Start.
 struct RunStart {
     QDateTime started; // local time
@@ -38,6 +54,7 @@ struct RunStart {
     QString lineSettings;
     QString interval; // the interval box
     QString programVersion;
+    RunMotor motor = {};
 };
 
 // The flywheel and ESC values at the end of a run, as the boxes showed them:
@@ -93,6 +110,9 @@ public:
     void setReason(const QString& reason);
     QString note() const;
     void setNote(const QString& note);
+    // What the run is of; all empty in a run.json written before runs said so.
+    RunMotor motor() const;
+    void setMotor(const RunMotor& motor);
 
     std::optional<std::int64_t> records() const;
     void setRunFile(const RunFileScan& scan);

@@ -1,11 +1,14 @@
 #include "charts/RunBrowser.h"
 
+#include "charts/ComparisonView.h"
 #include "platform/FileSystem.h"
+#include "platform/RuntimeError.h"
 #include "records/RunFiles.h"
 
 #include <QAbstractItemDelegate>
 #include <QAbstractTableModel>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -13,6 +16,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
@@ -21,8 +25,10 @@
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
+#include <map>
 
 namespace zelvar {
 
@@ -83,6 +89,49 @@ std::optional<QString> refusalToDelete(const archive::RunSummary& run)
     return std::nullopt;
 }
 
+std::optional<double> nameplateKvFromText(const QString& text)
+{
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty())
+        return std::nullopt;
+    bool read = false;
+    // The dot or the operator's own decimal separator.
+    double kv = QLocale::c().toDouble(trimmed, &read);
+    if (!read)
+        kv = QLocale().toDouble(trimmed, &read);
+    if (!read || !std::isfinite(kv) || kv <= 0.0)
+        throw RuntimeError("the nameplate Kv \"" + trimmed.toStdString()
+                           + "\" is no Kv in RPM per volt above 0; leave it empty for none");
+    return kv;
+}
+
+QString nameplateKvText(std::optional<double> kv)
+{
+    return kv ? QLocale::c().toString(*kv, 'g', 8) : QString();
+}
+
+QStringList motorsOf(const std::vector<archive::RunSummary>& runs)
+{
+    QStringList motors;
+    for (const archive::RunSummary& run : runs)
+        motors << archive::motorName(run.motor);
+    motors.removeDuplicates();
+    std::sort(motors.begin(), motors.end(),
+              [](const QString& a, const QString& b) { return QString::compare(a, b, Qt::CaseInsensitive) < 0; });
+    return motors;
+}
+
+std::vector<archive::RunSummary> shownRuns(std::vector<archive::RunSummary> runs, const QString& motor, bool grouped)
+{
+    if (!motor.isEmpty())
+        std::erase_if(runs, [&](const archive::RunSummary& run) { return archive::motorName(run.motor) != motor; });
+    if (grouped)
+        std::stable_sort(runs.begin(), runs.end(), [](const archive::RunSummary& a, const archive::RunSummary& b) {
+            return QString::compare(archive::motorName(a.motor), archive::motorName(b.motor), Qt::CaseInsensitive) < 0;
+        });
+    return runs;
+}
+
 } // namespace runlist
 
 // The runs as the list shows them. A row's texts are made when the view
@@ -93,6 +142,8 @@ public:
 
     // Writes an edited note; true when it was written.
     std::function<bool(int row, const QString& note)> noteEdited;
+    // Writes what an edited run is of; true when it was written.
+    std::function<bool(int row, const archive::RunMotor& motor)> motorEdited;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override
     {
@@ -109,8 +160,12 @@ public:
             return QVariant();
         const archive::RunSummary& run = runs_[static_cast<std::size_t>(index.row())];
         switch (role) {
-        case Qt::DisplayRole:
         case Qt::EditRole:
+            // The editor starts from what run.json holds, not from "unnamed".
+            if (index.column() == RunBrowser::MotorColumn)
+                return run.motor.name;
+            return text(run, index.column());
+        case Qt::DisplayRole:
             return text(run, index.column());
         case Qt::ToolTipRole:
             if (index.column() == RunBrowser::DateColumn)
@@ -119,6 +174,8 @@ public:
                 return runlist::endingToolTip(run);
             if (index.column() == RunBrowser::NoteColumn && !run.note.isEmpty())
                 return run.note;
+            if (index.column() == RunBrowser::SupplyColumn && !run.motor.supplyText.isEmpty())
+                return run.motor.supplyText;
             return QVariant();
         case Qt::CheckStateRole:
             if (index.column() == RunBrowser::DateColumn)
@@ -126,7 +183,7 @@ public:
             return QVariant();
         case Qt::TextAlignmentRole:
             if (index.column() == RunBrowser::DurationColumn || index.column() == RunBrowser::RecordsColumn
-                || index.column() == RunBrowser::PeakPowerColumn)
+                || index.column() == RunBrowser::PeakPowerColumn || index.column() == RunBrowser::NameplateColumn)
                 return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
             return QVariant();
         default:
@@ -138,7 +195,8 @@ public:
     {
         if (orientation != Qt::Horizontal)
             return QVariant();
-        static const char* const captions[] = {"Started", "Duration", "Records", "State", "Peak power", "Note"};
+        static const char* const captions[] = {"Started", "Duration",     "Records", "State", "Peak power",
+                                               "Motor",   "Nameplate Kv", "Supply",  "Note"};
         static const char* const tips[] = {
             "When the run started, in local time. Tick runs to draw their reports over each other",
             "From Start to the end of the run",
@@ -146,6 +204,11 @@ public:
             "stopped: Stop wrote the report; error: the run ended in Error!; unfinished: the program ended during "
             "the run; recording: the run is on",
             "The motor's peak output power and the speed it was reached at, once the report was drawn",
+            "The motor the run is of, kept in its run.json (runs of no name count as one motor, \"unnamed\"). "
+            "Double-click to change it",
+            "The motor's nameplate Kv in RPM/V, which a comparison sets the measured Kv beside. Double-click to "
+            "change it",
+            "What supplied the motor, such as \"3S LiPo\". Double-click to change it",
             "Your note on the run, kept in its run.json. Double-click to write it",
         };
         if (section < 0 || section >= RunBrowser::ColumnCount)
@@ -162,7 +225,7 @@ public:
         Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
         if (index.column() == RunBrowser::DateColumn)
             flags |= Qt::ItemIsUserCheckable;
-        if (index.column() == RunBrowser::NoteColumn)
+        if (index.column() == RunBrowser::NoteColumn || isMotorColumn(index.column()))
             flags |= Qt::ItemIsEditable;
         return flags;
     }
@@ -182,6 +245,16 @@ public:
         }
         if (role == Qt::EditRole && index.column() == RunBrowser::NoteColumn)
             return noteEdited && noteEdited(index.row(), value.toString());
+        if (role == Qt::EditRole && isMotorColumn(index.column()) && motorEdited) {
+            archive::RunMotor motor = run.motor;
+            if (index.column() == RunBrowser::MotorColumn)
+                motor.name = value.toString().trimmed();
+            else if (index.column() == RunBrowser::SupplyColumn)
+                motor.supplyText = value.toString().trimmed();
+            else
+                motor.nameplateKv = editedKv(value.toString(), motor.nameplateKv);
+            return motorEdited(index.row(), motor);
+        }
         return false;
     }
 
@@ -201,6 +274,21 @@ public:
 
     const std::vector<archive::RunSummary>& runs() const { return runs_; }
     bool ticked(int row) const { return ticked_.contains(runs_[static_cast<std::size_t>(row)].folder); }
+
+    static bool isMotorColumn(int column)
+    {
+        return column == RunBrowser::MotorColumn || column == RunBrowser::NameplateColumn
+            || column == RunBrowser::SupplyColumn;
+    }
+
+    // The Kv typed into the list, or what it held when the text is no Kv.
+    std::function<std::optional<double>(const QString& text, std::optional<double> before)> editedKv;
+
+    void showMotor(int row, const archive::RunMotor& motor)
+    {
+        runs_[static_cast<std::size_t>(row)].motor = motor;
+        Q_EMIT dataChanged(index(row, RunBrowser::MotorColumn), index(row, RunBrowser::SupplyColumn));
+    }
 
     void showNote(int row, const QString& note)
     {
@@ -229,6 +317,12 @@ private:
                      : archive::endingText(run.ending) + QStringLiteral(", values typed");
         case RunBrowser::PeakPowerColumn:
             return runlist::peakPowerText(run.peakPowerW, run.peakPowerRpm);
+        case RunBrowser::MotorColumn:
+            return archive::motorName(run.motor);
+        case RunBrowser::NameplateColumn:
+            return runlist::nameplateKvText(run.motor.nameplateKv);
+        case RunBrowser::SupplyColumn:
+            return run.motor.supplyText;
         case RunBrowser::NoteColumn:
             return run.note;
         default:
@@ -246,6 +340,15 @@ RunBrowser::RunBrowser(QString dataDirectory, RunBrowserOptions options, QWidget
     setObjectName(QStringLiteral("RunBrowser"));
     model_ = new RunListModel(this);
     model_->noteEdited = [this](int row, const QString& note) { return setNote(row, note); };
+    model_->motorEdited = [this](int row, const archive::RunMotor& motor) { return setMotor(row, motor); };
+    model_->editedKv = [this](const QString& text, std::optional<double> before) {
+        try {
+            return runlist::nameplateKvFromText(text);
+        } catch (const RuntimeError& e) {
+            Q_EMIT statusChanged(QStringLiteral("Not changed: %1").arg(QString::fromStdString(e.what())));
+            return before;
+        }
+    };
 
     list_ = new QTreeView(this);
     list_->setObjectName(QStringLiteral("RunList"));
@@ -263,7 +366,8 @@ RunBrowser::RunBrowser(QString dataDirectory, RunBrowserOptions options, QWidget
     // window's thread more than filling them.
     const QFontMetrics metrics = list_->fontMetrics();
     const int padding = metrics.horizontalAdvance(QStringLiteral("MM"));
-    const char* const typical[] = {"2026-12-07 14:03:21", "1:02:05", "1234567", "unfinished", "153.2 W at 24310 RPM"};
+    const char* const typical[] = {"2026-12-07 14:03:21",  "1:02:05",        "1234567",      "unfinished",
+                                   "153.2 W at 24310 RPM", "A2212/13T 1000", "Nameplate Kv", "3S LiPo 2200"};
     for (int column = DateColumn; column < NoteColumn; ++column) {
         const int checkBox = column == DateColumn ? 2 * padding : 0;
         list_->header()->resizeSection(column, metrics.horizontalAdvance(QString::fromLatin1(typical[column])) + padding
@@ -303,6 +407,40 @@ RunBrowser::RunBrowser(QString dataDirectory, RunBrowserOptions options, QWidget
     hideEmpty_->setToolTip(QStringLiteral("Leave out of the list the runs that recorded nothing, such as a Start "
                                           "on a dyno that sent no frame"));
     connect(hideEmpty_, &QCheckBox::toggled, this, [this] { fill(listing_); });
+    auto* compare = new QPushButton(QStringLiteral("Compare..."), this);
+    compare->setObjectName(QStringLiteral("CompareRunsButton"));
+    compare->setToolTip(QStringLiteral("Compare the ticked runs, or every run of the motor shown when none is "
+                                       "ticked: each run's figures from its longest complete spin-up, their mean, "
+                                       "standard deviation and range, drift over the runs and outliers, and Kv "
+                                       "beside the nameplate"));
+    groupByMotor_ = new QCheckBox(QStringLiteral("Group by motor"), this);
+    groupByMotor_->setObjectName(QStringLiteral("GroupByMotor"));
+    groupByMotor_->setToolTip(QStringLiteral("List the runs motor by motor, each motor's newest first"));
+    connect(groupByMotor_, &QCheckBox::toggled, this, [this] { fill(listing_); });
+    motorFilter_ = new QComboBox(this);
+    motorFilter_->setObjectName(QStringLiteral("MotorFilter"));
+    motorFilter_->setToolTip(QStringLiteral("List the runs of one motor only"));
+    motorFilter_->addItem(QStringLiteral("All motors"), QString());
+    motorFilter_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    connect(motorFilter_, &QComboBox::activated, this, [this] { fill(listing_); });
+    const archive::RunMotor next = archive::motorForRunsToCome();
+    nextMotor_ = new QLineEdit(next.name, this);
+    nextMotor_->setObjectName(QStringLiteral("NextMotor"));
+    nextMotor_->setPlaceholderText(QString::fromLatin1(archive::kUnnamedMotor));
+    nextMotor_->setToolTip(QStringLiteral("The motor of the runs to come: each Start writes it into the run's "
+                                          "run.json, until it is changed here"));
+    nextNameplateKv_ = new QLineEdit(runlist::nameplateKvText(next.nameplateKv), this);
+    nextNameplateKv_->setObjectName(QStringLiteral("NextNameplateKv"));
+    nextNameplateKv_->setPlaceholderText(QStringLiteral("RPM/V"));
+    nextNameplateKv_->setToolTip(QStringLiteral("The nameplate Kv of the motor of the runs to come, in RPM per "
+                                                "volt; empty when not known"));
+    nextNameplateKv_->setMaximumWidth(metrics.horizontalAdvance(QStringLiteral("00000.00")) + padding);
+    nextSupply_ = new QLineEdit(next.supplyText, this);
+    nextSupply_->setObjectName(QStringLiteral("NextSupply"));
+    nextSupply_->setPlaceholderText(QStringLiteral("3S LiPo"));
+    nextSupply_->setToolTip(QStringLiteral("What supplies the motor in the runs to come"));
+    for (QLineEdit* field : {nextMotor_, nextNameplateKv_, nextSupply_})
+        connect(field, &QLineEdit::editingFinished, this, &RunBrowser::runsToComeEdited);
     archiveSetting_ = new QCheckBox(QStringLiteral("Keep every run in runs/"), this);
     archiveSetting_->setObjectName(QStringLiteral("ArchiveSetting"));
     archiveSetting_->setToolTip(
@@ -322,12 +460,25 @@ RunBrowser::RunBrowser(QString dataDirectory, RunBrowserOptions options, QWidget
     buttons->addWidget(sheet);
     buttons->addWidget(remove);
     buttons->addWidget(analyse);
+    buttons->addWidget(compare);
     buttons->addWidget(reread);
     buttons->addWidget(count_, 1);
     buttons->addWidget(hideEmpty_);
     buttons->addWidget(archiveSetting_);
+    auto* motors = new QHBoxLayout;
+    motors->addWidget(new QLabel(QStringLiteral("For the runs to come: motor"), this));
+    motors->addWidget(nextMotor_, 2);
+    motors->addWidget(new QLabel(QStringLiteral("nameplate Kv"), this));
+    motors->addWidget(nextNameplateKv_);
+    motors->addWidget(new QLabel(QStringLiteral("supply"), this));
+    motors->addWidget(nextSupply_, 1);
+    motors->addSpacing(padding);
+    motors->addWidget(new QLabel(QStringLiteral("Show"), this));
+    motors->addWidget(motorFilter_);
+    motors->addWidget(groupByMotor_);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->addLayout(motors);
     layout->addWidget(list_, 1);
     layout->addLayout(buttons);
 
@@ -349,6 +500,7 @@ RunBrowser::RunBrowser(QString dataDirectory, RunBrowserOptions options, QWidget
     connect(sheet, &QPushButton::clicked, this, &RunBrowser::sheetTicked);
     connect(remove, &QPushButton::clicked, this, [this] { deleteRun(currentRow()); });
     connect(analyse, &QPushButton::clicked, this, [this] { this->analyse(currentRow()); });
+    connect(compare, &QPushButton::clicked, this, &RunBrowser::compareRuns);
     connect(reread, &QPushButton::clicked, this, &RunBrowser::refresh);
     connect(archiveSetting_, &QCheckBox::toggled, this, [](bool on) { archive::setEnabledInSettings(on); });
 }
@@ -384,19 +536,23 @@ void RunBrowser::fill(archive::Listing listing)
 {
     // Filling closes an editor open on a note, and what was typed with it:
     // the list is read again once the note is done.
-    if (const QModelIndex current = list_->currentIndex();
-        current.isValid() && list_->indexWidget(current.siblingAtColumn(NoteColumn))) {
+    constexpr int kEditable[] = {NoteColumn, MotorColumn, NameplateColumn, SupplyColumn};
+    const QModelIndex editing = list_->currentIndex();
+    if (editing.isValid() && std::any_of(std::begin(kEditable), std::end(kEditable), [&](int column) {
+            return list_->indexWidget(editing.siblingAtColumn(column)) != nullptr;
+        })) {
         readAfterEdit_ = true;
         return;
     }
     const int row = currentRow();
     const QString current = row >= 0 ? runs()[static_cast<std::size_t>(row)].folder : QString();
     listing_ = listing;
+    fillMotorFilter();
     if (hideEmpty_->isChecked())
         std::erase_if(listing.runs, [](const archive::RunSummary& run) {
             return run.records == 0 && run.ending != archive::Ending::Recording;
         });
-    model_->reset(std::move(listing.runs));
+    model_->reset(runlist::shownRuns(std::move(listing.runs), shownMotor(), groupByMotor_->isChecked()));
     listed_ = true;
     showCount(listing.problems);
     if (current.isEmpty())
@@ -407,6 +563,123 @@ void RunBrowser::fill(archive::Listing listing)
             break;
         }
     }
+}
+
+void RunBrowser::fillMotorFilter()
+{
+    // The motor shown stays, even while no run of it is listed.
+    const QString shown = shownMotor();
+    QStringList motors = runlist::motorsOf(listing_.runs);
+    if (!shown.isEmpty() && !motors.contains(shown))
+        motors << shown;
+    motorFilter_->clear();
+    motorFilter_->addItem(QStringLiteral("All motors"), QString());
+    for (const QString& motor : motors)
+        motorFilter_->addItem(motor, motor);
+    motorFilter_->setCurrentIndex(std::max(0, motorFilter_->findData(shown)));
+}
+
+QString RunBrowser::shownMotor() const
+{
+    return motorFilter_->currentData().toString();
+}
+
+void RunBrowser::showMotor(const QString& motor)
+{
+    if (!motor.isEmpty() && motorFilter_->findData(motor) < 0)
+        motorFilter_->addItem(motor, motor);
+    motorFilter_->setCurrentIndex(std::max(0, motorFilter_->findData(motor)));
+    fill(listing_);
+}
+
+void RunBrowser::groupByMotor(bool grouped)
+{
+    groupByMotor_->setChecked(grouped);
+}
+
+archive::RunMotor RunBrowser::motorForRunsToCome() const
+{
+    archive::RunMotor motor{nextMotor_->text().trimmed(), std::nullopt, nextSupply_->text().trimmed()};
+    try {
+        motor.nameplateKv = runlist::nameplateKvFromText(nextNameplateKv_->text());
+    } catch (const RuntimeError&) {
+        motor.nameplateKv = archive::motorForRunsToCome().nameplateKv;
+    }
+    return motor;
+}
+
+void RunBrowser::setMotorForRunsToCome(const archive::RunMotor& motor)
+{
+    nextMotor_->setText(motor.name);
+    nextNameplateKv_->setText(runlist::nameplateKvText(motor.nameplateKv));
+    nextSupply_->setText(motor.supplyText);
+    runsToComeEdited();
+}
+
+void RunBrowser::runsToComeEdited()
+{
+    const archive::RunMotor saved = archive::motorForRunsToCome();
+    archive::RunMotor motor{nextMotor_->text().trimmed(), saved.nameplateKv, nextSupply_->text().trimmed()};
+    try {
+        motor.nameplateKv = runlist::nameplateKvFromText(nextNameplateKv_->text());
+    } catch (const RuntimeError& e) {
+        // What was typed stays for the operator to mend; the runs keep the
+        // Kv saved before.
+        Q_EMIT statusChanged(QStringLiteral("Not changed: %1").arg(QString::fromStdString(e.what())));
+    }
+    if (motor == saved)
+        return;
+    archive::setMotorForRunsToCome(motor);
+    Q_EMIT statusChanged(QStringLiteral("The runs to come are of motor %1").arg(archive::motorName(motor)));
+}
+
+bool RunBrowser::setMotor(int row, const archive::RunMotor& motor)
+{
+    if (row < 0 || row >= model_->rowCount())
+        return false;
+    const archive::RunSummary& run = runs()[static_cast<std::size_t>(row)];
+    if (motor == run.motor)
+        return true;
+    try {
+        if (options_.setMotor)
+            options_.setMotor(run.folder, motor);
+        else
+            archive::setMotor(run.folder, motor);
+    } catch (const std::exception& e) {
+        Q_EMIT statusChanged(
+            QStringLiteral("The motor of run %1 was not saved: %2").arg(run.name, QString::fromStdString(e.what())));
+        return false;
+    }
+    Q_EMIT statusChanged(QStringLiteral("Run %1 is of motor %2").arg(run.name, archive::motorName(motor)));
+    model_->showMotor(row, motor);
+    for (archive::RunSummary& listed : listing_.runs) {
+        if (listed.folder == run.folder)
+            listed.motor = motor;
+    }
+    fillMotorFilter();
+    if (reading())
+        readAgain_ = true;
+    return true;
+}
+
+bool RunBrowser::compareRuns()
+{
+    QStringList folders = tickedFolders();
+    if (folders.isEmpty() && !shownMotor().isEmpty()) {
+        for (const archive::RunSummary& run : runs())
+            folders << run.folder;
+    }
+    if (folders.isEmpty()) {
+        Q_EMIT statusChanged(QStringLiteral("Tick the runs to compare, or show the runs of one motor"));
+        return false;
+    }
+    if (!comparison_)
+        comparison_ = new ComparisonView(this);
+    comparison_->compare(folders);
+    comparison_->show();
+    comparison_->raise();
+    Q_EMIT statusChanged(QStringLiteral("Comparing %1 runs").arg(folders.size()));
+    return true;
 }
 
 void RunBrowser::showCount(const QStringList& problems)

@@ -11,7 +11,9 @@
 #include <vector>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
+class QLineEdit;
 class QTreeView;
 template <typename T>
 class QFutureWatcher;
@@ -32,15 +34,30 @@ QString peakPowerText(std::optional<double> watts, std::optional<double> rpm);
 QString endingToolTip(const archive::RunSummary& run);
 // Why the run must not be deleted; none when it may be.
 std::optional<QString> refusalToDelete(const archive::RunSummary& run);
+// A nameplate Kv as typed: none for an empty text; throws RuntimeError with
+// the message for the operator when it is no Kv above 0.
+std::optional<double> nameplateKvFromText(const QString& text);
+QString nameplateKvText(std::optional<double> kv);
+// The motors of `runs`, each once, in alphabetical order ("unnamed" for the
+// runs of no name).
+QStringList motorsOf(const std::vector<archive::RunSummary>& runs);
+// `runs` of motor `motor` (all runs when empty), grouped by motor when
+// `grouped`: the motors in alphabetical order, each motor's runs in the
+// order given (newest first).
+std::vector<archive::RunSummary> shownRuns(std::vector<archive::RunSummary> runs, const QString& motor, bool grouped);
 
 } // namespace runlist
 
 class RunListModel;
+class ComparisonView;
 
 // What the program decides for the Runs tab; the tests replace the hooks.
 struct RunBrowserOptions {
     // Writes a run's note into its run.json; archive::setNote when not set.
     std::function<void(const QString& folder, const QString& note)> setNote = {};
+    // Writes what a run is of into its run.json; archive::setMotor when not
+    // set.
+    std::function<void(const QString& folder, const archive::RunMotor& motor)> setMotor = {};
     // Asks the operator a yes/no question; a message box when not set.
     std::function<bool(const QString& question)> confirm = {};
     // The program was started with --no-archive: the setting is shown off
@@ -57,7 +74,18 @@ class RunBrowser final : public QWidget {
     Q_OBJECT
 
 public:
-    enum Column { DateColumn, DurationColumn, RecordsColumn, EndingColumn, PeakPowerColumn, NoteColumn, ColumnCount };
+    enum Column {
+        DateColumn,
+        DurationColumn,
+        RecordsColumn,
+        EndingColumn,
+        PeakPowerColumn,
+        MotorColumn,
+        NameplateColumn,
+        SupplyColumn,
+        NoteColumn,
+        ColumnCount
+    };
 
     // The runs are in `dataDirectory`/runs.
     RunBrowser(QString dataDirectory, RunBrowserOptions options, QWidget* parent = nullptr);
@@ -95,6 +123,25 @@ public:
     // Writes the note of the run in `row`; false, with the reason in the
     // status, when it could not be written.
     bool setNote(int row, const QString& note);
+    // Writes what the run in `row` is of; false, with the reason in the
+    // status, when it could not be written.
+    bool setMotor(int row, const archive::RunMotor& motor);
+    // What the runs to come are of, as the fields above the list show it
+    // and Start writes it into run.json.
+    archive::RunMotor motorForRunsToCome() const;
+    void setMotorForRunsToCome(const archive::RunMotor& motor);
+    // Shows only the runs of `motor` ("unnamed" for those of no name; all
+    // of them for an empty text), grouped by motor or not.
+    void showMotor(const QString& motor);
+    void groupByMotor(bool grouped);
+    // The motor shown; empty for all of them.
+    QString shownMotor() const;
+    // The comparison of the ticked runs, or of every run listed of the
+    // motor shown when none is ticked; false, with the reason in the
+    // status, when there is nothing to compare.
+    bool compareRuns();
+    // The comparison last opened; none before.
+    ComparisonView* comparisonView() const { return comparison_; }
 
 Q_SIGNALS:
     // `folder` is a run folder; its report is `folder`/save.csv.
@@ -110,6 +157,8 @@ Q_SIGNALS:
 private:
     int currentRow() const;
     bool confirm(const QString& question);
+    void runsToComeEdited();
+    void fillMotorFilter();
     void showCount(const QStringList& problems);
 
     QString dataDirectory_;
@@ -119,6 +168,12 @@ private:
     QLabel* count_ = nullptr;
     QCheckBox* archiveSetting_ = nullptr;
     QCheckBox* hideEmpty_ = nullptr;
+    QCheckBox* groupByMotor_ = nullptr;
+    QComboBox* motorFilter_ = nullptr;
+    QLineEdit* nextMotor_ = nullptr;
+    QLineEdit* nextNameplateKv_ = nullptr;
+    QLineEdit* nextSupply_ = nullptr;
+    ComparisonView* comparison_ = nullptr;
     // Every run read, the empty ones too; the list shows them or not.
     archive::Listing listing_;
     QFutureWatcher<archive::Listing>* watcher_ = nullptr;

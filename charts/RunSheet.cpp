@@ -1,5 +1,6 @@
 #include "charts/RunSheet.h"
 
+#include "charts/ComparisonTable.h"
 #include "charts/MotorMapPlot.h"
 #include "charts/MotorSummary.h"
 #include "charts/UnitChoice.h"
@@ -443,13 +444,15 @@ QString writeRunSheet(const QString& path, const std::vector<SheetRun>& runs, Pa
         drawSingleSheet(painter, page, runs.front());
     } else {
         // Runs at one supply, the usual repeatability set, give no map: the
-        // sheet says so on its one page.
+        // first page says so.
         const sets::MotorMap map = comparisonMap(runs);
         drawComparisonSheet(painter, page, runs, map);
-        if (map.drawn()) {
-            writer.newPage();
+        // The statistics get a page of their own, so that the charts keep
+        // the first page's room; the map follows them.
+        if (writer.newPage())
+            drawComparisonPage(painter, page, sheetComparison(runs));
+        if (map.drawn() && writer.newPage())
             drawMapPage(painter, page, map);
-        }
     }
     if (!painter.end())
         return QStringLiteral("cannot write \"%1\"").arg(QDir::toNativeSeparators(path));

@@ -160,7 +160,7 @@ bool RunSession::archiveWanted() const
 void RunSession::archiveStart(const RunOutcome& outcome)
 {
     archive_->runStarted({QDateTime::currentDateTime(), serial_.CommPort(), serial_.deviceName(), serial_.Settings(),
-                          outcome.interval, options_.programVersion});
+                          outcome.interval, options_.programVersion, archive::motorForRunsToCome()});
 }
 
 void RunSession::archiveEnd(const archive::RunValues& values, bool reportWritten, const QString& failure)

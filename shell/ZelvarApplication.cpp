@@ -175,6 +175,10 @@ ChartWindow& ZelvarApplication::charts()
             options.runs.setNote = [this](const QString& folder, const QString& note) {
                 session_->archive()->setNote(folder, note);
             };
+        if (session_)
+            options.runs.setMotor = [this](const QString& folder, const archive::RunMotor& motor) {
+                session_->archive()->setMotor(folder, motor);
+            };
         charts_ = std::make_unique<ChartWindow>(liveTrace_, options);
     }
     return *charts_;

@@ -2,7 +2,7 @@
 // data directory on a file system that loses power (tests/support/
 // PowerCutFs.h), and the disk is cut at seeded points of one recorded
 // session: across Start, recording, Stop, the archive's copies, the figures,
-// a note, and a second Start after a kill. At each point the disk the cut
+// a note and the motor, and a second Start after a kill. At each point the disk the cut
 // leaves is mounted again, the program started on it and Start pressed, and
 // then what survived is checked against what the session wrote.
 //
@@ -382,8 +382,9 @@ protected:
 class PowerCutSessionTest : public PowerCutTest, public testing::WithParamInterface<const char*> {
 protected:
     // The session: a first run Started, recorded and Stopped, its report
-    // drawn and its figures written, a note written through the Runs tab; a
-    // second run in a process that is killed; and a Start after it.
+    // drawn and its figures written, a note and the motor written through
+    // the Runs tab; a second run in a process that is killed; and a Start
+    // after it.
     Session record()
     {
         Session session;
@@ -435,6 +436,9 @@ protected:
             EXPECT_TRUE(pumpUntil([&] { return browser->listed() && !browser->reading(); }, 20s));
             EXPECT_TRUE(browser->setNote(0, "prop 9x4.5, after the breaker tripped"));
             EXPECT_TRUE(pumpUntil([&] { return archive::readRunJson(runs[0].folder).note().startsWith("prop"); }, 20s));
+            // What the run was of, written afterwards through the Runs tab.
+            EXPECT_TRUE(browser->setMotor(0, {"A2212", 1000.0, "3S LiPo"}));
+            EXPECT_TRUE(pumpUntil([&] { return archive::readRunJson(runs[0].folder).motor().name == "A2212"; }, 20s));
         }
         mark("killed run");
         {

@@ -3,6 +3,8 @@
 // written, which must change nothing of the run itself.
 
 #include "archive/RunArchive.h"
+#include "charts/ChartWindow.h"
+#include "charts/RunBrowser.h"
 #include "shell/NorvDynoData.h"
 #include "shell/ZelvarApplication.h"
 
@@ -141,6 +143,25 @@ TEST_F(ArchiveEndToEndTest, TwoStoppedRunsAreKeptBesideTheRunFileAndTheReport)
     }
     EXPECT_GT(runs[0].started, runs[1].started);
     EXPECT_TRUE(messages_.shown.isEmpty());
+}
+
+TEST_F(ArchiveEndToEndTest, TheMotorSetForTheRunsToComeIsWrittenAtEachStartUntilChanged)
+{
+    load();
+    program_->showCharts();
+    RunBrowser* browser = program_->chartWindow()->runBrowser();
+    browser->setMotorForRunsToCome({"A2212", 1000.0, "3S LiPo"});
+    recordRun(30);
+    recordRun(30);
+    browser->setMotorForRunsToCome({"BL2830", std::nullopt, ""});
+    recordRun(30);
+
+    const auto runs = settledRuns(3);
+    ASSERT_EQ(runs.size(), 3u);
+    // Newest first.
+    EXPECT_EQ(runs[0].motor, (archive::RunMotor{"BL2830", std::nullopt, ""}));
+    EXPECT_EQ(runs[1].motor, (archive::RunMotor{"A2212", 1000.0, "3S LiPo"})) << "carried to the next run";
+    EXPECT_EQ(runs[2].motor, (archive::RunMotor{"A2212", 1000.0, "3S LiPo"}));
 }
 
 TEST_F(ArchiveEndToEndTest, ARunCutOffByAPulledCableIsArchivedAsAnErrorWithItsReason)

@@ -197,4 +197,27 @@ TEST_F(RunArchiveTest, ANoteIsWrittenBesideWhatTheRunSaysAndTheSettingDefaultsTo
     EXPECT_EQ(json.value("state").toString(), "stopped") << "written after the copies, not over them";
 }
 
+TEST_F(RunArchiveTest, TheMotorForTheRunsToComeCarriesFromRunToRunAndIsWrittenAfterTheCopies)
+{
+    testing_support::ScratchSettings settings;
+    EXPECT_EQ(motorForRunsToCome(), RunMotor{}) << "nothing set yet: the unnamed motor";
+    setMotorForRunsToCome({"A2212", 1000.0, "3S LiPo"});
+    EXPECT_EQ(motorForRunsToCome(), (RunMotor{"A2212", 1000.0, "3S LiPo"}));
+    setMotorForRunsToCome({"A2212", std::nullopt, "3S LiPo"});
+    EXPECT_FALSE(motorForRunsToCome().nameplateKv) << "a nameplate cleared stays cleared";
+
+    const auto archive = makeArchive();
+    archive->runStarted(startAt(kStart));
+    archive->runEnded({kStart.addSecs(1), Ending::Stopped, {}, {}, true});
+    const QString folder = file("runs/" + folderName(kStart));
+    archive->setMotor(folder, {"BL2830", 1500.0, "4S"});
+    archive->waitForCopies();
+    const RunJson run = readRunJson(folder);
+    EXPECT_EQ(run.motor(), (RunMotor{"BL2830", 1500.0, "4S"}));
+    EXPECT_EQ(run.state(), Ending::Stopped) << "written after the copies, not over them";
+    const Listing listing = listRuns(file("."));
+    ASSERT_EQ(listing.runs.size(), 1u);
+    EXPECT_EQ(listing.runs[0].motor.name, "BL2830") << "the list shows what the run is of";
+}
+
 } // namespace

@@ -6,6 +6,7 @@
 #include "ChartReadings.h"
 #include "archive/RunArchive.h"
 #include "charts/ChartWindow.h"
+#include "charts/ComparisonView.h"
 #include "charts/MotorMapView.h"
 #include "charts/RunBrowser.h"
 #include "session/LiveTrace.h"
@@ -19,6 +20,7 @@
 
 #include <QAbstractItemModel>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -28,6 +30,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
@@ -163,23 +166,29 @@ TEST_F(RunsTab, AThousandRunsAreListedNewestFirstWithTheirColumns)
     for (int row = 1; row < 1000; ++row) {
         ASSERT_GT(browser().runs()[row - 1].started, browser().runs()[row].started) << "row " << row;
     }
-    // Started, duration, records, state, peak power, note; the state's tool tip.
+    // Started, duration, records, state, peak power, motor, nameplate Kv,
+    // supply, note; the state's tool tip.
     struct Row {
         int index;
         QStringList columns;
         QString stateTip;
     };
     const Row rows[] = {
-        {999, {"2026-02-17 02:45:00", "", "", "recording", "", ""}, "Being recorded"},
+        {999, {"2026-02-17 02:45:00", "", "", "recording", "", "unnamed", "", "", ""}, "Being recorded"},
         {990,
-         {"2026-02-16 17:30:00", "1:56:00", "348000", "stopped", "297.5 W at 29900 RPM", "motor 990"},
+         {"2026-02-16 17:30:00", "1:56:00", "348000", "stopped", "297.5 W at 29900 RPM", "unnamed", "", "",
+          "motor 990"},
          "Stop ended the run"},
         {942,
-         {"2026-02-14 16:10:00", "1:50:24", "331200", "error", "", ""},
+         {"2026-02-14 16:10:00", "1:50:24", "331200", "error", "", "unnamed", "", "", ""},
          "The run ended in Error!: the device /dev/ttyUSB0 is gone"},
-        {877, {"2026-02-11 21:21:40", "1:42:49", "308450", "unfinished", "", ""}, "The program ended during the run"},
-        {3, {"2026-01-05 11:05:00", "0:51", "2550", "stopped", "", ""}, "Stop ended the run"},
-        {0, {"2026-01-05 08:00:00", "0:30", "1500", "stopped", "50.0 W at 20000 RPM", "motor 0"}, "Stop ended the run"},
+        {877,
+         {"2026-02-11 21:21:40", "1:42:49", "308450", "unfinished", "", "unnamed", "", "", ""},
+         "The program ended during the run"},
+        {3, {"2026-01-05 11:05:00", "0:51", "2550", "stopped", "", "unnamed", "", "", ""}, "Stop ended the run"},
+        {0,
+         {"2026-01-05 08:00:00", "0:30", "1500", "stopped", "50.0 W at 20000 RPM", "unnamed", "", "", "motor 0"},
+         "Stop ended the run"},
     };
     for (const Row& expected : rows) {
         const int row = rowOf(expected.index);
@@ -275,7 +284,9 @@ TEST_F(RunsTab, SheetsAreSavedOfTheReportOnShowAndOfTheTickedRuns)
     const Case cases[] = {
         {{10}, {"Run sheet: " + nameOf(10), "motor 10"}, "Saved the run sheet"},
         {{0, 5, 10},
-         {"Comparison of 3 runs", nameOf(0), nameOf(5), nameOf(10), "motor 0", "Mean ± SD"},
+         // The second page: the runs' statistics, as --compare prints them.
+         {"Comparison of 3 runs", nameOf(0), nameOf(5), nameOf(10), "motor 0", "Mean ± SD",
+          "Comparison of 3 runs: the statistics", "3 of 3 runs in the statistics", "kv_rpm_per_v", "Drift"},
          "Saved the comparison sheet of 3 runs"},
     };
     for (const Case& c : cases) {
@@ -290,7 +301,9 @@ TEST_F(RunsTab, SheetsAreSavedOfTheReportOnShowAndOfTheTickedRuns)
         const QString text = testing_support::pdfText(path);
         for (const QString& part : c.inText)
             EXPECT_TRUE(text.contains(part)) << part.toStdString() << " not in:\n" << text.toStdString();
-        EXPECT_TRUE(testing_support::pdfInfo(path).contains(QRegularExpression("Pages: +1\n")));
+        // A comparison's statistics on a page of their own.
+        const QString pages = c.ticked.size() == 1 ? "1" : "2";
+        EXPECT_TRUE(testing_support::pdfInfo(path).contains(QRegularExpression("Pages: +" + pages + "\n")));
     }
 
     pickRow(rowOf(10));
@@ -518,6 +531,140 @@ TEST_F(RunsTab, TheMapTabMapsTheTickedRuns)
     EXPECT_EQ(map->refused, "a map needs runs at two supply voltages or more; the spin-ups all ran at 12.00 V");
     EXPECT_EQ(map->lines.size(), 2u) << "one spin-up of each ticked run";
     EXPECT_EQ(window_->status(), "No map: " + map->refused);
+}
+
+} // namespace
+
+namespace {
+
+// Runs 0 to 9: 0, 2, 4 of motor "A2212", 1 and 3 of "BL2830", the rest
+// unnamed.
+void nameMotors(const QStringList& folders)
+{
+    for (int i : {0, 2, 4})
+        archive::setMotor(folders[i], {"A2212", 1000.0, "3S LiPo"});
+    for (int i : {1, 3})
+        archive::setMotor(folders[i], {"BL2830", std::nullopt, ""});
+}
+
+TEST_F(RunsTab, RunsAreFilteredAndGroupedByMotor)
+{
+    open(10);
+    nameMotors(folders_);
+    click("RefreshRunsButton");
+    ASSERT_TRUE(pumpUntil([&] { return !browser().reading() && cell(rowOf(0), RunBrowser::MotorColumn) == "A2212"; }));
+    EXPECT_EQ(cell(rowOf(0), RunBrowser::NameplateColumn), "1000");
+    EXPECT_EQ(cell(rowOf(0), RunBrowser::SupplyColumn), "3S LiPo");
+    EXPECT_EQ(cell(rowOf(5), RunBrowser::MotorColumn), "unnamed");
+
+    auto* filter = window_->findChild<QComboBox*>("MotorFilter");
+    ASSERT_TRUE(filter);
+    QStringList offered;
+    for (int i = 0; i < filter->count(); ++i)
+        offered << filter->itemText(i);
+    EXPECT_EQ(offered, (QStringList{"All motors", "A2212", "BL2830", "unnamed"}));
+
+    browser().showMotor("A2212");
+    ASSERT_EQ(model()->rowCount(), 3);
+    for (int row = 0; row < 3; ++row)
+        EXPECT_EQ(cell(row, RunBrowser::MotorColumn), "A2212") << "row " << row;
+    EXPECT_EQ(browser().runs()[0].folder, folderOf(4)) << "newest first within the motor";
+    browser().showMotor("unnamed");
+    EXPECT_EQ(model()->rowCount(), 5);
+
+    browser().showMotor("");
+    browser().groupByMotor(true);
+    ASSERT_EQ(model()->rowCount(), 10);
+    QStringList order;
+    for (int row = 0; row < 10; ++row)
+        order << cell(row, RunBrowser::MotorColumn);
+    EXPECT_EQ(order, (QStringList{"A2212", "A2212", "A2212", "BL2830", "BL2830", "unnamed", "unnamed", "unnamed",
+                                  "unnamed", "unnamed"}));
+}
+
+TEST_F(RunsTab, WhatARunIsOfIsEditedInTheListAndWrittenIntoRunJson)
+{
+    open(10);
+    const auto edit = [this](int index, int column, const QString& text) {
+        const QModelIndex cellIndex = model()->index(rowOf(index), column);
+        list()->setCurrentIndex(cellIndex);
+        list()->edit(cellIndex);
+        auto* editor = qobject_cast<QLineEdit*>(list()->indexWidget(cellIndex));
+        ASSERT_TRUE(editor) << "no editor in column " << column;
+        editor->setText(text);
+        QTest::keyClick(editor, Qt::Key_Return);
+        QCoreApplication::processEvents();
+    };
+    edit(6, RunBrowser::MotorColumn, "A2212");
+    edit(6, RunBrowser::NameplateColumn, "1000.5");
+    edit(6, RunBrowser::SupplyColumn, "3S LiPo");
+    EXPECT_EQ(archive::readRunJson(folderOf(6)).motor(), (archive::RunMotor{"A2212", 1000.5, "3S LiPo"}));
+    edit(6, RunBrowser::NameplateColumn, "fast");
+    EXPECT_TRUE(window_->status().contains("no Kv")) << window_->status().toStdString();
+    EXPECT_EQ(archive::readRunJson(folderOf(6)).motor().nameplateKv, 1000.5)
+        << "a Kv that is no number changes nothing";
+    edit(6, RunBrowser::NameplateColumn, "");
+    EXPECT_FALSE(archive::readRunJson(folderOf(6)).motor().nameplateKv) << "an empty Kv clears it";
+    EXPECT_EQ(archive::readRunJson(folderOf(6)).note(), "") << "the rest of run.json stays";
+}
+
+TEST_F(RunsTab, TheMotorForTheRunsToComeIsKeptInTheSettingsUntilChanged)
+{
+    open(2);
+    auto* motor = window_->findChild<QLineEdit*>("NextMotor");
+    auto* kv = window_->findChild<QLineEdit*>("NextNameplateKv");
+    auto* supply = window_->findChild<QLineEdit*>("NextSupply");
+    ASSERT_TRUE(motor && kv && supply);
+    motor->setText("A2212");
+    kv->setText("1000");
+    supply->setText("3S LiPo");
+    Q_EMIT supply->editingFinished();
+    EXPECT_EQ(archive::motorForRunsToCome(), (archive::RunMotor{"A2212", 1000.0, "3S LiPo"}));
+    kv->setText("many");
+    Q_EMIT kv->editingFinished();
+    EXPECT_EQ(archive::motorForRunsToCome().nameplateKv, 1000.0) << "a Kv that is no number is not saved";
+
+    // The next Runs tab shows what carries on to the runs to come.
+    const RunBrowser next(QDir(root_.path()).filePath("data"), {});
+    EXPECT_EQ(next.findChild<QLineEdit*>("NextMotor")->text(), "A2212");
+    EXPECT_EQ(next.findChild<QLineEdit*>("NextNameplateKv")->text(), "1000");
+    EXPECT_EQ(next.motorForRunsToCome(), (archive::RunMotor{"A2212", 1000.0, "3S LiPo"}));
+}
+
+TEST_F(RunsTab, TheRunsOfAMotorOrTheTickedOnesAreCompared)
+{
+    open(10);
+    nameMotors(folders_);
+    click("RefreshRunsButton");
+    ASSERT_TRUE(pumpUntil([&] { return !browser().reading() && cell(rowOf(0), RunBrowser::MotorColumn) == "A2212"; }));
+    EXPECT_FALSE(browser().compareRuns()) << "nothing ticked and all motors shown";
+    EXPECT_TRUE(window_->status().startsWith("Tick the runs to compare")) << window_->status().toStdString();
+
+    browser().showMotor("A2212");
+    click("CompareRunsButton");
+    ComparisonView* view = browser().comparisonView();
+    ASSERT_TRUE(view);
+    ASSERT_TRUE(pumpUntil([&] { return !view->reading() && view->comparison(); }, 30s));
+    ASSERT_EQ(view->comparison()->runs.size(), 3u);
+    EXPECT_EQ(view->comparison()->runs[0].folder, folderOf(0)) << "in the order they ran";
+    QTableWidget* table = view->table();
+    ASSERT_EQ(table->columnCount(), 1 + 3 + 6);
+    EXPECT_EQ(table->horizontalHeaderItem(1)->text(), "1 " + nameOf(0));
+    EXPECT_EQ(table->item(0, 0)->text(), "kv_rpm_per_v");
+    EXPECT_TRUE(view->notes().contains("motor A2212")) << view->notes().toStdString();
+    EXPECT_TRUE(view->notes().contains("nameplate 1000.0")) << view->notes().toStdString();
+
+    // Ticked runs are compared whatever motor they are of; a run without a
+    // report is listed and left out.
+    browser().showMotor("");
+    tick(5);
+    tick(1);
+    QFile::remove(QDir(folderOf(1)).filePath("save.csv"));
+    ASSERT_TRUE(browser().compareRuns());
+    ASSERT_TRUE(pumpUntil([&] { return !view->reading() && view->comparison()->runs.size() == 2; }, 30s));
+    EXPECT_FALSE(view->comparison()->runs[0].included);
+    EXPECT_TRUE(view->notes().contains("left out of the statistics: no report")) << view->notes().toStdString();
+    EXPECT_EQ(table->item(0, 1)->text(), "(left out)");
 }
 
 } // namespace

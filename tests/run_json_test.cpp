@@ -100,3 +100,35 @@ TEST(RunJson, FlywheelValuesTypedOverTheDynosAreMarkedAndKept)
 }
 
 } // namespace
+
+namespace {
+
+TEST(RunJsonMotor, WhatTheRunIsOfIsWrittenAtStartAndChangedAfterwards)
+{
+    QTemporaryDir dir;
+    RunStart start{QDateTime::currentDateTime(), 3, "/dev/ttyUSB0", "115200,N,8,1", "20", "1"};
+    start.motor = {" A2212 ", 1000.0, "3S LiPo"};
+    writeRunJson(dir.path(), RunJson::started(start, "x"));
+    RunJson run = readRunJson(dir.path());
+    EXPECT_EQ(run.motor(), (RunMotor{"A2212", 1000.0, "3S LiPo"})) << "the name is kept without its blanks";
+    EXPECT_EQ(run.json().value("nameplate_kv_rpm_per_v").toDouble(), 1000.0);
+    run.setMotor({"A2212", std::nullopt, ""});
+    writeRunJson(dir.path(), run);
+    const RunJson again = readRunJson(dir.path());
+    EXPECT_EQ(again.motor(), (RunMotor{"A2212", std::nullopt, ""}));
+    EXPECT_TRUE(again.json().value("nameplate_kv_rpm_per_v").isNull()) << "a nameplate not known is null";
+}
+
+TEST(RunJsonMotor, ARunOfNoMotorNameCountsAsTheUnnamedMotor)
+{
+    QTemporaryDir dir;
+    // A run.json written before runs said what they are of.
+    const QString folder = writeJson(dir, {{"format", 2}, {"state", "stopped"}});
+    const RunMotor motor = readRunJson(folder).motor();
+    EXPECT_EQ(motor, RunMotor{});
+    EXPECT_EQ(motorName(motor), "unnamed");
+    EXPECT_EQ(motorName({"  ", std::nullopt, {}}), "unnamed");
+    EXPECT_EQ(motorName({"A2212", std::nullopt, {}}), "A2212");
+}
+
+} // namespace

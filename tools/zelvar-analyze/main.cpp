@@ -8,6 +8,7 @@
 // its figures there are brought up to date; --list shows the archive.
 
 #include "ArchiveCommands.h"
+#include "CompareCommands.h"
 #include "MapCommand.h"
 #include "UnitOptions.h"
 
@@ -24,6 +25,7 @@
 #include "records/RunFiles.h"
 #include "records/SequentialFiles.h"
 #include "run/RunAnalyzer.h"
+#include "sets/ComparedRuns.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -177,6 +179,9 @@ int main(int argc, char* argv[])
                        "When --dir is a run folder of the archive (DATA/runs/<started>, with its\n"
                        "run.json), the flywheel and ESC values left out are taken from its run.json,\n"
                        "and the motor's figures in run.json are brought up to date after the analysis.\n"
+                       "With --compare and --dir repeated, compares the runs' figures: mean, spread,\n"
+                       "drift and outliers. --motor, --nameplate-kv and --supply-text write what a run\n"
+                       "folder is of into its run.json; alone, they leave its report as it is.\n"
                        "With --list DATA, lists the runs archived in the data directory DATA instead."));
     parser.addHelpOption();
     parser.addVersionOption();
@@ -264,9 +269,38 @@ int main(int argc, char* argv[])
                                                        "blanks at least between them (default), or \"tsv\", "
                                                        "separated by tabs."),
                                         QStringLiteral("FORMAT"), QStringLiteral("table"));
-    const QList<QCommandLineOption> analysisOptions{radius,      weight,    neutral,      full,        dir,
-                                                    png,         pngScale,  sheet,        paperOption, summary,
-                                                    summaryJson, curvesCsv, spinUpOption, mapImage,    mapCsvOption};
+    const QCommandLineOption motor(QStringLiteral("motor"),
+                                   QStringLiteral("Write the motor's NAME into the run folder's run.json (every "
+                                                  "--dir); runs without one count as one motor, \"unnamed\"."),
+                                   QStringLiteral("NAME"));
+    const QCommandLineOption nameplateKv(QStringLiteral("nameplate-kv"),
+                                         QStringLiteral("Write the motor's nameplate Kv in RPM per volt into the run "
+                                                        "folder's run.json (\"\" clears it); the comparison sets "
+                                                        "the measured Kv beside it."),
+                                         QStringLiteral("KV"));
+    const QCommandLineOption supplyText(QStringLiteral("supply-text"),
+                                        QStringLiteral("Write what supplied the motor, such as \"3S LiPo\", into the "
+                                                       "run folder's run.json."),
+                                        QStringLiteral("TEXT"));
+    const QCommandLineOption compare(QStringLiteral("compare"),
+                                     QStringLiteral("Compare the runs named by repeated --dir: each run's figures "
+                                                    "from its longest complete spin-up, their mean, standard "
+                                                    "deviation, lowest and highest, a drift across the runs in "
+                                                    "the order they ran, outliers, and Kv against the nameplate. "
+                                                    "A run without a complete spin-up is listed but left out."));
+    const QCommandLineOption compareJson(QStringLiteral("compare-json"),
+                                         QStringLiteral("Write the comparison of the --dir runs to FILE as JSON."),
+                                         QStringLiteral("FILE"));
+    const QCommandLineOption compareCsv(QStringLiteral("compare-csv"),
+                                        QStringLiteral("Write the comparison of the --dir runs to FILE as CSV: a "
+                                                       "line per run, then mean, sd, min, max, n, drift and "
+                                                       "outliers, a column per figure."),
+                                        QStringLiteral("FILE"));
+    const QList<QCommandLineOption> analysisOptions{radius,      weight,      neutral,      full,        dir,
+                                                    png,         pngScale,    sheet,        paperOption, summary,
+                                                    summaryJson, curvesCsv,   spinUpOption, mapImage,    mapCsvOption,
+                                                    motor,       nameplateKv, supplyText,   compare,     compareJson,
+                                                    compareCsv};
     parser.addOptions(analysisOptions);
     parser.addOptions({list, listFormat});
     parser.addOptions(analyze::unitOptions());
@@ -324,12 +358,34 @@ int main(int argc, char* argv[])
     // Several runs are named by repeating --dir; they make a comparison
     // sheet or a motor's map, and nothing else takes more than one.
     const QStringList directories = parser.values(dir);
-    if (directories.size() > 1) {
-        if ((!parser.isSet(sheet) && !mapping) || parser.isSet(png) || parser.isSet(summary)
+    const bool comparing = parser.isSet(compare) || parser.isSet(compareJson) || parser.isSet(compareCsv);
+    if (comparing && parser.isSet(spinUpOption))
+        return fail(kBadArguments, QStringLiteral("--compare takes each run's longest complete spin-up, not "
+                                                  "--spin-up (see --help)"));
+    analyze::MotorLabel label;
+    try {
+        const auto textOf = [&](const QCommandLineOption& o) {
+            return parser.isSet(o) ? std::optional<QString>(parser.value(o)) : std::nullopt;
+        };
+        label = analyze::motorLabel(textOf(motor), textOf(nameplateKv), textOf(supplyText));
+    } catch (const RuntimeError& e) {
+        return fail(kBadArguments, QString::fromStdString(e.what()));
+    }
+    // Only labelling: the runs' reports are left as they are.
+    const bool labelOnly = label.given() && !comparing
+                        && std::none_of(analysisOptions.begin(), analysisOptions.end(),
+                                        [&](const QCommandLineOption& o) {
+                                            return o.names() != dir.names() && o.names() != motor.names()
+                                                && o.names() != nameplateKv.names() && o.names() != supplyText.names()
+                                                && parser.isSet(o);
+                                        });
+    if (directories.size() > 1 && !labelOnly) {
+        if ((!parser.isSet(sheet) && !comparing && !mapping) || parser.isSet(png) || parser.isSet(summary)
             || parser.isSet(summaryJson) || parser.isSet(curvesCsv))
-            return fail(kBadArguments, QStringLiteral("several --dir make a comparison sheet or a motor's map: they "
-                                                      "go with --sheet, --map and --map-csv alone, without --png, "
-                                                      "--summary, --summary-json and --curves-csv (see --help)"));
+            return fail(kBadArguments, QStringLiteral("several --dir make a comparison sheet, a comparison or a "
+                                                      "motor's map: they go with --sheet, --compare, --compare-json, "
+                                                      "--compare-csv, --map and --map-csv, without --png, --summary, "
+                                                      "--summary-json and --curves-csv (see --help)"));
         if (parser.isSet(sheet) && directories.size() > static_cast<qsizetype>(charts::kMaxSheetRuns))
             return fail(kBadArguments, QStringLiteral("a comparison sheet holds at most %1 runs, not %2")
                                            .arg(charts::kMaxSheetRuns)
@@ -339,6 +395,14 @@ int main(int argc, char* argv[])
         if (!QFileInfo(directory).isDir())
             return fail(kBadArguments, QStringLiteral("--dir: \"%1\" is not a directory").arg(directory));
     }
+    if (label.given()) {
+        for (const QString& directory : directories) {
+            if (const QString failure = analyze::labelRunFolder(directory, label); !failure.isEmpty())
+                return fail(kAnalysisFailed, failure);
+        }
+        if (labelOnly)
+            return kOk;
+    }
     const auto givenText = [&](const QCommandLineOption& o) {
         return parser.isSet(o) ? std::optional<QString>(parser.value(o)) : std::nullopt;
     };
@@ -346,7 +410,7 @@ int main(int argc, char* argv[])
     // while its report is current: only a missing report, or values other
     // than those its run.json holds, make the analysis run again.
     const bool looking = parser.isSet(summary) || parser.isSet(summaryJson) || parser.isSet(curvesCsv)
-                      || parser.isSet(png) || parser.isSet(sheet) || mapping;
+                      || parser.isSet(png) || parser.isSet(sheet) || mapping || comparing;
     const bool showProgress = isatty(fileno(stderr)) != 0;
 
     // Each directory's report brought up to date, and with a run folder its
@@ -461,6 +525,22 @@ int main(int argc, char* argv[])
                                                            parser.value(mapCsvOption));
             if (!failure.isEmpty())
                 return fail(kAnalysisFailed, failure);
+        }
+        if (comparing) {
+            // Each report brought up to date first, as for the sheet.
+            for (const QString& directory : parser.isSet(sheet) ? QStringList() : directories) {
+                QString report;
+                bool runFolder = false;
+                std::optional<curves::MotorFigures> figures;
+                if (const int code = prepare(directory, report, runFolder, figures); code != kOk)
+                    return code;
+            }
+            const QString failure = analyze::writeComparison(sets::compareFolders(directories), parser.isSet(compare),
+                                                             parser.value(compareJson), parser.value(compareCsv));
+            if (!failure.isEmpty())
+                return fail(kAnalysisFailed, failure);
+            if (directories.size() > 1)
+                return kOk;
         }
         const QString directory = directories.constFirst();
         QString report, failure;
