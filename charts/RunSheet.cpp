@@ -311,7 +311,7 @@ void drawComparisonSheet(QCPPainter& painter, const QRect& page, const std::vect
         drawn.back().name = label;
     }
     y += drawFacts(painter, QRect(kMargin, y, width, 600), list) + 6;
-    footer << (map.drawn() ? QStringLiteral("The motor's map of these runs is on page 2.")
+    footer << (map.drawn() ? QStringLiteral("The motor's map of these runs is on page 3, after their statistics.")
                            : QStringLiteral("No motor's map: %1.").arg(map.refused));
     footer << printedLine();
 

@@ -282,7 +282,7 @@ TEST_F(MotorMapOfASweep, TheMapTabDrawsTheTickedRunsAndRefusesOneSupply)
     EXPECT_FALSE(view.saveImage(dirs_->filePath("none.png")));
 }
 
-TEST_F(MotorMapOfASweep, TheComparisonSheetHoldsTheMapOnItsSecondPage)
+TEST_F(MotorMapOfASweep, TheComparisonSheetHoldsTheMapAfterTheStatistics)
 {
     ASSERT_EQ(runDirs_.size(), 3) << "the runs were not recorded";
     if (const QString missing = testing_support::missingPdfTools(); !missing.isEmpty())
@@ -296,19 +296,21 @@ TEST_F(MotorMapOfASweep, TheComparisonSheetHoldsTheMapOnItsSecondPage)
     }
     const QString sheet = dirs_->filePath("comparison.pdf");
     ASSERT_EQ(charts::writeRunSheet(sheet, runs), QString());
-    EXPECT_TRUE(testing_support::pdfInfo(sheet).contains(QRegularExpression("Pages: +2\n")));
+    EXPECT_TRUE(testing_support::pdfInfo(sheet).contains(QRegularExpression("Pages: +3\n")));
     const QString text = testing_support::pdfText(sheet);
-    EXPECT_TRUE(text.contains("The motor's map of these runs is on page 2.")) << text.toStdString();
+    EXPECT_TRUE(text.contains("The motor's map of these runs is on page 3, after their statistics."))
+        << text.toStdString();
     EXPECT_TRUE(text.contains("The motor's map\n")) << text.toStdString();
     // The PDF's text may set "ffi" as one ligature.
     for (const char* supply : {"8.00 V: ", "12.00 V: ", "16.00 V: "})
         EXPECT_TRUE(text.contains(QRegularExpression(QStringLiteral("Best e(ffi|\uFB03)ciency at ") + supply)))
             << supply;
 
-    // Two runs at one supply: one page, which says why it has no map.
+    // Two runs at one supply: the charts and the statistics, and the first
+    // page says why there is no map.
     const std::vector<charts::SheetRun> same{runs[1], runs[1]};
     ASSERT_EQ(charts::writeRunSheet(sheet, same), QString());
-    EXPECT_TRUE(testing_support::pdfInfo(sheet).contains(QRegularExpression("Pages: +1\n")));
+    EXPECT_TRUE(testing_support::pdfInfo(sheet).contains(QRegularExpression("Pages: +2\n")));
     EXPECT_TRUE(testing_support::pdfText(sheet).simplified().contains(
         "No motor's map: a map needs runs at two supply voltages or more"));
 }
