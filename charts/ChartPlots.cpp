@@ -178,27 +178,6 @@ QCPTextElement* textElement(QCustomPlot& plot, const char* name)
     return plot.findChild<QCPTextElement*>(QLatin1String(name));
 }
 
-// Lines no wider than `width`, broken between words: a text element of the
-// plot does not wrap by itself.
-QString wrapped(const QStringList& paragraphs, const QFontMetrics& metrics, int width)
-{
-    QStringList lines;
-    for (const QString& paragraph : paragraphs) {
-        QString line;
-        for (const QString& word : paragraph.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-            const QString longer = line.isEmpty() ? word : line + QLatin1Char(' ') + word;
-            if (!line.isEmpty() && metrics.horizontalAdvance(longer) > width) {
-                lines << line;
-                line = word;
-            } else {
-                line = longer;
-            }
-        }
-        lines << line;
-    }
-    return lines.join(QLatin1Char('\n'));
-}
-
 // As many legend columns as the plot's width has room for.
 void wrapLegend(QCustomPlot& plot)
 {
@@ -315,6 +294,25 @@ std::vector<QPointF> correctedPoints(const curves::MotorFigures& figures, double
 }
 
 } // namespace
+
+QString wrapped(const QStringList& paragraphs, const QFontMetrics& metrics, int width)
+{
+    QStringList lines;
+    for (const QString& paragraph : paragraphs) {
+        QString line;
+        for (const QString& word : paragraph.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            const QString longer = line.isEmpty() ? word : line + QLatin1Char(' ') + word;
+            if (!line.isEmpty() && metrics.horizontalAdvance(longer) > width) {
+                lines << line;
+                line = word;
+            } else {
+                line = longer;
+            }
+        }
+        lines << line;
+    }
+    return lines.join(QLatin1Char('\n'));
+}
 
 void putLegendBelowAxes(QCustomPlot& plot)
 {

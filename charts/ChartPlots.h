@@ -14,6 +14,8 @@
 class QCustomPlot;
 class QPainter;
 
+class QFontMetrics;
+
 namespace zelvar::charts {
 
 // The report's charts, one above the other, as the chart window saves them
@@ -29,6 +31,10 @@ inline constexpr std::size_t kMaxLinePoints = 4000;
 // Moves the plot's legend out of its axes into a row of its own below
 // them, where it never covers a curve.
 void putLegendBelowAxes(QCustomPlot& plot);
+
+// Lines no wider than `width`, broken between words: a text element of a
+// plot does not wrap by itself.
+QString wrapped(const QStringList& paragraphs, const QFontMetrics& metrics, int width);
 
 // The overlays' palette: none of its colours is one of the run's own.
 QColor overlayColour(int index);

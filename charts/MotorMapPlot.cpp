@@ -1,4 +1,6 @@
 #include "charts/MotorMapPlot.h"
+
+#include "charts/ChartPlots.h"
 #include "charts/MotorSummary.h"
 
 #include <QFontMetrics>
@@ -47,27 +49,6 @@ QCPTextElement* textElement(QCustomPlot& plot, const char* name)
 QCPColorScale* colourScale(QCustomPlot& plot)
 {
     return plot.findChild<QCPColorScale*>(QLatin1String(kColourScaleName));
-}
-
-// Lines no wider than `width`, broken between words: a text element of the
-// plot does not wrap by itself.
-QString wrapped(const QStringList& paragraphs, const QFontMetrics& metrics, int width)
-{
-    QStringList lines;
-    for (const QString& paragraph : paragraphs) {
-        QString line;
-        for (const QString& word : paragraph.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-            const QString longer = line.isEmpty() ? word : line + QLatin1Char(' ') + word;
-            if (!line.isEmpty() && metrics.horizontalAdvance(longer) > width) {
-                lines << line;
-                line = word;
-            } else {
-                line = longer;
-            }
-        }
-        lines << line;
-    }
-    return lines.join(QLatin1Char('\n'));
 }
 
 // Title and notes above the axes, the colour scale to their right, the

@@ -139,72 +139,24 @@ def figures_of(path):
     return summary
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--linux-build", required=True)
-    parser.add_argument("--windows-build", required=True)
+def run_checks(description, arguments, work_prefix, body):
+    """The frame of a Wine test: its command line (ARGUMENTS, pairs of an
+    option and its help, and --keep), a work folder, the checks `body`
+    (options, work, checks) makes, and the closing line. Returns the exit
+    code."""
+    parser = argparse.ArgumentParser(description=description.split("\n\n")[0])
+    for option, help_text in arguments:
+        parser.add_argument(option, required=True, help=help_text)
     parser.add_argument("--keep", help="work in DIR and leave it (default: a temporary folder, removed)")
     options = parser.parse_args()
 
-    work = options.keep or tempfile.mkdtemp(prefix="zelvar-wine-e2e.")
+    work = options.keep or tempfile.mkdtemp(prefix=work_prefix)
     if options.keep:
         shutil.rmtree(work, ignore_errors=True)
         os.makedirs(work)
-    programs = Programs(options.linux_build, options.windows_build, work)
     checks = Checks()
     try:
-        stream = rp.record_stream(os.path.join(options.linux_build, "tools", "dyno-sim", "dyno-sim"),
-                                  os.path.join(work, "stream.bin"), SIM_ARGUMENTS, work)
-        print("recorded %d bytes, %d frames" % (len(stream), len(stream) // rp.FRAME_BYTES))
-
-        linux = data_directory(work, "linux")
-        windows = data_directory(work, "windows")
-        code, output = programs.run_linux(linux, stream)
-        checks.check("the Linux build records the stream", code == 0, output.strip()[-300:])
-        code, output = programs.run_windows(windows, stream)
-        checks.check("zelvar-data.exe under Wine records the stream", code == 0, output.strip()[-300:])
-        for name in ("Temp.dat", "save.csv"):
-            checks.same_files("%s is byte for byte the Linux build's" % name, os.path.join(windows, name),
-                              os.path.join(linux, name))
-
-        # The device goes away halfway through the spin-up.
-        half = (len(stream) // 2) // rp.FRAME_BYTES * rp.FRAME_BYTES
-        linux_lost = data_directory(work, "linux-lost")
-        windows_lost = data_directory(work, "windows-lost")
-        code, linux_output = programs.run_linux(linux_lost, stream, unplug_after=half)
-        checks.check("the Linux build ends a run whose device went away in Error!",
-                     code == 1 and "Error!" in linux_output, linux_output.strip()[-300:])
-        code, output = programs.run_windows(windows_lost, stream, unplug_after=half)
-        checks.check("zelvar-data.exe ends a run whose device went away in Error!",
-                     code == 1 and "Error!" in output, output.strip()[-300:])
-        whole = read(os.path.join(linux, "Temp.dat")) or b""
-        for name, directory in (("Linux build", linux_lost), ("zelvar-data.exe", windows_lost)):
-            kept = read(os.path.join(directory, "Temp.dat")) or b""
-            checks.check("the %s keeps every record up to the loss" % name,
-                         kept and whole.startswith(kept) and len(kept) > len(whole) // 3,
-                         "%d of the whole run's %d records" % (kept.count(b"\n"), whole.count(b"\n")))
-        checks.same_files("the records kept are the same in both", os.path.join(windows_lost, "Temp.dat"),
-                          os.path.join(linux_lost, "Temp.dat"))
-
-        # The archive and zelvar-analyze.exe on the whole run.
-        code, listing, errors = programs.analyze(True, ["--list", rp.windows_path(windows)])
-        checks.check("zelvar-analyze.exe --list shows the archived run as stopped",
-                     code == 0 and "stopped" in listing and len(listing.strip().splitlines()) == 2,
-                     (listing + errors).strip()[-300:])
-        windows_run, linux_run = only_run_folder(windows), only_run_folder(linux)
-        checks.check("each program archived its run in a folder of its own", bool(windows_run and linux_run))
-        if windows_run and linux_run:
-            checks.same_files("the archived Temp.dat is the run's", os.path.join(windows_run, "Temp.dat"),
-                              os.path.join(windows, "Temp.dat"))
-            windows_json = os.path.join(work, "windows-summary.json")
-            linux_json = os.path.join(work, "linux-summary.json")
-            code, _, errors = programs.analyze(
-                True, ["--dir", rp.windows_path(windows_run), "--summary-json", rp.windows_path(windows_json)])
-            checks.check("zelvar-analyze.exe --summary-json analyses the run folder", code == 0, errors.strip())
-            programs.analyze(False, ["--dir", linux_run, "--summary-json", linux_json])
-            a, b = figures_of(windows_json), figures_of(linux_json)
-            checks.check("its figures are the Linux build's", a is not None and a == b,
-                         "Windows %s, Linux %s" % (json.dumps(a)[:200], json.dumps(b)[:200]))
+        body(options, work, checks)
     except (rp.Failure, OSError, RuntimeError, subprocess.TimeoutExpired) as error:
         checks.check("the test ran to its end", False, str(error))
     finally:
@@ -214,6 +166,68 @@ def main():
             print("work folder kept: %s" % work)
     print("%d checks failed" % len(checks.failed) if checks.failed else "all checks passed")
     return 1 if checks.failed else 0
+
+
+def check_against_linux(options, work, checks):
+    programs = Programs(options.linux_build, options.windows_build, work)
+    stream = rp.record_stream(os.path.join(options.linux_build, "tools", "dyno-sim", "dyno-sim"),
+                              os.path.join(work, "stream.bin"), SIM_ARGUMENTS, work)
+    print("recorded %d bytes, %d frames" % (len(stream), len(stream) // rp.FRAME_BYTES))
+
+    linux = data_directory(work, "linux")
+    windows = data_directory(work, "windows")
+    code, output = programs.run_linux(linux, stream)
+    checks.check("the Linux build records the stream", code == 0, output.strip()[-300:])
+    code, output = programs.run_windows(windows, stream)
+    checks.check("zelvar-data.exe under Wine records the stream", code == 0, output.strip()[-300:])
+    for name in ("Temp.dat", "save.csv"):
+        checks.same_files("%s is byte for byte the Linux build's" % name, os.path.join(windows, name),
+                          os.path.join(linux, name))
+
+    # The device goes away halfway through the spin-up.
+    half = (len(stream) // 2) // rp.FRAME_BYTES * rp.FRAME_BYTES
+    linux_lost = data_directory(work, "linux-lost")
+    windows_lost = data_directory(work, "windows-lost")
+    code, linux_output = programs.run_linux(linux_lost, stream, unplug_after=half)
+    checks.check("the Linux build ends a run whose device went away in Error!",
+                 code == 1 and "Error!" in linux_output, linux_output.strip()[-300:])
+    code, output = programs.run_windows(windows_lost, stream, unplug_after=half)
+    checks.check("zelvar-data.exe ends a run whose device went away in Error!",
+                 code == 1 and "Error!" in output, output.strip()[-300:])
+    whole = read(os.path.join(linux, "Temp.dat")) or b""
+    for name, directory in (("Linux build", linux_lost), ("zelvar-data.exe", windows_lost)):
+        kept = read(os.path.join(directory, "Temp.dat")) or b""
+        checks.check("the %s keeps every record up to the loss" % name,
+                     kept and whole.startswith(kept) and len(kept) > len(whole) // 3,
+                     "%d of the whole run's %d records" % (kept.count(b"\n"), whole.count(b"\n")))
+    checks.same_files("the records kept are the same in both", os.path.join(windows_lost, "Temp.dat"),
+                      os.path.join(linux_lost, "Temp.dat"))
+
+    # The archive and zelvar-analyze.exe on the whole run.
+    code, listing, errors = programs.analyze(True, ["--list", rp.windows_path(windows)])
+    checks.check("zelvar-analyze.exe --list shows the archived run as stopped",
+                 code == 0 and "stopped" in listing and len(listing.strip().splitlines()) == 2,
+                 (listing + errors).strip()[-300:])
+    windows_run, linux_run = only_run_folder(windows), only_run_folder(linux)
+    checks.check("each program archived its run in a folder of its own", bool(windows_run and linux_run))
+    if windows_run and linux_run:
+        checks.same_files("the archived Temp.dat is the run's", os.path.join(windows_run, "Temp.dat"),
+                          os.path.join(windows, "Temp.dat"))
+        windows_json = os.path.join(work, "windows-summary.json")
+        linux_json = os.path.join(work, "linux-summary.json")
+        code, _, errors = programs.analyze(
+            True, ["--dir", rp.windows_path(windows_run), "--summary-json", rp.windows_path(windows_json)])
+        checks.check("zelvar-analyze.exe --summary-json analyses the run folder", code == 0, errors.strip())
+        programs.analyze(False, ["--dir", linux_run, "--summary-json", linux_json])
+        a, b = figures_of(windows_json), figures_of(linux_json)
+        checks.check("its figures are the Linux build's", a is not None and a == b,
+                     "Windows %s, Linux %s" % (json.dumps(a)[:200], json.dumps(b)[:200]))
+
+
+def main():
+    return run_checks(__doc__, [("--linux-build", "the Linux build folder (build/default)"),
+                                ("--windows-build", "the Windows build folder (build/windows)")],
+                      "zelvar-wine-e2e.", check_against_linux)
 
 
 if __name__ == "__main__":

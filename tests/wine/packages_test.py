@@ -18,13 +18,11 @@ Usage: packages_test.py --linux-build DIR --packages DIR [--keep DIR]
 Prints one line per check; exits 0 when all passed, 1 when one failed.
 """
 
-import argparse
 import glob
 import os
 import shutil
 import subprocess
 import sys
-import tempfile
 import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -58,97 +56,82 @@ def files_under(root):
     return found
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--linux-build", required=True)
-    parser.add_argument("--packages", required=True)
-    parser.add_argument("--keep", help="work in DIR and leave it (default: a temporary folder, removed)")
-    options = parser.parse_args()
-
-    work = options.keep or tempfile.mkdtemp(prefix="zelvar-wine-packages.")
-    if options.keep:
-        shutil.rmtree(work, ignore_errors=True)
-        os.makedirs(work)
+def check_packages(options, work, checks):
     programs = e2e.Programs(options.linux_build, None, work)
-    checks = e2e.Checks()
-    try:
-        zips = glob.glob(os.path.join(options.packages, "zelvar-data-*-windows-x64.zip"))
-        setups = glob.glob(os.path.join(options.packages, "zelvar-data-*-setup.exe"))
-        if len(zips) != 1 or len(setups) != 1:
-            raise rp.Failure("expected one zip and one installer in %s" % options.packages)
-        version = os.path.basename(setups[0])[len("zelvar-data-"):-len("-setup.exe")]
+    zips = glob.glob(os.path.join(options.packages, "zelvar-data-*-windows-x64.zip"))
+    setups = glob.glob(os.path.join(options.packages, "zelvar-data-*-setup.exe"))
+    if len(zips) != 1 or len(setups) != 1:
+        raise rp.Failure("expected one zip and one installer in %s" % options.packages)
+    version = os.path.basename(setups[0])[len("zelvar-data-"):-len("-setup.exe")]
 
-        stream = rp.record_stream(os.path.join(options.linux_build, "tools", "dyno-sim", "dyno-sim"),
-                                  os.path.join(work, "stream.bin"), e2e.SIM_ARGUMENTS, work)
-        linux = e2e.data_directory(work, "linux")
-        code, output = programs.run_linux(linux, stream)
-        checks.check("the Linux build records the stream", code == 0, output.strip()[-300:])
+    stream = rp.record_stream(os.path.join(options.linux_build, "tools", "dyno-sim", "dyno-sim"),
+                              os.path.join(work, "stream.bin"), e2e.SIM_ARGUMENTS, work)
+    linux = e2e.data_directory(work, "linux")
+    code, output = programs.run_linux(linux, stream)
+    checks.check("the Linux build records the stream", code == 0, output.strip()[-300:])
 
-        # The portable zip.
-        with zipfile.ZipFile(zips[0]) as archive:
-            archive.extractall(os.path.join(work, "zip"))
-        unpacked = os.path.join(work, "zip", "zelvar-data-%s" % version)
-        packaged = files_under(unpacked)  # before a run adds the user's files
-        missing = [name for name in EXPECTED if name not in packaged]
-        checks.check("the zip holds the programs, their DLLs and plugins, the control files and the licences",
-                     not missing, "missing: %s" % ", ".join(missing))
-        code, output = programs.run_windows(unpacked, stream, packaged=os.path.join(unpacked, "zelvar-data.exe"))
-        checks.check("zelvar-data.exe runs from the unpacked zip with its own DLLs", code == 0,
-                     output.strip()[-300:])
-        for name in ("Temp.dat", "save.csv"):
-            checks.same_files("its %s is the Linux build's" % name, os.path.join(unpacked, name),
-                              os.path.join(linux, name))
+    # The portable zip.
+    with zipfile.ZipFile(zips[0]) as archive:
+        archive.extractall(os.path.join(work, "zip"))
+    unpacked = os.path.join(work, "zip", "zelvar-data-%s" % version)
+    packaged = files_under(unpacked)  # before a run adds the user's files
+    missing = [name for name in EXPECTED if name not in packaged]
+    checks.check("the zip holds the programs, their DLLs and plugins, the control files and the licences",
+                 not missing, "missing: %s" % ", ".join(missing))
+    code, output = programs.run_windows(unpacked, stream, packaged=os.path.join(unpacked, "zelvar-data.exe"))
+    checks.check("zelvar-data.exe runs from the unpacked zip with its own DLLs", code == 0,
+                 output.strip()[-300:])
+    for name in ("Temp.dat", "save.csv"):
+        checks.same_files("its %s is the Linux build's" % name, os.path.join(unpacked, name),
+                          os.path.join(linux, name))
 
-        # The installer, as a user without administrator rights runs it.
-        local = glob.glob(os.path.join(programs.prefix, "drive_c", "users", "*", "AppData", "Local"))
-        local = [p for p in local if "Public" not in p]
-        if len(local) != 1:
-            raise rp.Failure("no user's AppData\\Local in the Wine prefix")
-        installed = os.path.join(local[0], "Programs", "Zelvar QT4 Data")
-        shutil.rmtree(installed, ignore_errors=True)
-        code, output = wine(programs, [setups[0], "/S"])
-        checks.check("the installer runs silently", code == 0, output.strip()[-300:])
-        present = files_under(installed) if os.path.isdir(installed) else set()
-        checks.check("it installs the zip's files into %LOCALAPPDATA%\\Programs\\Zelvar QT4 Data",
-                     packaged <= present and "Uninstall.exe" in present,
-                     "installed: %d files" % len(present))
-        shortcut = glob.glob(os.path.join(local[0], "..", "Roaming", "Microsoft", "Windows", "Start Menu",
-                                          "Programs", "Zelvar QT4 Data.lnk"))
-        checks.check("it adds a Start-menu shortcut", len(shortcut) == 1)
-        code, output = wine(programs, ["reg", "query", UNINSTALL_KEY, "/v", "DisplayVersion"])
-        checks.check("it lists its version under the installed programs", code == 0 and version in output,
-                     output.strip()[-200:])
+    # The installer, as a user without administrator rights runs it.
+    local = glob.glob(os.path.join(programs.prefix, "drive_c", "users", "*", "AppData", "Local"))
+    local = [p for p in local if "Public" not in p]
+    if len(local) != 1:
+        raise rp.Failure("no user's AppData\\Local in the Wine prefix")
+    installed = os.path.join(local[0], "Programs", "Zelvar QT4 Data")
+    shutil.rmtree(installed, ignore_errors=True)
+    code, output = wine(programs, [setups[0], "/S"])
+    checks.check("the installer runs silently", code == 0, output.strip()[-300:])
+    present = files_under(installed) if os.path.isdir(installed) else set()
+    checks.check("it installs the zip's files into %LOCALAPPDATA%\\Programs\\Zelvar QT4 Data",
+                 packaged <= present and "Uninstall.exe" in present,
+                 "installed: %d files" % len(present))
+    shortcut = glob.glob(os.path.join(local[0], "..", "Roaming", "Microsoft", "Windows", "Start Menu",
+                                      "Programs", "Zelvar QT4 Data.lnk"))
+    checks.check("it adds a Start-menu shortcut", len(shortcut) == 1)
+    code, output = wine(programs, ["reg", "query", UNINSTALL_KEY, "/v", "DisplayVersion"])
+    checks.check("it lists its version under the installed programs", code == 0 and version in output,
+                 output.strip()[-200:])
 
-        code, output = programs.run_windows(installed, stream, packaged=os.path.join(installed, "zelvar-data.exe"))
-        checks.check("the installed program records a run", code == 0, output.strip()[-300:])
-        for name in ("Temp.dat", "save.csv"):
-            checks.same_files("beside it, %s is the Linux build's" % name, os.path.join(installed, name),
-                              os.path.join(linux, name))
-        runs = glob.glob(os.path.join(installed, "runs", "*", "run.json"))
-        checks.check("the run is archived beside the program", len(runs) == 1)
+    code, output = programs.run_windows(installed, stream, packaged=os.path.join(installed, "zelvar-data.exe"))
+    checks.check("the installed program records a run", code == 0, output.strip()[-300:])
+    for name in ("Temp.dat", "save.csv"):
+        checks.same_files("beside it, %s is the Linux build's" % name, os.path.join(installed, name),
+                          os.path.join(linux, name))
+    runs = glob.glob(os.path.join(installed, "runs", "*", "run.json"))
+    checks.check("the run is archived beside the program", len(runs) == 1)
 
-        code, output = wine(programs, [os.path.join(installed, "Uninstall.exe"), "/S"])
-        left = files_under(installed) if os.path.isdir(installed) else set()
-        installed_files = packaged | {"Uninstall.exe"}
-        checks.check("the uninstaller removes every file it installed", code == 0 and not left & installed_files,
-                     "left: %s" % ", ".join(sorted(left & installed_files)))
-        checks.check("and leaves the user's runs",
-                     {"Temp.dat", "save.csv"} <= left and any(n.startswith("runs/") for n in left),
-                     "left: %s" % ", ".join(sorted(left)))
-        shortcut = glob.glob(os.path.join(local[0], "..", "Roaming", "Microsoft", "Windows", "Start Menu",
-                                          "Programs", "Zelvar QT4 Data.lnk"))
-        code, _ = wine(programs, ["reg", "query", UNINSTALL_KEY])
-        checks.check("its shortcut and its entry are gone", not shortcut and code != 0)
-        shutil.rmtree(installed, ignore_errors=True)
-    except (rp.Failure, OSError, RuntimeError, subprocess.TimeoutExpired) as error:
-        checks.check("the test ran to its end", False, str(error))
-    finally:
-        if not options.keep and not checks.failed:
-            shutil.rmtree(work, ignore_errors=True)
-        elif checks.failed:
-            print("work folder kept: %s" % work)
-    print("%d checks failed" % len(checks.failed) if checks.failed else "all checks passed")
-    return 1 if checks.failed else 0
+    code, output = wine(programs, [os.path.join(installed, "Uninstall.exe"), "/S"])
+    left = files_under(installed) if os.path.isdir(installed) else set()
+    installed_files = packaged | {"Uninstall.exe"}
+    checks.check("the uninstaller removes every file it installed", code == 0 and not left & installed_files,
+                 "left: %s" % ", ".join(sorted(left & installed_files)))
+    checks.check("and leaves the user's runs",
+                 {"Temp.dat", "save.csv"} <= left and any(n.startswith("runs/") for n in left),
+                 "left: %s" % ", ".join(sorted(left)))
+    shortcut = glob.glob(os.path.join(local[0], "..", "Roaming", "Microsoft", "Windows", "Start Menu",
+                                      "Programs", "Zelvar QT4 Data.lnk"))
+    code, _ = wine(programs, ["reg", "query", UNINSTALL_KEY])
+    checks.check("its shortcut and its entry are gone", not shortcut and code != 0)
+    shutil.rmtree(installed, ignore_errors=True)
+
+
+def main():
+    return e2e.run_checks(__doc__, [("--linux-build", "the Linux build folder (build/default)"),
+                                    ("--packages", "the folder of the zip and the installer")],
+                          "zelvar-wine-packages.", check_packages)
 
 
 if __name__ == "__main__":

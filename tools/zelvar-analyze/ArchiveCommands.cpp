@@ -3,9 +3,19 @@
 #include "platform/NumberText.h"
 #include "platform/RuntimeError.h"
 
+#include <QFile>
+
 #include <algorithm>
 
 namespace zelvar::analyze {
+
+QString writeOutputFile(const QString& path, const QByteArray& data)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(data) != data.size())
+        return QStringLiteral("cannot write \"%1\": %2").arg(path, file.errorString());
+    return {};
+}
 
 namespace {
 

@@ -16,6 +16,10 @@
 
 namespace zelvar::analyze {
 
+// Writes `data` to the file at `path` whole; empty, or what went wrong,
+// naming the file.
+QString writeOutputFile(const QString& path, const QByteArray& data);
+
 // The value of --radius or --weight (`option`, without the dashes): its text
 // when given, else the number a run folder's run.json holds (`runJson` is
 // that file, empty outside a run folder). Throws RuntimeError with the

@@ -1,5 +1,7 @@
 #include "CompareCommands.h"
 
+#include "ArchiveCommands.h"
+
 #include "archive/RunArchive.h"
 #include "platform/RuntimeError.h"
 
@@ -76,9 +78,8 @@ QString writeComparison(const sets::RunComparison& comparison, bool table, const
          {std::pair{jsonPath, sets::comparisonJson(comparison)}, std::pair{csvPath, sets::comparisonCsv(comparison)}}) {
         if (path.isEmpty())
             continue;
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(data) != data.size())
-            return QStringLiteral("cannot write \"%1\": %2").arg(path, file.errorString());
+        if (const QString failure = analyze::writeOutputFile(path, data); !failure.isEmpty())
+            return failure;
     }
     return {};
 }

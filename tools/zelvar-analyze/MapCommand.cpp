@@ -1,5 +1,7 @@
 #include "MapCommand.h"
 
+#include "ArchiveCommands.h"
+
 #include "charts/MotorMapPlot.h"
 #include "sets/MotorMap.h"
 
@@ -44,10 +46,8 @@ QString writeMotorMap(const std::vector<MapRun>& runs, const QString& image, dou
                     static_cast<long long>(map.lines.size()), static_cast<long long>(map.supplies.size()));
     }
     if (!csv.isEmpty()) {
-        const QByteArray data = sets::mapCsv(map);
-        QFile file(csv);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(data) != data.size())
-            return QStringLiteral("cannot write \"%1\": %2").arg(csv, file.errorString());
+        if (const QString failure = writeOutputFile(csv, sets::mapCsv(map)); !failure.isEmpty())
+            return failure;
         std::printf("%s: motor's map, %lld x %lld grid points\n", qPrintable(shown(csv)),
                     static_cast<long long>(map.grid.columns()), static_cast<long long>(map.grid.rows()));
     }

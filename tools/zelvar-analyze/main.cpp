@@ -119,9 +119,8 @@ QString writeFigures(const curves::MotorFigures& figures, bool table, const QStr
          {std::pair{jsonPath, curves::summaryJson(figures)}, std::pair{csvPath, curves::curvesCsv(figures)}}) {
         if (path.isEmpty())
             continue;
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(data) != data.size())
-            return QStringLiteral("cannot write \"%1\": %2").arg(path, file.errorString());
+        if (const QString failure = analyze::writeOutputFile(path, data); !failure.isEmpty())
+            return failure;
     }
     return {};
 }
