@@ -465,7 +465,7 @@ TEST_F(AnalyzeToolTest, UnitsChangeTheTablesAndNotTheFiles)
                  {"rad/s", std::numbers::pi / 30},
                  {"%", 1},
                  {"rad/s", std::numbers::pi / 30}};
-    const QStringList lines = shown.split('\n');
+    const QStringList lines = shown.split(QRegularExpression("\r?\n"));
     for (std::size_t k = 0; k < std::size(kFigureKeys); ++k) {
         SCOPED_TRACE(kFigureKeys[k]);
         const QString& value = printed[k].first;
