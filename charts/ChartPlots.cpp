@@ -218,15 +218,7 @@ void layOut(QCustomPlot& plot, const ChartText& text, Notes notes)
     if (!textElement(plot, kTitleName)) {
         plot.setAntialiasedElements(QCP::aeAll);
         plot.setNoAntialiasingOnDrag(true);
-        layout->insertRow(0);
-        auto* title = new QCPTextElement(&plot, QString(), QFont(plot.font().family(), 10, QFont::Bold));
-        title->setObjectName(QLatin1String(kTitleName));
-        layout->addElement(0, 0, title);
-        layout->insertRow(1);
-        auto* notesText = new QCPTextElement(&plot, QString(), QFont(plot.font().family(), 8));
-        notesText->setObjectName(QLatin1String(kNotesName));
-        notesText->setTextColor(QColor(70, 70, 70));
-        layout->addElement(1, 0, notesText);
+        addTitleAndNotes(plot, kTitleName, kNotesName);
         putLegendBelowAxes(plot);
         // The words take what they need; the axes the rest.
         layout->setRowStretchFactor(0, 0.001);
@@ -294,6 +286,20 @@ std::vector<QPointF> correctedPoints(const curves::MotorFigures& figures, double
 }
 
 } // namespace
+
+void addTitleAndNotes(QCustomPlot& plot, const char* titleName, const char* notesName)
+{
+    QCPLayoutGrid* layout = plot.plotLayout();
+    layout->insertRow(0);
+    auto* title = new QCPTextElement(&plot, QString(), QFont(plot.font().family(), 10, QFont::Bold));
+    title->setObjectName(QLatin1String(titleName));
+    layout->addElement(0, 0, title);
+    layout->insertRow(1);
+    auto* notesText = new QCPTextElement(&plot, QString(), QFont(plot.font().family(), 8));
+    notesText->setObjectName(QLatin1String(notesName));
+    notesText->setTextColor(QColor(70, 70, 70));
+    layout->addElement(1, 0, notesText);
+}
 
 QString wrapped(const QStringList& paragraphs, const QFontMetrics& metrics, int width)
 {

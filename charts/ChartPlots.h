@@ -32,6 +32,10 @@ inline constexpr std::size_t kMaxLinePoints = 4000;
 // them, where it never covers a curve.
 void putLegendBelowAxes(QCustomPlot& plot);
 
+// Puts a title row and a notes row above the plot's axes, text elements
+// named `titleName` and `notesName` for filling in later.
+void addTitleAndNotes(QCustomPlot& plot, const char* titleName, const char* notesName);
+
 // Lines no wider than `width`, broken between words: a text element of a
 // plot does not wrap by itself.
 QString wrapped(const QStringList& paragraphs, const QFontMetrics& metrics, int width);

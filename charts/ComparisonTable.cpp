@@ -1,5 +1,7 @@
 #include "charts/ComparisonTable.h"
 
+#include "charts/RunSheet.h"
+
 #include "archive/RunJson.h"
 #include "curves/FigureFormats.h"
 
@@ -18,16 +20,8 @@ namespace zelvar::charts {
 
 namespace {
 
-constexpr int kMargin = 40;
+constexpr int kMargin = kSheetMargin;
 constexpr int kRowHeight = 16;
-
-QFont pageFont(int pixels, bool bold = false)
-{
-    QFont font;
-    font.setPixelSize(pixels);
-    font.setBold(bold);
-    return font;
-}
 
 } // namespace
 
@@ -66,11 +60,11 @@ void drawComparisonPage(QPainter& painter, const QRect& page, const sets::RunCom
     painter.save();
     painter.setPen(Qt::black);
     int y = kMargin;
-    painter.setFont(pageFont(17, true));
+    painter.setFont(sheetFont(17, true));
     painter.drawText(QRect(kMargin, y, width, 30), Qt::AlignLeft | Qt::AlignTop,
                      QStringLiteral("Comparison of %1 runs: the statistics").arg(comparison.runs.size()));
     y += 30;
-    painter.setFont(pageFont(10));
+    painter.setFont(sheetFont(10));
     for (const QString& note : table.notes) {
         const QRect bounds = painter.boundingRect(QRect(kMargin, y, width, 200), Qt::TextWordWrap, note);
         painter.drawText(QRect(kMargin, y, width, bounds.height()), Qt::TextWordWrap, note);
@@ -80,7 +74,7 @@ void drawComparisonPage(QPainter& painter, const QRect& page, const sets::RunCom
 
     // Columns as wide as their widest cell, the figure's name first; what
     // is left over goes between them.
-    const QFont font = pageFont(9), bold = pageFont(9, true);
+    const QFont font = sheetFont(9), bold = sheetFont(9, true);
     const QFontMetrics metrics(bold, painter.device());
     std::vector<int> widths(static_cast<std::size_t>(table.header.size()), 0);
     for (int c = 0; c < table.header.size(); ++c)
@@ -120,7 +114,7 @@ void drawComparisonPage(QPainter& painter, const QRect& page, const sets::RunCom
     }
     y += 8;
     painter.setPen(QColor(80, 80, 80));
-    painter.setFont(pageFont(9));
+    painter.setFont(sheetFont(9));
     painter.drawText(QRect(kMargin, y, width, 80), Qt::TextWordWrap,
                      QStringLiteral("Each run's figures from its spin-up drawn; a run counts in the statistics when "
                                     "that spin-up is complete. Drift: the least-squares change over the runs in the "

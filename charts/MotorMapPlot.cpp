@@ -58,15 +58,7 @@ void layOut(QCustomPlot& plot, const ChartText& text, Notes notes)
     if (!textElement(plot, kMapTitleName)) {
         plot.setAntialiasedElements(QCP::aeAll);
         QCPLayoutGrid* layout = plot.plotLayout();
-        layout->insertRow(0);
-        auto* title = new QCPTextElement(&plot, QString(), QFont(plot.font().family(), 10, QFont::Bold));
-        title->setObjectName(QLatin1String(kMapTitleName));
-        layout->addElement(0, 0, title);
-        layout->insertRow(1);
-        auto* notesText = new QCPTextElement(&plot, QString(), QFont(plot.font().family(), 8));
-        notesText->setObjectName(QLatin1String(kMapNotesName));
-        notesText->setTextColor(QColor(70, 70, 70));
-        layout->addElement(1, 0, notesText);
+        addTitleAndNotes(plot, kMapTitleName, kMapNotesName);
         auto* scale = new QCPColorScale(&plot);
         scale->setObjectName(QLatin1String(kColourScaleName));
         scale->setType(QCPAxis::atRight);

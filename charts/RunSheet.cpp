@@ -30,17 +30,9 @@ namespace {
 // The page is laid out in pixels of 1/96 inch, the unit the charts are
 // drawn in on a screen, so that their fonts and pens keep their sizes.
 constexpr int kResolution = 96;
-constexpr int kMargin = 40;
+constexpr int kMargin = kSheetMargin;
 constexpr int kLabelWidth = 105;
 constexpr int kLineHeight = 15;
-
-QFont sheetFont(int pixels, bool bold = false)
-{
-    QFont font;
-    font.setPixelSize(pixels);
-    font.setBold(bold);
-    return font;
-}
 
 QString number(double value, int digits = 6)
 {
@@ -328,6 +320,14 @@ void drawComparisonSheet(QCPPainter& painter, const QRect& page, const std::vect
 }
 
 } // namespace
+
+QFont sheetFont(int pixels, bool bold)
+{
+    QFont font;
+    font.setPixelSize(pixels);
+    font.setBold(bold);
+    return font;
+}
 
 std::optional<Paper> paperFromText(const QString& text)
 {

@@ -4,6 +4,7 @@
 #include "curves/MotorFigures.h"
 #include "curves/ReportLoader.h"
 
+#include <QFont>
 #include <QString>
 #include <QStringList>
 
@@ -37,6 +38,11 @@ struct SheetRun {
 
 // A comparison sheet holds as many runs as the charts have colours for.
 inline constexpr std::size_t kMaxSheetRuns = 1 + kMaxOverlays;
+
+// Every page of a sheet keeps this margin, in its pixels of 1/96 inch.
+inline constexpr int kSheetMargin = 40;
+// The sheets' font, sized in those pixels.
+QFont sheetFont(int pixels, bool bold = false);
 
 // What the sheet says about a run besides its figures and curves, as
 // label and value: the run (folder, start, duration, records, port and
