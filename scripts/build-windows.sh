@@ -668,8 +668,10 @@ test_project() {
   echo "running the tests under Wine (log: $log)..."
   setup_wine
   local status=0
-  # One X server for the whole run: each program's hidden window needs one.
-  (cd "$repo" && xvfb-run -a ctest --preset windows -j "$jobs") >"$log" 2>&1 || status=$?
+  # One X server for the whole run (each program's hidden window needs one),
+  # and one Wine session.
+  (cd "$repo" && xvfb-run -a scripts/wine-run.sh --session ctest --preset windows -j "$jobs") \
+    >"$log" 2>&1 || status=$?
   wait_for_wineserver
   grep -E '^[0-9]+% tests passed|^The following tests FAILED' -A 1000 "$log" | sed 's/^/  /'
   echo "  tests ran in $(format_seconds $((SECONDS - start)))"

@@ -4,9 +4,13 @@
 # runtime DLLs on the program's search path.
 #
 # Usage: scripts/wine-run.sh [--packaged] PROGRAM.exe [ARGUMENTS...]
+#        scripts/wine-run.sh --session COMMAND [ARGUMENTS...]
 #
 # --packaged: without the build's DLL path, for a program that must bring
 # its DLLs with it (the packages).
+# --session: runs a Linux COMMAND (CTest, say) that starts many Windows
+# programs through this script, with one Wine session held open from before
+# its first program to after its last, and ended then.
 #
 # The windows preset's CMAKE_CROSSCOMPILING_EMULATOR: CTest starts every test
 # program through it. Wine opens its windows (Qt's event dispatcher needs a
@@ -26,11 +30,14 @@ if [ $# -eq 0 ] || [ "$1" = --help ] || [ "$1" = -h ]; then
   exit 2
 fi
 
-dll_path=true
-if [ "$1" = --packaged ]; then
-  dll_path=false
-  shift
-fi
+mode=program
+case $1 in
+  --packaged | --session)
+    mode=${1#--}
+    shift
+    ;;
+esac
+[ $# -gt 0 ] || { echo "wine-run.sh: nothing to run (see --help)" >&2; exit 2; }
 
 cache=${ZELVAR_WINDOWS_CACHE:-$HOME/.cache/zelvar/windows}
 [ -f "$cache/wine/system.reg" ] || {
@@ -54,30 +61,41 @@ export WINEPREFIX=$cache/wine
 # No Mono or Gecko: nothing here needs them, and their installers would ask.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEDEBUG=${WINEDEBUG:--all}
-if $dll_path; then
+if [ $mode != packaged ]; then
   WINEPATH="$(windows_path "$cache/qt/bin");$(windows_path "$runtime");$(windows_path "$pthread")"
   export WINEPATH
 else
   unset WINEPATH
 fi
 
+server=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+
 # The Wine server, and the service processes the first program of a session
 # starts, would inherit that program's output and keep CTest waiting after
 # the test for as long as they linger. So the server is started here,
-# without output, to stay 10 seconds after its last program, and its
-# services by a program whose output goes nowhere; a server that runs
-# already is left as it is.
+# without output, to stay PERSIST seconds after its last program (forever
+# when empty), and its services by a program whose output goes nowhere; a
+# server that runs already is left as it is. A server that was about to
+# end when found running may still end before the program starts and leave
+# it to start a new one: a --session holds the server open for that reason.
 start_session() {
-  local server
-  server=$(command -v wineserver || echo /usr/lib/wine/wineserver)
-  if "$server" -p10 </dev/null >/dev/null 2>&1; then
+  if "$server" "-p$1" </dev/null >/dev/null 2>&1; then
     "$wine" cmd /c exit </dev/null >/dev/null 2>&1 || true
   fi
 }
 
 if [ -z "${DISPLAY:-}" ]; then
-  $dll_path || set -- --packaged "$@"
+  [ $mode = program ] || set -- "--$mode" "$@"
   exec xvfb-run -a "${BASH_SOURCE[0]}" "$@"
 fi
-start_session
+if [ $mode = session ]; then
+  "$server" -w </dev/null >/dev/null 2>&1 || true
+  start_session ""
+  status=0
+  "$@" || status=$?
+  "$server" -k </dev/null >/dev/null 2>&1 || true
+  "$server" -w </dev/null >/dev/null 2>&1 || true
+  exit $status
+fi
+start_session 10
 exec "$wine" "$@"

@@ -30,6 +30,7 @@ is left alone, and the helper refuses to run.
 import argparse
 import binascii
 import errno
+import faulthandler
 import fcntl
 import os
 import selectors
@@ -237,8 +238,12 @@ def main():
     if not os.path.isdir(os.path.join(prefix, "dosdevices")):
         fail("no Wine prefix in %s: run scripts/build-windows.sh first" % prefix)
 
-    # SIGTERM (CTest's timeout) unwinds through the finally below.
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
+    # SIGTERM (CTest's timeout) unwinds through the finally below, after
+    # saying where this helper was, for a test that hangs.
+    def stop(*_):
+        faulthandler.dump_traceback(all_threads=True)
+        sys.exit(1)
+    signal.signal(signal.SIGTERM, stop)
     lock = open(os.path.join(prefix, "dosdevices", ".com%d.lock" % options.com), "w")
     fcntl.flock(lock, fcntl.LOCK_EX)
     mapping = Mapping(prefix, options.com)
@@ -253,6 +258,7 @@ def main():
         return serve(mapping, server, program)
     finally:
         if program is not None and program.poll() is None:
+            print("wine_com_port.py: stopping the program, which was still running", file=sys.stderr)
             program.terminate()
             try:
                 program.wait(timeout=10)
