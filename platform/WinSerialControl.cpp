@@ -1,12 +1,12 @@
 #include "platform/WinSerialControl.h"
 
 #include <QTimer>
-#include <QWinEventNotifier>
 
 #include <windows.h>
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 #include <utility>
 
 namespace zelvar {
@@ -15,6 +15,11 @@ struct WinSerialControl::Io {
     HANDLE port = INVALID_HANDLE_VALUE;
     OVERLAPPED read{};
     char chunk[kReadChunk];
+    // The watcher's: `stop` (manual reset) ends it; `taken` (auto reset)
+    // tells it the event loop has dealt with the completion it handed over.
+    HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE taken = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    std::thread watcher;
 };
 
 void applyLineSettings(DCB& dcb, const SerialSettings& settings)
@@ -125,14 +130,11 @@ QString openRefusal(unsigned long error, const QString& device)
 } // namespace
 
 WinSerialControl::WinSerialControl(QObject* parent)
-    : SerialControl(parent), io_(std::make_unique<Io>()), readDone_(new QWinEventNotifier(this)),
-      receivePause_(new QTimer(this)), readRetry_(new QTimer(this))
+    : SerialControl(parent), io_(std::make_unique<Io>()), receivePause_(new QTimer(this)), readRetry_(new QTimer(this))
 {
     // Manual reset: the event stays set until the next read starts, and
     // ReadFile resets it itself when it starts one.
     io_->read.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    readDone_->setHandle(io_->read.hEvent);
-    connect(readDone_, &QWinEventNotifier::activated, this, [this] { onReadDone(); });
     receivePause_->setSingleShot(true);
     connect(receivePause_, &QTimer::timeout, this, [this] { endReceivePause(); });
     readRetry_->setSingleShot(true);
@@ -146,8 +148,10 @@ WinSerialControl::WinSerialControl(QObject* parent)
 WinSerialControl::~WinSerialControl()
 {
     closeHandle();
-    readDone_->setEnabled(false);
+    stopWatching();
     CloseHandle(io_->read.hEvent);
+    CloseHandle(io_->stop);
+    CloseHandle(io_->taken);
 }
 
 void WinSerialControl::openDevice(const QString& deviceName, const SerialSettings& settings)
@@ -185,7 +189,7 @@ void WinSerialControl::openDevice(const QString& deviceName, const SerialSetting
         throw fail(QStringLiteral("cannot set the read timeouts"));
 
     received_.clear();
-    readDone_->setEnabled(true);
+    startWatching();
     if (const unsigned long error = startRead()) {
         closeHandle();
         throw openFailure(deviceName, win32ErrorText(error));
@@ -204,7 +208,7 @@ void WinSerialControl::closeHandle()
     if (io_->port == INVALID_HANDLE_VALUE)
         return;
     stopRead();
-    readDone_->setEnabled(false);
+    stopWatching();
     CloseHandle(io_->port);
     io_->port = INVALID_HANDLE_VALUE;
     received_.clear();
@@ -280,9 +284,50 @@ unsigned long WinSerialControl::stopRead()
     return 0;
 }
 
+void WinSerialControl::startWatching()
+{
+    ResetEvent(io_->stop);
+    ResetEvent(io_->taken);
+    io_->watcher = std::thread([this, watch = ++watch_] { watchReads(watch); });
+}
+
+void WinSerialControl::stopWatching()
+{
+    ++watch_;
+    if (!io_->watcher.joinable())
+        return;
+    SetEvent(io_->stop);
+    io_->watcher.join();
+}
+
+void WinSerialControl::watchReads(unsigned watch)
+{
+    // WaitForMultipleObjects names the first of the objects that are set:
+    // `stop` comes first, so it wins.
+    const HANDLE readOrStop[] = {io_->stop, io_->read.hEvent};
+    const HANDLE takenOrStop[] = {io_->stop, io_->taken};
+    while (WaitForMultipleObjects(2, readOrStop, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, watch] {
+                if (watch != watch_)
+                    return;
+                onReadDone();
+                // The handler may have closed the port, or opened it again
+                // with a watcher of its own.
+                if (watch == watch_)
+                    SetEvent(io_->taken);
+            },
+            Qt::QueuedConnection);
+        // The event stays set until the loop has collected the read.
+        if (WaitForMultipleObjects(2, takenOrStop, FALSE, INFINITE) != WAIT_OBJECT_0 + 1)
+            return;
+    }
+}
+
 void WinSerialControl::onReadDone()
 {
-    // The notifier may report a read that closing or emptying has already
+    // The watcher may report a read that closing or emptying has already
     // collected.
     if (!reading_)
         return;

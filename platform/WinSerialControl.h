@@ -12,7 +12,6 @@
 #include <optional>
 
 class QTimer;
-class QWinEventNotifier;
 struct _DCB;
 
 namespace zelvar {
@@ -39,8 +38,11 @@ QString win32ErrorText(unsigned long error);
 // port is left unread for kReceiveGroupingMs, while the driver's queue keeps
 // what comes, and then read in one go: the same grouping as QtSerialControl.
 //
-// One overlapped read is kept pending while the port is watched; its event
-// is watched by a QWinEventNotifier in the thread's event loop. The read's
+// One overlapped read is kept pending while the port is watched. A thread of
+// the control's own, started at opening and joined at closing, waits for its
+// event and hands each completion to the event loop of the control's thread,
+// one at a time. (A QWinEventNotifier's thread-pool callback may still run
+// after the notifier is gone: under Wine it did, and crashed the program.) The read's
 // timeouts make it wait for a first byte and end once the line has been
 // quiet for kReadIntervalMs (or its buffer is full), on Windows and on Wine
 // alike. A lost device ends the pending read with an error (ERROR_BROKEN_PIPE
@@ -76,9 +78,15 @@ private:
     void raiseReceive();
     void endReceivePause();
     void closeHandle();
+    void startWatching();
+    void stopWatching();
+    // The watching thread's loop, for the watch numbered `watch`.
+    void watchReads(unsigned watch);
 
     std::unique_ptr<Io> io_;
-    QWinEventNotifier* readDone_;
+    // Counts the watches: a completion handed over by an earlier one, still
+    // queued when the port closed, is ignored.
+    unsigned watch_ = 0;
     QTimer* receivePause_;
     // Retries a read that failed without losing the device.
     QTimer* readRetry_;

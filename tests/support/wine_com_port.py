@@ -255,7 +255,10 @@ def main():
     program = None
     try:
         program = subprocess.Popen(command, env=environment)
-        return serve(mapping, server, program)
+        status = serve(mapping, server, program)
+        if status != 0:
+            print("wine_com_port.py: the program ended with exit status %d" % status, file=sys.stderr)
+        return status
     finally:
         if program is not None and program.poll() is None:
             print("wine_com_port.py: stopping the program, which was still running", file=sys.stderr)
