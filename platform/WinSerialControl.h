@@ -42,10 +42,10 @@ QString win32ErrorText(unsigned long error);
 // the control's own, started at opening and joined at closing, waits for its
 // event and hands each completion to the event loop of the control's thread,
 // one at a time. (A QWinEventNotifier's thread-pool callback may still run
-// after the notifier is gone: under Wine it did, and crashed the program.) The read's
-// timeouts make it wait for a first byte and end once the line has been
-// quiet for kReadIntervalMs (or its buffer is full), on Windows and on Wine
-// alike. A lost device ends the pending read with an error (ERROR_BROKEN_PIPE
+// after the notifier is gone: under Wine it did, and crashed the program.)
+// The read's timeouts make it wait for a first byte and end once the line
+// has been quiet for kReadIntervalMs (or its buffer is full), on Windows and
+// on Wine alike. A lost device ends the pending read with an error (ERROR_BROKEN_PIPE
 // under Wine when the pseudo-terminal behind the port closes).
 class WinSerialControl final : public SerialControl {
     Q_OBJECT

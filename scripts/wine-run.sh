@@ -72,8 +72,8 @@ server=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 
 # The Wine server, and the service processes the first program of a session
 # starts, would inherit that program's output and keep CTest waiting after
-# the test for as long as they linger. So the server is started here,
-# without output, to stay PERSIST seconds after its last program (forever
+# the test for as long as they linger. So `start_session SECONDS` starts the
+# server without output, to stay SECONDS after its last program (forever
 # when empty), and its services by a program whose output goes nowhere; a
 # server that runs already is left as it is. A server that was about to
 # end when found running may still end before the program starts and leave
