@@ -158,7 +158,9 @@ check_host_tools() {
   command -v "$cxx" >/dev/null || die "$cxx is missing (g++-mingw-w64-x86-64-posix)"
   command -v $mingw-gcc-posix >/dev/null || die "$mingw-gcc-posix is missing"
   command -v $mingw-windres >/dev/null || die "$mingw-windres is missing"
-  "$cxx" -v 2>&1 | grep -q '^Thread model: posix' || die "$cxx does not use the posix thread model"
+  # grep reads to the end (no -q): under pipefail, a compiler still writing
+  # when grep had quit would fail the pipe.
+  "$cxx" -v 2>&1 | grep '^Thread model: posix' >/dev/null || die "$cxx does not use the posix thread model"
   [ -f "$toolchain" ] || die "$toolchain is missing"
 }
 

@@ -48,7 +48,7 @@ fi
 
 # The tests check that files keep "." as decimal separator under a comma
 # locale; German is the one they use.
-if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+if ! locale -a 2>/dev/null | grep -i '^de_DE\.utf-\?8$' >/dev/null; then
   echo "Generating the de_DE.UTF-8 locale"
   as_root localedef -i de_DE -f UTF-8 de_DE.UTF-8
 fi
