@@ -690,7 +690,7 @@ print_results() {
   done < <(find "$project_build" -name '*.exe' -not -path '*/CMakeFiles/*' \
     -not -name '*_test.exe' -not -name '*_fuzzer.exe' | sort)
   echo "  tests: $(find "$project_build/tests" -name '*_test.exe' | wc -l) programs;" \
-    "run them with: xvfb-run -a ctest --preset windows"
+    "run them with: xvfb-run -a scripts/wine-run.sh --session ctest --preset windows"
 }
 
 # ---------------------------------------------------------------------------

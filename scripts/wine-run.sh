@@ -14,8 +14,10 @@
 #
 # The windows preset's CMAKE_CROSSCOMPILING_EMULATOR: CTest starts every test
 # program through it. Wine opens its windows (Qt's event dispatcher needs a
-# hidden one) on $DISPLAY: run CTest inside xvfb-run. Without a DISPLAY the
-# program gets an X server of its own, which costs about a second a start.
+# hidden one) on $DISPLAY: run CTest inside xvfb-run, in a session:
+#   xvfb-run -a scripts/wine-run.sh --session ctest --preset windows
+# Without a DISPLAY the program gets an X server of its own, which costs
+# about a second a start.
 #
 # Wine hands the program the Linux environment, except Qt's QT_ variables;
 # Qt's options go on the command line (-platform windows).
