@@ -671,10 +671,9 @@ test_project() {
   setup_wine
   local status=0
   # One X server for the whole run (each program's hidden window needs one),
-  # and one Wine session.
+  # and one Wine session, ended when CTest is done.
   (cd "$repo" && xvfb-run -a scripts/wine-run.sh --session ctest --preset windows -j "$jobs") \
     >"$log" 2>&1 || status=$?
-  wait_for_wineserver
   grep -E '^[0-9]+% tests passed|^The following tests FAILED' -A 1000 "$log" | sed 's/^/  /'
   echo "  tests ran in $(format_seconds $((SECONDS - start)))"
   echo "$(date -u +%Y-%m-%dT%H:%M:%SZ) tests under Wine: $(format_seconds $((SECONDS - start)))" >>"$cache/logs/times.txt"
